@@ -1,0 +1,165 @@
+#include "AppState.h"
+
+#include "AppConstants.h"
+#include "Clock.h"
+
+#include <QJsonDocument>
+#include <QUuid>
+
+namespace kivo {
+
+namespace {
+
+constexpr qint64 secondsPerDay = 24 * 60 * 60;
+
+// A backend address: white space trimmed; a blank or unparsable string gives nothing.
+std::optional<QUrl> parseBaseURL(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+AppState::AppState(QObject* parent)
+    : AppState(DefaultsStore::standard(), PreferenceManager::shared(), parent)
+{
+}
+
+AppState::AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceManager, QObject* parent)
+    : QObject(parent)
+    , m_userDefaults(userDefaults)
+    , m_preferenceManager(preferenceManager)
+    , m_backendBaseURL(QString(kDefaultWebsiteBaseURL))
+{
+    Q_ASSERT(m_backendBaseURL.isValid());
+    m_userPreferences = m_preferenceManager.preferences();
+    deriveBackendBaseURL();
+    restoreCachedSignIn();
+    // Folder monitoring, when enabled with a folder, starts here as the last step once the
+    // folder monitor exists; it is stopped again when this object is destroyed.
+}
+
+AppState::~AppState() = default;
+
+void AppState::setActiveTab(AppTab tab)
+{
+    if (m_activeTab == tab)
+        return;
+    m_activeTab = tab;
+    emit activeTabChanged();
+}
+
+void AppState::setProcessingQueue(const QList<ImageProcessingTask>& tasks)
+{
+    m_processingQueue = tasks;
+    emit processingQueueChanged();
+}
+
+void AppState::setEditorSessions(const QList<EditorSession>& sessions)
+{
+    m_editorSessions = sessions;
+    emit editorSessionsChanged();
+}
+
+void AppState::appendEditorSession(const EditorSession& session)
+{
+    m_editorSessions.append(session);
+    emit editorSessionsChanged();
+}
+
+void AppState::setUserPreferences(const UserPreferences& preferences)
+{
+    m_userPreferences = preferences;
+    emit userPreferencesChanged();
+    savePreferences();
+}
+
+void AppState::setAuthenticated(bool authenticated)
+{
+    if (m_isAuthenticated == authenticated)
+        return;
+    m_isAuthenticated = authenticated;
+    emit isAuthenticatedChanged();
+}
+
+void AppState::setAccountInfo(const std::optional<AccountInfo>& account)
+{
+    if (m_accountInfo == account)
+        return;
+    m_accountInfo = account;
+    emit accountInfoChanged();
+}
+
+void AppState::setTriggerStatus(TriggerStatus status)
+{
+    if (m_triggerStatus == status)
+        return;
+    m_triggerStatus = status;
+    emit triggerStatusChanged();
+}
+
+void AppState::savePreferences()
+{
+    m_preferenceManager.setPreferences(m_userPreferences);
+    m_preferenceManager.save();
+    deriveBackendBaseURL();
+}
+
+void AppState::deriveBackendBaseURL()
+{
+    if (const auto url = parseBaseURL(m_userPreferences.backendBaseURLString))
+        m_backendBaseURL = *url;
+}
+
+void AppState::restoreCachedSignIn()
+{
+    const auto account = loadAccountInfo();
+    if (!account)
+        return;
+    const double expiry = m_userDefaults.doubleValue(sessionExpiryKey);
+    if (expiry > 0 && expiry >= clock::nowInSeconds()) {
+        m_accountInfo = account;
+        m_isAuthenticated = true;
+    }
+}
+
+void AppState::saveAccountInfo(const AccountInfo& account, int days)
+{
+    const double now = clock::nowInSeconds();
+    m_userDefaults.setData(accountInfoKey, QJsonDocument(account.toJson()).toJson(QJsonDocument::Compact));
+    m_userDefaults.setDouble(sessionExpiryKey, now + double(days * secondsPerDay));
+    m_userDefaults.setDouble(lastValidatedKey, now);
+}
+
+std::optional<AccountInfo> AppState::loadAccountInfo() const
+{
+    const auto bytes = m_userDefaults.data(accountInfoKey);
+    if (!bytes)
+        return std::nullopt;
+    return AccountInfo::fromJson(*bytes);
+}
+
+bool AppState::isSessionExpired() const
+{
+    const double expiry = m_userDefaults.doubleValue(sessionExpiryKey);
+    if (expiry <= 0)
+        return true;
+    return expiry < clock::nowInSeconds();
+}
+
+QString AppState::installationUUID() const
+{
+    if (const auto stored = m_userDefaults.string(kInstallationUUIDKey); stored && !stored->isEmpty())
+        return *stored;
+    const QString created = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    m_userDefaults.setString(kInstallationUUIDKey, created);
+    return created;
+}
+
+} // namespace kivo

@@ -1,0 +1,154 @@
+#include "MainTabView.h"
+
+#include "AppState.h"
+#include "NotificationCenter.h"
+#include "TabButton.h"
+#include "removal/BackgroundRemovalTab.h"
+#include "settings/SettingsView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace kivo {
+
+namespace {
+
+struct TabDescription {
+    AppTab tab;
+    const char* title;
+    const char* iconName; // an icon of the application's own, overridable by the icon theme
+};
+
+constexpr std::array<TabDescription, 4> tabDescriptions{{
+    {AppTab::backgroundRemoval, "Background Removal", "photo-badge-plus"},
+    {AppTab::imageEditor, "Image Editor", "paintbrush"},
+    {AppTab::transactions, "Transactions", "creditcard"},
+    {AppTab::trigger, "Trigger", "play"},
+}};
+
+QIcon tabIcon(const char* name)
+{
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1StringView(name)));
+}
+
+// Screens whose content another part of the application supplies later.
+QWidget* emptyScreen()
+{
+    auto* screen = new QWidget;
+    screen->setAutoFillBackground(true);
+    return screen;
+}
+
+} // namespace
+
+MainTabView::MainTabView(AppState& appState, QWidget* parent)
+    : QWidget(parent)
+    , m_appState(appState)
+    , m_screens(new QStackedWidget(this))
+{
+    setMinimumSize(1000, 700);
+
+    m_screens->addWidget(new BackgroundRemovalTab(appState));
+    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(emptyScreen());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildTabBar());
+    layout->addWidget(m_screens, 1);
+
+    connect(&appState, &AppState::activeTabChanged, this, &MainTabView::onActiveTabChanged);
+    connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &MainTabView::onNotification);
+    onActiveTabChanged();
+}
+
+QWidget* MainTabView::buildTabBar()
+{
+    auto* bar = new QWidget;
+    bar->setObjectName(QStringLiteral("tabBar"));
+    bar->setAutoFillBackground(true);
+    bar->setBackgroundRole(QPalette::Button);
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(16, 8, 16, 8);
+    row->setSpacing(8);
+    for (const auto& description : tabDescriptions) {
+        auto* button = new TabButton(tr(description.title), tabIcon(description.iconName));
+        const AppTab tab = description.tab;
+        connect(button, &TabButton::clicked, this, [this, tab] { m_appState.setActiveTab(tab); });
+        m_tabButtons[size_t(tab)] = button;
+        row->addWidget(button);
+    }
+    row->addStretch(1);
+
+    m_processAllButton = new QPushButton(tr("Process All"));
+    m_processAllButton->setDefault(true);
+    m_processAllButton->setObjectName(QStringLiteral("prominent"));
+    connect(m_processAllButton, &QPushButton::clicked, this,
+            [] { NotificationCenter::defaultCenter().post(kProcessAllImages); });
+    row->addWidget(m_processAllButton);
+
+    m_settingsButton = new QPushButton(tr("Settings"));
+    connect(m_settingsButton, &QPushButton::clicked, this, &MainTabView::showSettings);
+    row->addWidget(m_settingsButton);
+
+    // A one-pixel line along the bar's bottom edge in the text colour at 20 % opacity.
+    auto* separator = new QFrame;
+    separator->setFixedHeight(1);
+    QColor line = palette().color(QPalette::WindowText);
+    line.setAlphaF(0.2f);
+    separator->setStyleSheet(QStringLiteral("background-color: %1;").arg(line.name(QColor::HexArgb)));
+
+    auto* column = new QVBoxLayout(bar);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(row);
+    column->addWidget(separator);
+    return bar;
+}
+
+QWidget* MainTabView::screen(AppTab tab) const
+{
+    return m_screens->widget(int(tab));
+}
+
+void MainTabView::onActiveTabChanged()
+{
+    const AppTab active = m_appState.activeTab();
+    for (const auto& description : tabDescriptions)
+        m_tabButtons[size_t(description.tab)]->setSelected(description.tab == active);
+    m_processAllButton->setVisible(active == AppTab::backgroundRemoval);
+    m_screens->setCurrentIndex(int(active));
+}
+
+void MainTabView::onNotification(const QString& name, const QVariantMap& userInfo)
+{
+    if (name != kOpenSettings)
+        return;
+    m_selectedSettingsTab = settingsTabFromUserInfo(userInfo);
+    showSettings();
+}
+
+void MainTabView::showSettings()
+{
+    if (!m_settingsView) {
+        m_settingsView = new SettingsView(m_appState, this);
+        m_settingsView->setWindowModality(Qt::WindowModal);
+        m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_settingsView, &SettingsView::selectedTabChanged, this,
+                [this](SettingsTab tab) { m_selectedSettingsTab = tab; });
+        connect(m_settingsView, &QDialog::finished, this, [this] { m_showingSettings = false; });
+    }
+    // Already shown: only the selected tab changes.
+    m_settingsView->setSelectedTab(m_selectedSettingsTab);
+    m_showingSettings = true;
+    m_settingsView->open();
+}
+
+} // namespace kivo

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace kivo::test {
+
+// Runs the event loop until `condition` holds or the time runs out; returns the condition.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// A file under tests/data.
+QString testDataPath(const QString& name);
+
+// Captures what the code under test prints on standard output while it is alive.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    // Everything printed so far.
+    QString text();
+
+private:
+    int m_savedFd = -1;
+    int m_captureFd = -1;
+    QString m_path;
+};
+
+} // namespace kivo::test
