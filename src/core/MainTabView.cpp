@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "NotificationCenter.h"
 #include "TabButton.h"
+#include "WidgetStyle.h"
 #include "removal/BackgroundRemovalTab.h"
 #include "settings/SettingsView.h"
 
@@ -88,8 +89,7 @@ QWidget* MainTabView::buildTabBar()
     row->addStretch(1);
 
     m_processAllButton = new QPushButton(tr("Process All"));
-    m_processAllButton->setDefault(true);
-    m_processAllButton->setObjectName(QStringLiteral("prominent"));
+    makeProminent(m_processAllButton);
     connect(m_processAllButton, &QPushButton::clicked, this,
             [] { NotificationCenter::defaultCenter().post(kProcessAllImages); });
     row->addWidget(m_processAllButton);

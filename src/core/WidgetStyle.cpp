@@ -1,0 +1,21 @@
+#include "WidgetStyle.h"
+
+#include <QPushButton>
+
+namespace kivo {
+
+void makeProminent(QPushButton* button)
+{
+    const QPalette palette = button->palette();
+    const QColor accent = palette.color(QPalette::Highlight);
+    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 5px; padding: 4px 12px; font-weight: 600; }"
+                                         "QPushButton:hover { background-color: %4; }"
+                                         "QPushButton:disabled { background-color: %5; color: %6; border-color: %5; }")
+                              .arg(accent.name(), palette.color(QPalette::HighlightedText).name(),
+                                   accent.darker(115).name(), accent.lighter(110).name(),
+                                   palette.color(QPalette::Button).darker(108).name(),
+                                   palette.color(QPalette::Disabled, QPalette::ButtonText).name()));
+}
+
+} // namespace kivo
