@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kivo {
+
+// The IS-Net segmentation network run with ONNX Runtime on the CPU. The network sees the image
+// at a fixed 1024 × 1024 and answers a foreground probability (0 … 1) per pixel of that grid.
+//
+// Loading the network takes about a second and some hundred megabytes, so the application
+// shares one instance (`shared()`) for its whole life and loads it on first use. One inference
+// already keeps every core busy, so calls are served one at a time.
+class ForegroundSegmenter {
+public:
+    static constexpr int inputSize = 1024;
+    // Size of the float32 model that tools/setup.sh prepares; a different size means a
+    // truncated or foreign file.
+    static constexpr qint64 expectedModelSize = 176148681;
+
+    // Where the model lives below the generic data folders (XDG_DATA_HOME, then XDG_DATA_DIRS).
+    static QString modelRelativePath();
+
+    // An empty path means: look the model up in the generic data folders when it is loaded.
+    explicit ForegroundSegmenter(QString modelPath = {});
+    ~ForegroundSegmenter();
+    ForegroundSegmenter(const ForegroundSegmenter&) = delete;
+    ForegroundSegmenter& operator=(const ForegroundSegmenter&) = delete;
+
+    // The process-wide instance used by the engine.
+    static ForegroundSegmenter& shared();
+
+    struct Result {
+        // inputSize × inputSize probabilities, row by row; empty on failure.
+        std::vector<float> probabilities;
+        // User-readable reason when `probabilities` is empty.
+        QString error;
+    };
+
+    // Loads the network unless it is loaded already; returns the error text, empty on success.
+    // A failed load is tried again on the next call, so running the set-up while the
+    // application is open is enough.
+    QString load();
+
+    // One inference. `input` is planar RGB (see makeNetworkInput).
+    Result segment(std::span<const float> input);
+
+private:
+    QString loadLocked();
+
+    struct Session;
+    std::mutex m_mutex;
+    QString m_modelPath;
+    std::unique_ptr<Session> m_session;
+};
+
+// The network's input for an 8-bit image (Format_ARGB32): scaled bilinearly to
+// inputSize × inputSize, planar R, G, B, each channel x / 255 − 0.5.
+std::vector<float> makeNetworkInput(const QImage& image);
+
+// The network's probabilities scaled bilinearly to `size` as a Format_Grayscale16 image
+// (0 = background, 65535 = foreground). Nothing, with the reason in `error`, when the mask
+// cannot be made (e.g. not enough memory for a very large image).
+std::optional<QImage> scaleNetworkMask(std::span<const float> probabilities, QSize size, QString* error);
+
+} // namespace kivo

@@ -1,0 +1,137 @@
+#include "removal/LocalRemovalEngine.h"
+
+#include "core/Log.h"
+#include "removal/ForegroundSegmenter.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+
+namespace kivo {
+
+namespace {
+
+// Mask values are stored × 65535; 0.5 and above counts as foreground.
+constexpr quint16 foregroundThreshold = 32768;
+
+int countForegroundRegions(const std::vector<float>& probabilities)
+{
+    const int side = ForegroundSegmenter::inputSize;
+    cv::Mat foreground(side, side, CV_8U);
+    for (int i = 0; i < side * side; ++i)
+        foreground.data[i] = probabilities[size_t(i)] >= 0.5f ? 1 : 0;
+    cv::Mat labels;
+    // The first label is the background.
+    return cv::connectedComponents(foreground, labels, 8, CV_32S) - 1;
+}
+
+quint16 maximumValue(const QImage& mask)
+{
+    const cv::Mat values(mask.height(), mask.width(), CV_16U, const_cast<uchar*>(mask.constBits()),
+                         size_t(mask.bytesPerLine()));
+    double maximum = 0;
+    cv::minMaxLoc(values, nullptr, &maximum);
+    return quint16(maximum);
+}
+
+} // namespace
+
+std::optional<WorkingImage> makeWorkingImage(const QImage& input)
+{
+    if (input.isNull())
+        return std::nullopt;
+    QImage pixels = input.convertToFormat(QImage::Format_ARGB32);
+    if (pixels.isNull())
+        return std::nullopt;
+    pixels.setDevicePixelRatio(1.0);
+    return WorkingImage{pixels};
+}
+
+std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
+{
+    const QImage& pixels = image.pixels;
+    if (pixels.isNull() || pixels.format() != QImage::Format_ARGB32) {
+        logLine(QStringLiteral("Vision request failed: the image is empty or not in the engine's pixel format"));
+        return std::nullopt;
+    }
+
+    ForegroundSegmenter::Result network;
+    try {
+        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels));
+    } catch (const std::bad_alloc&) {
+        network.error = QStringLiteral("Not enough memory to prepare the image for the segmentation network");
+    }
+    if (network.probabilities.empty()) {
+        logLine(QStringLiteral("Vision request failed: ") + network.error);
+        return std::nullopt;
+    }
+
+    QString error;
+    std::optional<QImage> values = scaleNetworkMask(network.probabilities, pixels.size(), &error);
+    if (!values) {
+        logLine(QStringLiteral("Failed to generate mask: ") + error);
+        return std::nullopt;
+    }
+    if (maximumValue(*values) < foregroundThreshold) {
+        logLine(QStringLiteral("No foreground objects detected in the image"));
+        return std::nullopt;
+    }
+    // Bilinear scaling never exceeds the network's own maximum, so at least one region exists.
+    const int instances = std::max(1, countForegroundRegions(network.probabilities));
+    return ForegroundMask{*values, instances};
+}
+
+std::optional<CompositedImage> applyForegroundMask(const ForegroundMask& mask, const WorkingImage& image)
+{
+    const QImage& input = image.pixels;
+    const QImage& values = mask.values;
+    if (input.isNull() || input.format() != QImage::Format_ARGB32 || values.format() != QImage::Format_Grayscale16
+        || values.size() != input.size()) {
+        return std::nullopt;
+    }
+    QImage output(input.size(), QImage::Format_ARGB32);
+    if (output.isNull())
+        return std::nullopt;
+
+    for (int y = 0; y < input.height(); ++y) {
+        const auto* source = reinterpret_cast<const QRgb*>(input.constScanLine(y));
+        const auto* weight = reinterpret_cast<const quint16*>(values.constScanLine(y));
+        auto* target = reinterpret_cast<QRgb*>(output.scanLine(y));
+        for (int x = 0; x < input.width(); ++x) {
+            // Straight alpha: mask × premultiplied input keeps the colour and scales the alpha.
+            const quint32 alpha = (quint32(weight[x]) * quint32(qAlpha(source[x])) + 32767) / 65535;
+            target[x] = alpha == 0 ? 0 : (alpha << 24) | (source[x] & 0x00ffffff);
+        }
+    }
+    return CompositedImage{output};
+}
+
+std::optional<QImage> renderCutout(const CompositedImage& composited)
+{
+    if (composited.pixels.isNull())
+        return std::nullopt;
+    QImage bitmap = composited.pixels.format() == QImage::Format_ARGB32
+        ? composited.pixels
+        : composited.pixels.convertToFormat(QImage::Format_ARGB32);
+    if (bitmap.isNull())
+        return std::nullopt;
+    bitmap.setDevicePixelRatio(1.0);
+    return bitmap;
+}
+
+std::optional<QImage> removeBackgroundLocally(const QImage& input)
+{
+    const std::optional<WorkingImage> working = makeWorkingImage(input);
+    if (!working)
+        return std::nullopt;
+    const std::optional<ForegroundMask> mask = generateForegroundMask(*working);
+    if (!mask)
+        return std::nullopt;
+    const std::optional<CompositedImage> composited = applyForegroundMask(*mask, *working);
+    if (!composited)
+        return std::nullopt;
+    return renderCutout(*composited);
+}
+
+} // namespace kivo
