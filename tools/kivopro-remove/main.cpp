@@ -1,0 +1,214 @@
+// kivopro-remove: the local engine on the command line.
+//
+//   kivopro-remove [-o OUTDIR] [--mask] INPUT...
+//
+// Writes NAME_no_bg.png (or NAME_mask.png with --mask) for every input, beside the input or
+// into OUTDIR, prints one line per file with the time it took, and exits with 1 when any
+// input failed (2 for a usage error).
+
+#include "PngEncoder.h"
+
+#include "removal/ForegroundSegmenter.h"
+#include "removal/LocalRemovalEngine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+// Photos of 8000 × 6000 and more need far more than Qt's default limit of 128 MiB.
+constexpr int allocationLimitMiB = 1024;
+
+struct Options {
+    QString outputDirectory;
+    bool writeMask = false;
+    QStringList inputs;
+};
+
+void printLine(std::FILE* stream, const QString& line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
+    std::fflush(stream);
+}
+
+QString seconds(const QElapsedTimer& timer)
+{
+    return QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) + QStringLiteral(" s");
+}
+
+std::optional<QImage> loadImage(const QString& path, QString* error)
+{
+    const QFileInfo file(path);
+    if (!file.exists()) {
+        *error = QStringLiteral("no such file");
+        return std::nullopt;
+    }
+    if (!file.isFile() || !file.isReadable()) {
+        *error = QStringLiteral("cannot read the file");
+        return std::nullopt;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(allocationLimitMiB);
+    QImage image = reader.read();
+    if (!image.isNull())
+        return image;
+    switch (reader.error()) {
+    case QImageReader::UnsupportedFormatError:
+        *error = QStringLiteral("not an image");
+        break;
+    case QImageReader::DeviceError:
+    case QImageReader::FileNotFoundError:
+        *error = QStringLiteral("cannot read the file");
+        break;
+    default:
+        *error = QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString());
+        break;
+    }
+    return std::nullopt;
+}
+
+bool writePng(const QImage& image, const QString& path, QString* error)
+{
+    const QByteArray png = kivo::encodePng(image);
+    if (png.isEmpty()) {
+        *error = QStringLiteral("PNG encoding failed");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+class Remover {
+public:
+    explicit Remover(Options options) : m_options(std::move(options)) {}
+
+    // False when the input failed; the reason is printed.
+    bool process(const QString& input);
+
+    // Set when the network cannot be loaded; nothing else can succeed then.
+    bool networkUnavailable() const { return m_networkUnavailable; }
+
+private:
+    bool fail(const QString& input, const QString& reason, const QElapsedTimer& timer)
+    {
+        printLine(stderr, QStringLiteral("kivopro-remove: %1: %2 (%3)").arg(input, reason, seconds(timer)));
+        return false;
+    }
+
+    Options m_options;
+    bool m_networkChecked = false;
+    bool m_networkUnavailable = false;
+};
+
+bool Remover::process(const QString& input)
+{
+    QElapsedTimer timer;
+    timer.start();
+
+    QString error;
+    const std::optional<QImage> image = loadImage(input, &error);
+    if (!image)
+        return fail(input, error, timer);
+    const std::optional<kivo::WorkingImage> working = kivo::makeWorkingImage(*image);
+    if (!working)
+        return fail(input, QStringLiteral("Failed to process image"), timer);
+
+    // A missing or damaged model fails every image the same way; say so once, clearly.
+    if (!m_networkChecked) {
+        m_networkChecked = true;
+        const QString loadError = kivo::ForegroundSegmenter::shared().load();
+        if (!loadError.isEmpty()) {
+            m_networkUnavailable = true;
+            return fail(input, loadError, timer);
+        }
+    }
+    const std::optional<kivo::ForegroundMask> mask = kivo::generateForegroundMask(*working);
+    // With the network loaded, the engine fails only for lack of a subject (or memory); its
+    // own log line above gives the exact reason.
+    if (!mask)
+        return fail(input, QStringLiteral("no subject found, nothing written"), timer);
+
+    QImage result;
+    QString suffix;
+    if (m_options.writeMask) {
+        result = mask->values;
+        suffix = QStringLiteral("_mask.png");
+    } else {
+        const std::optional<kivo::CompositedImage> composited = kivo::applyForegroundMask(*mask, *working);
+        const std::optional<QImage> cutout = composited ? kivo::renderCutout(*composited) : std::nullopt;
+        if (!cutout)
+            return fail(input, QStringLiteral("the cut-out could not be rendered"), timer);
+        result = *cutout;
+        suffix = QStringLiteral("_no_bg.png");
+    }
+
+    const QFileInfo source(input);
+    const QString directory = m_options.outputDirectory.isEmpty() ? source.absolutePath() : m_options.outputDirectory;
+    const QString output = QDir(directory).filePath(source.completeBaseName() + suffix);
+    if (!writePng(result, output, &error))
+        return fail(input, error, timer);
+
+    printLine(stdout, QStringLiteral("%1 -> %2 (%3)").arg(input, QDir::toNativeSeparators(output), seconds(timer)));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kivopro-remove"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Removes the background of images with the local segmentation network and writes "
+        "NAME_no_bg.png for each input."));
+    parser.addHelpOption();
+    const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
+                                          QStringLiteral("Write the results into <dir> (default: beside each input)."),
+                                          QStringLiteral("dir"));
+    const QCommandLineOption maskOption(QStringLiteral("mask"),
+                                        QStringLiteral("Write the soft mask as a grey PNG (NAME_mask.png) instead."));
+    parser.addOption(outputOption);
+    parser.addOption(maskOption);
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Image files."), QStringLiteral("INPUT..."));
+    parser.process(app);
+
+    Options options;
+    options.outputDirectory = parser.value(outputOption);
+    options.writeMask = parser.isSet(maskOption);
+    options.inputs = parser.positionalArguments();
+    if (options.inputs.isEmpty()) {
+        printLine(stderr, QStringLiteral("kivopro-remove: no input files\n") + parser.helpText());
+        return 2;
+    }
+    if (!options.outputDirectory.isEmpty() && !QDir().mkpath(options.outputDirectory)) {
+        printLine(stderr, QStringLiteral("kivopro-remove: cannot create the folder %1").arg(options.outputDirectory));
+        return 2;
+    }
+
+    Remover remover(options);
+    int failures = 0;
+    for (const QString& input : options.inputs) {
+        if (remover.networkUnavailable()) {
+            printLine(stderr, QStringLiteral("kivopro-remove: %1: skipped").arg(input));
+            ++failures;
+        } else if (!remover.process(input)) {
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
