@@ -1,0 +1,305 @@
+// The local engine against the real segmentation network (label "model": needs tools/setup.sh).
+
+#include "removal/ForegroundSegmenter.h"
+#include "removal/LocalRemovalEngine.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <thread>
+
+using namespace kivo;
+
+namespace {
+
+QImage loadTestImage(const QString& name)
+{
+    QImage image(test::testDataPath(name));
+    EXPECT_FALSE(image.isNull()) << qPrintable(name);
+    return image;
+}
+
+// Mean mask value (0 … 1) over a rectangle.
+double meanMask(const ForegroundMask& mask, const QRect& area)
+{
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto* row = reinterpret_cast<const quint16*>(mask.values.constScanLine(y));
+        for (int x = area.left(); x <= area.right(); ++x)
+            sum += row[x] / 65535.0;
+    }
+    return sum / (area.width() * area.height());
+}
+
+int meanAlpha(const QImage& image, const QRect& area)
+{
+    long sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            sum += qAlpha(image.pixel(x, y));
+    return int(sum / (area.width() * area.height()));
+}
+
+// The blend's contract: alpha = mask × input alpha, colour kept, transparent black at alpha 0.
+void expectBlend(const QImage& cutout, const ForegroundMask& mask, const QImage& input)
+{
+    ASSERT_EQ(cutout.size(), input.size());
+    int mismatches = 0;
+    for (int y = 0; y < input.height(); ++y) {
+        const auto* weight = reinterpret_cast<const quint16*>(mask.values.constScanLine(y));
+        for (int x = 0; x < input.width(); ++x) {
+            const QRgb in = input.pixel(x, y);
+            const QRgb out = cutout.pixel(x, y);
+            const int alpha = int(std::lround(weight[x] / 65535.0 * qAlpha(in)));
+            const bool ok = qAlpha(out) == alpha && (alpha == 0 ? out == 0 : (out & 0xffffff) == (in & 0xffffff));
+            mismatches += ok ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Loads the network once per test process, so that a failing set-up shows as one clear message.
+class LocalRemovalEngineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_loadError = ForegroundSegmenter::shared().load(); }
+    void SetUp() override { ASSERT_TRUE(s_loadError.isEmpty()) << qPrintable(s_loadError); }
+
+    static inline QString s_loadError;
+};
+
+} // namespace
+
+TEST_F(LocalRemovalEngineTest, SubjectGetsASoftMaskAndTheCutoutFollowsIt)
+{
+    const QImage input = loadTestImage(QStringLiteral("astronaut.jpg"));
+    const std::optional<WorkingImage> working = makeWorkingImage(input);
+    ASSERT_TRUE(working);
+    const std::optional<ForegroundMask> mask = generateForegroundMask(*working);
+    ASSERT_TRUE(mask);
+    ASSERT_EQ(mask->values.size(), input.size());
+    ASSERT_EQ(mask->values.format(), QImage::Format_Grayscale16);
+    EXPECT_GE(mask->instanceCount, 1);
+
+    EXPECT_GT(meanMask(*mask, QRect(125, 60, 30, 40)), 0.95);  // the face
+    EXPECT_LT(meanMask(*mask, QRect(250, 10, 60, 50)), 0.05);  // the backdrop, top right
+
+    // A soft mask: a band of intermediate values along the outline, not a hard cut.
+    int soft = 0;
+    for (int y = 0; y < input.height(); ++y) {
+        const auto* row = reinterpret_cast<const quint16*>(mask->values.constScanLine(y));
+        soft += int(std::count_if(row, row + input.width(), [](quint16 v) { return v > 3000 && v < 62000; }));
+    }
+    EXPECT_GT(soft, 100);
+    EXPECT_LT(soft, input.width() * input.height() / 5);
+
+    const std::optional<CompositedImage> composited = applyForegroundMask(*mask, *working);
+    ASSERT_TRUE(composited);
+    const std::optional<QImage> cutout = renderCutout(*composited);
+    ASSERT_TRUE(cutout);
+    EXPECT_EQ(cutout->format(), QImage::Format_ARGB32);
+    expectBlend(*cutout, *mask, working->pixels);
+
+    // The one-call form gives the same pixels.
+    const std::optional<QImage> direct = removeBackgroundLocally(input);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(*direct, *cutout);
+}
+
+TEST_F(LocalRemovalEngineTest, OutputKeepsTheInputsPixelSizeAtPixelRatioOne)
+{
+    QImage input = loadTestImage(QStringLiteral("coffee.jpg"));
+    ASSERT_EQ(input.size(), QSize(300, 200));
+    input.setDevicePixelRatio(2.0);
+
+    const std::optional<QImage> cutout = removeBackgroundLocally(input);
+    ASSERT_TRUE(cutout);
+    EXPECT_EQ(cutout->size(), QSize(300, 200));
+    EXPECT_EQ(cutout->devicePixelRatio(), 1.0);
+    EXPECT_EQ(cutout->deviceIndependentSize(), QSizeF(300, 200));
+    EXPECT_GT(meanAlpha(*cutout, QRect(130, 60, 40, 40)), 245);  // the cup
+    EXPECT_LT(meanAlpha(*cutout, QRect(5, 5, 35, 35)), 10);      // the table, top left
+    EXPECT_LT(meanAlpha(*cutout, QRect(260, 5, 35, 35)), 10);    // the table, top right
+}
+
+TEST_F(LocalRemovalEngineTest, InputTransparencyStaysAndIsMultipliedByTheMask)
+{
+    QImage input = loadTestImage(QStringLiteral("astronaut.jpg")).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < input.height(); ++y) {
+        for (int x = 0; x < input.width(); ++x) {
+            const QRgb pixel = input.pixel(x, y);
+            if (x < 100)  // fully transparent left part, through the suit
+                input.setPixel(x, y, qRgba(qRed(pixel), qGreen(pixel), qBlue(pixel), 0));
+            else if (y >= 60 && y < 100)  // half-transparent band across the face
+                input.setPixel(x, y, qRgba(qRed(pixel), qGreen(pixel), qBlue(pixel), 128));
+        }
+    }
+
+    const std::optional<WorkingImage> working = makeWorkingImage(input);
+    ASSERT_TRUE(working);
+    const std::optional<ForegroundMask> mask = generateForegroundMask(*working);
+    ASSERT_TRUE(mask);
+    const std::optional<CompositedImage> composited = applyForegroundMask(*mask, *working);
+    ASSERT_TRUE(composited);
+    const std::optional<QImage> cutout = renderCutout(*composited);
+    ASSERT_TRUE(cutout);
+
+    EXPECT_EQ(meanAlpha(*cutout, QRect(0, 0, 100, input.height())), 0);
+    const int faceAlpha = meanAlpha(*cutout, QRect(125, 65, 30, 30));
+    EXPECT_GE(faceAlpha, 115);
+    EXPECT_LE(faceAlpha, 128);
+    expectBlend(*cutout, *mask, working->pixels);
+}
+
+TEST_F(LocalRemovalEngineTest, TextureOrEmptyCanvasHasNoSubject)
+{
+    const QImage grass = loadTestImage(QStringLiteral("grass.jpg"));
+    // The texture stays far from the threshold, not just under it.
+    const std::optional<WorkingImage> grassWorking = makeWorkingImage(grass);
+    ASSERT_TRUE(grassWorking);
+    const ForegroundSegmenter::Result network =
+        ForegroundSegmenter::shared().segment(makeNetworkInput(grassWorking->pixels));
+    ASSERT_FALSE(network.probabilities.empty()) << qPrintable(network.error);
+    EXPECT_LT(*std::max_element(network.probabilities.begin(), network.probabilities.end()), 0.25f);
+
+    QImage canvas(320, 240, QImage::Format_RGB32);
+    canvas.fill(QColor(200, 180, 160));
+    for (const QImage& image : {grass, canvas}) {
+        test::StdoutCapture capture;
+        EXPECT_FALSE(removeBackgroundLocally(image));
+        EXPECT_EQ(capture.text(), QStringLiteral("No foreground objects detected in the image\n"));
+    }
+}
+
+TEST_F(LocalRemovalEngineTest, ConcurrentCallsEachGetTheirOwnResult)
+{
+    const QImage astronaut = loadTestImage(QStringLiteral("astronaut.jpg"));
+    const QImage coffee = loadTestImage(QStringLiteral("coffee.jpg"));
+    const std::optional<QImage> astronautAlone = removeBackgroundLocally(astronaut);
+    const std::optional<QImage> coffeeAlone = removeBackgroundLocally(coffee);
+    ASSERT_TRUE(astronautAlone && coffeeAlone);
+
+    std::optional<QImage> astronautTogether;
+    std::optional<QImage> coffeeTogether;
+    std::thread first([&] { astronautTogether = removeBackgroundLocally(astronaut); });
+    std::thread second([&] { coffeeTogether = removeBackgroundLocally(coffee); });
+    first.join();
+    second.join();
+    ASSERT_TRUE(astronautTogether && coffeeTogether);
+    EXPECT_EQ(*astronautTogether, *astronautAlone);
+    EXPECT_EQ(*coffeeTogether, *coffeeAlone);
+}
+
+TEST(ForegroundSegmenterTest, MissingOrDamagedModelIsAClearErrorNamingTheSetUp)
+{
+    QTemporaryDir folder;
+    ForegroundSegmenter missing(folder.filePath(QStringLiteral("absent.onnx")));
+    const ForegroundSegmenter::Result none = missing.segment(std::vector<float>(3 * 1024 * 1024, 0.0f));
+    EXPECT_TRUE(none.probabilities.empty());
+    EXPECT_TRUE(none.error.contains(QStringLiteral("not found"))) << qPrintable(none.error);
+    EXPECT_TRUE(none.error.contains(QStringLiteral("tools/setup.sh"))) << qPrintable(none.error);
+
+    QFile truncated(folder.filePath(QStringLiteral("truncated.onnx")));
+    ASSERT_TRUE(truncated.open(QIODevice::WriteOnly));
+    truncated.write(QByteArray(4096, '\x08'));
+    truncated.close();
+    const QString truncatedError = ForegroundSegmenter(truncated.fileName()).load();
+    EXPECT_TRUE(truncatedError.contains(QStringLiteral("damaged"))) << qPrintable(truncatedError);
+    EXPECT_TRUE(truncatedError.contains(QStringLiteral("tools/setup.sh"))) << qPrintable(truncatedError);
+
+    // Right size, wrong content: ONNX Runtime refuses it and the message still says what to do.
+    QFile garbage(folder.filePath(QStringLiteral("garbage.onnx")));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a model");
+    ASSERT_TRUE(garbage.resize(ForegroundSegmenter::expectedModelSize));
+    garbage.close();
+    const QString garbageError = ForegroundSegmenter(garbage.fileName()).load();
+    EXPECT_TRUE(garbageError.contains(QStringLiteral("could not be loaded"))) << qPrintable(garbageError);
+    EXPECT_TRUE(garbageError.contains(QStringLiteral("tools/setup.sh"))) << qPrintable(garbageError);
+}
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun runRemoveTool(const QStringList& arguments, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KIVO_REMOVE_TOOL), arguments);
+    if (!process.waitForFinished(300000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+TEST(KivoproRemoveTest, WritesCutoutsAndMasksAndReportsEachFailure)
+{
+    QTemporaryDir folder;
+    const QString notAnImage = folder.filePath(QStringLiteral("notes.png"));
+    QFile text(notAnImage);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("these are not pixels\n");
+    text.close();
+    const QString results = folder.filePath(QStringLiteral("results"));
+
+    // Options may follow the inputs.
+    const ToolRun run = runRemoveTool({test::testDataPath(QStringLiteral("coffee.jpg")), notAnImage,
+                                   folder.filePath(QStringLiteral("missing.jpg")),
+                                   test::testDataPath(QStringLiteral("grass.jpg")), QStringLiteral("-o"), results});
+    EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("coffee_no_bg.png ("))) << qPrintable(run.out);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("No foreground objects detected in the image"))) << qPrintable(run.out);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("notes.png: not an image"))) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("missing.jpg: no such file"))) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("grass.jpg: no subject found"))) << qPrintable(run.err);
+    EXPECT_FALSE(QFile::exists(results + QStringLiteral("/grass_no_bg.png")));
+    EXPECT_FALSE(QFile::exists(results + QStringLiteral("/notes_no_bg.png")));
+
+    const QImage cutout(results + QStringLiteral("/coffee_no_bg.png"));
+    ASSERT_FALSE(cutout.isNull());
+    EXPECT_EQ(cutout.size(), QSize(300, 200));
+    EXPECT_TRUE(cutout.hasAlphaChannel());
+    EXPECT_LT(meanAlpha(cutout, QRect(5, 5, 35, 35)), 10);
+    EXPECT_GT(meanAlpha(cutout, QRect(130, 60, 40, 40)), 245);
+
+    const ToolRun maskRun = runRemoveTool({test::testDataPath(QStringLiteral("coffee.jpg")), QStringLiteral("--mask"),
+                                       QStringLiteral("-o"), results});
+    EXPECT_EQ(maskRun.exitCode, 0) << qPrintable(maskRun.err);
+    const QImage mask(results + QStringLiteral("/coffee_mask.png"));
+    ASSERT_FALSE(mask.isNull());
+    EXPECT_TRUE(mask.isGrayscale());
+    EXPECT_EQ(mask.size(), QSize(300, 200));
+    EXPECT_GT(qGray(mask.pixel(150, 80)), 245);
+    EXPECT_LT(qGray(mask.pixel(10, 10)), 10);
+}
+
+TEST(KivoproRemoveTest, MissingModelIsAClearErrorNamingTheSetUp)
+{
+    QTemporaryDir empty;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), empty.path());
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), empty.path());
+
+    const ToolRun run = runRemoveTool({test::testDataPath(QStringLiteral("coffee.jpg")),
+                                   test::testDataPath(QStringLiteral("astronaut.jpg")), QStringLiteral("-o"), empty.path()},
+                                  environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("tools/setup.sh"))) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("astronaut.jpg: skipped"))) << qPrintable(run.err);
+    EXPECT_FALSE(QFile::exists(empty.filePath(QStringLiteral("coffee_no_bg.png"))));
+}
