@@ -1,0 +1,50 @@
+#pragma once
+
+#include "RemoteResponse.h"
+
+#include <QByteArray>
+#include <QThread>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+
+namespace kivo {
+
+class RemoteHttpWorker;
+
+// One multipart POST to the removal service.
+struct RemoteHttpRequest {
+    QUrl url;
+    QByteArray contentType;
+    QByteArray apiKey;
+    QByteArray body;
+};
+
+// Runs the removal service's requests on a thread of its own: QNetworkAccessManager needs an
+// event loop, and neither the batch tab's worker nor the folder monitor's threads have one.
+// Every request gets a hard deadline (a timer that aborts it), not just an inactivity limit.
+class RemoteHttpExchange {
+public:
+    using Completion = std::function<void(const RemoteHttpResult&)>;
+
+    RemoteHttpExchange();
+    // Aborts the requests still in flight (their completions run with a transport error), then
+    // stops the thread. Must not run on the exchange's own thread.
+    ~RemoteHttpExchange();
+
+    RemoteHttpExchange(const RemoteHttpExchange&) = delete;
+    RemoteHttpExchange& operator=(const RemoteHttpExchange&) = delete;
+
+    // Thread-safe; returns at once. The completion runs exactly once, on the exchange's thread.
+    void send(RemoteHttpRequest request, std::chrono::milliseconds deadline, Completion completion);
+
+    // The text a request gets when its deadline passes.
+    static QString timedOutDescription();
+
+private:
+    QThread m_thread;
+    RemoteHttpWorker* m_worker = nullptr;
+};
+
+} // namespace kivo

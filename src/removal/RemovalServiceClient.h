@@ -1,0 +1,89 @@
+#pragma once
+
+#include "RemoteHttpExchange.h"
+#include "RemoteResponse.h"
+
+#include "core/DomainModel.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace kivo {
+
+class KeychainHelper;
+
+// What the client needs from the application state, copied on the window's thread when a call
+// is made (the state itself never leaves that thread).
+struct RemoteServiceSnapshot {
+    // The preferences' backendBaseURLString: the API base URL follows it (see RemoteEndpoint.h).
+    QString backendBaseURLString;
+    // The signed-in account, if any: its apiKey comes before the credential store's key.
+    std::optional<AccountInfo> accountInfo;
+};
+
+// The remote engine ("Kivo Model"): uploads one image to the removal service as a multipart
+// form and gets the cut-out back as base64 text in JSON.
+//
+// The key goes into the "X-API-KEY" header as it is (a key of spaces too); an absent or empty
+// key stops the call before anything is sent ("Missing API key"), and so does a key holding a
+// line break, which would split the header ("Invalid API key").
+//
+// Thread use: both calls may come from any thread except the client's own network thread; the
+// HTTP exchange runs there. Destroying the client cancels the requests in flight: batch
+// callbacks still arrive (with the cancellation text) and waiting monitor calls return.
+class RemovalServiceClient {
+public:
+    struct Options {
+        // Hard limit for one request, from the moment it is started.
+        std::chrono::milliseconds requestTimeout{60000};
+        // How long the folder monitor's call waits for the answer.
+        std::chrono::milliseconds monitorWait{30000};
+    };
+
+    // Called on the context object's thread with the task's index in the list that was passed in.
+    using BatchCallback = std::function<void(qsizetype index, const RemoteRemovalOutcome& outcome)>;
+
+    explicit RemovalServiceClient(const KeychainHelper& keychain);
+    RemovalServiceClient(const KeychainHelper& keychain, Options options);
+    ~RemovalServiceClient();
+
+    RemovalServiceClient(const RemovalServiceClient&) = delete;
+    RemovalServiceClient& operator=(const RemovalServiceClient&) = delete;
+
+    // Batch tab: uploads tasks[index] (its file as stored, or its original image as PNG when the
+    // file cannot be read). Returns as soon as the request is started; the outcome (always one,
+    // unless the index is out of range) is delivered by a queued call to onOutcome on context's
+    // thread. The tab applies it to the task at that index if it still exists. Nothing is
+    // delivered once context is destroyed.
+    void removeBackgroundRemotely(qsizetype index, const QList<ImageProcessingTask>& tasks,
+                                  const RemoteServiceSnapshot& snapshot, QObject* context, BatchCallback onOutcome);
+
+    // Folder monitor: blocks the calling thread until the cut-out arrives or the monitor wait
+    // passes, and returns it or nothing. Only logs; a late answer is dropped safely.
+    std::optional<QImage> removeBackgroundWithService(const QImage& image, const RemoteServiceSnapshot& snapshot);
+
+private:
+    const KeychainHelper& m_keychain;
+    Options m_options;
+    RemoteHttpExchange m_exchange;
+};
+
+// The API key: the account's own key when the account has one (an empty key counts and is kept),
+// otherwise the credential store's "kivopro_api_key".
+std::optional<QString> resolveRemovalApiKey(const std::optional<AccountInfo>& accountInfo,
+                                            const KeychainHelper& keychain);
+
+// The image as PNG bytes, or absent when it cannot be encoded.
+std::optional<QByteArray> encodePNG(const QImage& image);
+
+// A double in its shortest round-trip decimal form, always with a fraction ("1712345678.0",
+// "1712345678.25"): the monitor's upload names use it for the current time.
+QString shortestDecimalText(double value);
+
+} // namespace kivo
