@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <memory>
+
+namespace kivo::service {
+
+class AccountStore;
+
+// The stand-in for the removal service and its backend: an HTTP server that speaks the removal
+// endpoint, the sign-in and the transactions list exactly as the application expects them, and
+// serves a few plain pages for the links the application opens.
+//
+//   POST /v1.0.1/remove_background   multipart "return_type" + "image", header X-API-KEY
+//   POST /api/app/login              JSON {"email", "password"} or {"api_key"}, "app_id", "device_info"
+//   GET  /api/transactions           ?page=&limit=&app_id=&api_key=
+//   GET  /, /profile, /profile/transactions, /transactions/<id>, /images/<name>.png, /avatar/<id>.png
+//
+// Removals run the local engine; each successful one takes a credit and is recorded as a
+// transaction. Requests run on the HTTP library's thread pool.
+class ServiceServer {
+public:
+    struct Options {
+        QString host = QStringLiteral("127.0.0.1");
+        int port = 0; // 0: any free port
+        std::size_t maxRequestBytes = 50u * 1024u * 1024u;
+        // Where the transactions' image previews are kept; empty: a temporary folder that goes
+        // away with the server.
+        QString imageFolder;
+    };
+
+    ServiceServer(AccountStore& store, Options options);
+    ~ServiceServer();
+
+    ServiceServer(const ServiceServer&) = delete;
+    ServiceServer& operator=(const ServiceServer&) = delete;
+
+    // Binds the listening socket; false, with the reason, when that fails.
+    bool bind(QString* error);
+    // Serves on the calling thread until stop().
+    void serve();
+    // bind() and serve() on a thread of the server's own; returns once connections are accepted.
+    bool start(QString* error);
+    // Safe from any thread; returns once the serving has ended (if it had begun).
+    void stop();
+
+    int port() const;
+    // "http://host:port"
+    QString address() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace kivo::service
