@@ -1,0 +1,112 @@
+#pragma once
+
+// Shared by the remote client's tests: a client whose credential store is a private file in a
+// temporary folder, and a way to run one batch upload to its end.
+
+#include "core/KeychainHelper.h"
+#include "removal/RemovalServiceClient.h"
+
+#include "support/TestSupport.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include <optional>
+#include <thread>
+
+namespace kivo::test {
+
+class RemoteClientFixture : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    KeychainHelper keychain{KeychainHelper::Options{QStringLiteral("kivopro-remote-test"),
+                                                    folder.filePath(QStringLiteral("credentials.json")),
+                                                    std::chrono::seconds(3)}};
+
+    static RemoteServiceSnapshot snapshotWithKey(const QString& baseURL, std::optional<QString> apiKey)
+    {
+        AccountInfo account;
+        account.apiKey = std::move(apiKey);
+        return RemoteServiceSnapshot{baseURL, account};
+    }
+
+    struct BatchResult {
+        qsizetype index = -1;
+        RemoteRemovalOutcome outcome;
+        bool onContextThread = false;
+    };
+
+    // Starts the upload from a thread without an event loop, as the batch tab's worker does, and
+    // waits for the outcome on this (the window's) thread.
+    static std::optional<BatchResult> runBatch(RemovalServiceClient& client, qsizetype index,
+                                               const QList<ImageProcessingTask>& tasks,
+                                               const RemoteServiceSnapshot& snapshot,
+                                               std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        QObject context;
+        std::optional<BatchResult> result;
+        std::thread worker([&] {
+            client.removeBackgroundRemotely(index, tasks, snapshot, &context,
+                                            [&](qsizetype doneIndex, const RemoteRemovalOutcome& outcome) {
+                                                result = BatchResult{doneIndex, outcome,
+                                                                     QThread::currentThread() == context.thread()};
+                                            });
+        });
+        worker.join();
+        waitUntil([&] { return result.has_value(); }, timeout);
+        return result;
+    }
+
+    QString writeFile(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = folder.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            ADD_FAILURE() << "cannot write " << path.toStdString();
+        return path;
+    }
+
+    static ImageProcessingTask taskFor(const QString& path, const QImage& image)
+    {
+        ImageProcessingTask task;
+        task.originalURL = QUrl::fromLocalFile(path);
+        task.originalImage = image;
+        return task;
+    }
+
+    static QImage sampleImage()
+    {
+        QImage image(32, 24, QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, qRgba(x * 8, y * 10, 128, 255 - x));
+        return image;
+    }
+
+    static QByteArray encoded(const QImage& image, const char* format)
+    {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format);
+        return bytes;
+    }
+
+    // A service answer carrying the image as base64.
+    static void answerWithImage(httplib::Response& response, const QImage& image)
+    {
+        const QJsonObject object{{"image_base64", QString::fromLatin1(encoded(image, "PNG").toBase64())},
+                                 {"credits_left", 3}};
+        response.set_content(QJsonDocument(object).toJson().toStdString(), "application/json");
+    }
+};
+
+} // namespace kivo::test

@@ -1,0 +1,55 @@
+#include "service/ServiceProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+namespace kivo::test {
+
+ServiceProcess::ServiceProcess()
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(QStringLiteral(KIVO_SERVICE_BINARY),
+                    {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"), accountsFile()});
+    if (!m_process.waitForStarted(10000))
+        return;
+
+    static const QRegularExpression listening(QStringLiteral(R"(listening on (http://\S+))"));
+    static const QRegularExpression account(QStringLiteral(R"(demo account: email (\S+) password (\S+))"));
+    static const QRegularExpression key(QStringLiteral(R"(demo account API key: (\S+))"));
+    const QDeadlineTimer deadline(10000);
+    while (m_apiKey.isEmpty() && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        m_process.waitForReadyRead(100);
+        m_output += QString::fromUtf8(m_process.readAll());
+        if (const auto match = listening.match(m_output); match.hasMatch())
+            m_address = match.captured(1);
+        if (const auto match = account.match(m_output); match.hasMatch()) {
+            m_email = match.captured(1);
+            m_password = match.captured(2);
+        }
+        if (const auto match = key.match(m_output); match.hasMatch())
+            m_apiKey = match.captured(1);
+    }
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString ServiceProcess::accountsFile() const
+{
+    return m_folder.filePath(QStringLiteral("accounts.json"));
+}
+
+QString ServiceProcess::output()
+{
+    m_output += QString::fromUtf8(m_process.readAll());
+    return m_output;
+}
+
+} // namespace kivo::test
