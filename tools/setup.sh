@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins qt6-svg-dev qtkeychain-qt6-dev
   libopencv-dev libheif-dev libcpp-httplib-dev libgtest-dev googletest
   python3-onnx
-  xvfb xauth gnome-keyring dbus libsecret-tools imagemagick
+  xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji
 )
 
 as_root() {

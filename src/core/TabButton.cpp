@@ -1,5 +1,7 @@
 #include "TabButton.h"
 
+#include "WidgetStyle.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -62,13 +64,7 @@ void TabButton::paintEvent(QPaintEvent*)
     const QRect content = rect().adjusted(horizontalPadding, verticalPadding, -horizontalPadding, -verticalPadding);
     const QRect iconRect(content.left(), content.center().y() - iconExtent / 2 + 1, iconExtent, iconExtent);
     if (!icon().isNull()) {
-        // Tint the icon with the label's colour, as a template image would be.
-        QPixmap pixmap = icon().pixmap(iconRect.size(), devicePixelRatioF());
-        QPainter tint(&pixmap);
-        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        tint.fillRect(pixmap.rect(), foreground);
-        tint.end();
-        painter.drawPixmap(iconRect, pixmap);
+        painter.drawPixmap(iconRect, tintedPixmap(icon(), iconRect.size(), foreground, devicePixelRatioF()));
     }
 
     painter.setPen(foreground);

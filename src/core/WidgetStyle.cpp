@@ -1,5 +1,7 @@
 #include "WidgetStyle.h"
 
+#include <QIcon>
+#include <QPainter>
 #include <QPushButton>
 
 namespace kivo {
@@ -16,6 +18,17 @@ void makeProminent(QPushButton* button)
                                    accent.darker(115).name(), accent.lighter(110).name(),
                                    palette.color(QPalette::Button).darker(108).name(),
                                    palette.color(QPalette::Disabled, QPalette::ButtonText).name()));
+}
+
+QPixmap tintedPixmap(const QIcon& icon, const QSize& size, const QColor& color, qreal devicePixelRatio)
+{
+    QPixmap pixmap = icon.pixmap(size, devicePixelRatio);
+    if (pixmap.isNull())
+        return pixmap;
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    return pixmap;
 }
 
 } // namespace kivo

@@ -1,19 +1,99 @@
 #pragma once
 
+#include "BatchRemovalQueue.h"
+#include "RemovalServiceClient.h"
+
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
+
+class QComboBox;
+class QFrame;
+class QGridLayout;
+class QLabel;
+
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
 
 namespace kivo {
 
 class AppState;
+class BackgroundRemovalCard;
+class DropZoneView;
 
-// The Background Removal tab.
+// The Background Removal tab: the batch's cards, its controls and its progress. The logic lives
+// in BatchRemovalQueue; this widget shows it and turns clicks, drops and panels into calls.
 class BackgroundRemovalTab : public QWidget {
     Q_OBJECT
 public:
     explicit BackgroundRemovalTab(AppState& appState, QWidget* parent = nullptr);
+    ~BackgroundRemovalTab() override;
+
+    BatchRemovalQueue& queue() { return m_queue; }
+
+    QPushButton* selectImagesButton() const { return m_selectButton; }
+    QPushButton* processAllButton() const { return m_processButton; }
+    QPushButton* clearAllButton() const { return m_clearButton; }
+    QPushButton* downloadAllButton() const { return m_downloadAllButton; }
+    QPushButton* editSelectedButton() const { return m_editSelectedButton; }
+    QPushButton* cancelButton() const { return m_cancelButton; }
+    QComboBox* aiModelMenu() const { return m_aiModelMenu; }
+    QWidget* progressSection() const { return m_progressSection; }
+    QLabel* progressCaption() const { return m_progressCaption; }
+    bool showsDropZone() const;
+    QList<BackgroundRemovalCard*> cards() const { return m_cards; }
+
+    // The alert ("Background Remover") currently shown, if any.
+    QMessageBox* alert() const { return m_alert; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    QWidget* buildHeader();
+    QWidget* buildControlBar();
+    QWidget* buildProgressSection();
+    QWidget* buildContentArea();
+
+    void pickImages();
+    void saveOne(const ImageProcessingTask& task);
+    void saveAll();
+    void showAlert(const QString& message);
+
+    void refreshControls();
+    void refreshCards();
+    void refreshCard(qsizetype index);
+    void setDragOver(bool dragOver);
+
     AppState& m_appState;
+    RemovalServiceClient m_client;
+    BatchRemovalQueue m_queue;
+
+    QLabel* m_countLabel = nullptr;
+    QLabel* m_processedCountLabel = nullptr;
+    QPushButton* m_selectButton = nullptr;
+    QPushButton* m_processButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPushButton* m_downloadAllButton = nullptr;
+    QPushButton* m_editSelectedButton = nullptr;
+    QComboBox* m_aiModelMenu = nullptr;
+    QWidget* m_progressSection = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_progressCaption = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QWidget* m_addingRow = nullptr;
+    QLabel* m_addingLabel = nullptr;
+    QFrame* m_contentFrame = nullptr;
+    QStackedWidget* m_content = nullptr;
+    DropZoneView* m_dropZone = nullptr;
+    QGridLayout* m_grid = nullptr;
+    QList<BackgroundRemovalCard*> m_cards;
+    QPointer<QMessageBox> m_alert;
+    bool m_isDragOver = false;
 };
 
 } // namespace kivo

@@ -6,6 +6,13 @@
 
 #include <chrono>
 #include <functional>
+#include <ostream>
+
+// Readable QString values in GoogleTest's failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kivo::test {
 

@@ -1,0 +1,393 @@
+#include "BatchRemovalQueue.h"
+
+#include "CutoutFiles.h"
+#include "DropRules.h"
+#include "LocalRemovalEngine.h"
+
+#include "core/AppState.h"
+#include "core/ImageFileLoader.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace kivo {
+
+namespace {
+
+constexpr int thumbnailSide = 240;
+
+QImage makeThumbnail(const QImage& image)
+{
+    if (image.isNull())
+        return {};
+    return image.scaled(thumbnailSide, thumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+// What one drop collects while its files come in.
+struct BatchRemovalQueue::DropSession {
+    QStringList invalidNames;
+    QStringList duplicateNames;
+    bool added = false;
+};
+
+BatchRemovalQueue::BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, QObject* parent)
+    : QObject(parent)
+    , m_appState(appState)
+    , m_client(client)
+{
+    m_processingQueue.setMaxThreadCount(1);
+    m_processingQueue.setObjectName(QStringLiteral("BackgroundRemovalQueue"));
+    m_loadingQueue.setMaxThreadCount(1);
+}
+
+BatchRemovalQueue::~BatchRemovalQueue()
+{
+    // Workers post back to this object: stop them between files and images and wait.
+    m_shuttingDown = true;
+    m_cancelledThrough = m_lastGeneration;
+    m_loadingQueue.waitForDone();
+    m_processingQueue.waitForDone();
+}
+
+QImage BatchRemovalQueue::thumbnail(const QUuid& taskId, bool processed) const
+{
+    return (processed ? m_processedThumbnails : m_originalThumbnails).value(taskId);
+}
+
+void BatchRemovalQueue::setAiModel(AIModelSelection model)
+{
+    m_aiModel = model;
+    setProcessing(false);
+}
+
+// ---- Adding files ---------------------------------------------------------------------------
+
+void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isDrop,
+                                              std::function<void(LoadedFile)> onFile, std::function<void()> onDone)
+{
+    // Files already in the list are not decoded again; the decisive check runs on this thread.
+    QSet<QUrl> queued;
+    if (isDrop)
+        for (const ImageProcessingTask& task : std::as_const(m_tasks))
+            queued.insert(task.originalURL);
+
+    ++m_addOperations;
+    emit addingChanged();
+    m_loadingQueue.start([this, roots, isDrop, queued, onFile, onDone] {
+        const QList<QUrl> files = isDrop ? collectDroppedFiles(roots) : roots;
+        QMetaObject::invokeMethod(this, [this, n = int(files.size())] {
+            m_filesBeingAdded += n;
+            emit addingChanged();
+        }, Qt::QueuedConnection);
+
+        for (const QUrl& url : files) {
+            LoadedFile file{url, {}, {}, LoadedFile::Kind::loaded};
+            if (m_shuttingDown) {
+                break;
+            } else if (isDrop && !hasAcceptedDropExtension(url)) {
+                file.kind = LoadedFile::Kind::wrongExtension;
+            } else if (queued.contains(url)) {
+                file.kind = LoadedFile::Kind::duplicate;
+            } else {
+                file.image = loadImageFile(url.toLocalFile());
+                file.kind = file.image.isNull() ? LoadedFile::Kind::unreadable : LoadedFile::Kind::loaded;
+                file.thumbnail = makeThumbnail(file.image);
+            }
+            QMetaObject::invokeMethod(this, [this, onFile, file] {
+                --m_filesBeingAdded;
+                onFile(file);
+                emit addingChanged();
+            }, Qt::QueuedConnection);
+        }
+        QMetaObject::invokeMethod(this, [this, onDone] {
+            --m_addOperations;
+            onDone();
+            emit addingChanged();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void BatchRemovalQueue::addImages(const QList<QUrl>& files)
+{
+    loadFilesInBackground(
+        files, false,
+        [this](LoadedFile file) {
+            if (file.kind == LoadedFile::Kind::loaded)
+                appendTask(file.url, file.image, file.thumbnail);
+        },
+        [] {});
+}
+
+void BatchRemovalQueue::handleDrop(const QList<QUrl>& dropped)
+{
+    auto session = std::make_shared<DropSession>();
+    loadFilesInBackground(
+        dropped, true, [this, session](LoadedFile file) { acceptDroppedFile(*session, std::move(file)); },
+        [this, session] {
+            const QString summary = dropSummary(session->added, m_tasks.size(), session->duplicateNames,
+                                                session->invalidNames);
+            if (!summary.isEmpty())
+                emit alertRequested(summary);
+        });
+}
+
+// The checks and the insertion of one dropped file, as one step on the window's thread.
+void BatchRemovalQueue::acceptDroppedFile(DropSession& session, LoadedFile file)
+{
+    const QString name = file.url.fileName();
+    if (file.kind == LoadedFile::Kind::wrongExtension) {
+        session.invalidNames << name;
+    } else if (file.kind == LoadedFile::Kind::duplicate || containsURL(file.url)) {
+        session.duplicateNames << name;
+    } else if (file.kind == LoadedFile::Kind::unreadable) {
+        session.invalidNames << name;
+    } else {
+        appendTask(file.url, file.image, file.thumbnail);
+        session.added = true;
+    }
+}
+
+bool BatchRemovalQueue::containsURL(const QUrl& url) const
+{
+    return std::any_of(m_tasks.cbegin(), m_tasks.cend(),
+                       [&url](const ImageProcessingTask& task) { return task.originalURL == url; });
+}
+
+void BatchRemovalQueue::appendTask(const QUrl& url, const QImage& image, const QImage& thumbnail)
+{
+    ImageProcessingTask task;
+    task.originalImage = image;
+    task.originalURL = url;
+    m_originalThumbnails.insert(task.id, thumbnail);
+    m_tasks.append(task);
+    publish();
+    emit tasksChanged();
+}
+
+// ---- Processing -----------------------------------------------------------------------------
+
+void BatchRemovalQueue::processAllImagesInTab()
+{
+    if (m_tasks.isEmpty())
+        return;
+    m_isProcessing = true;
+    m_isCancelling = false;
+    m_processingProgress = 0;
+    m_currentProcessingIndex = 0;
+    emit processingStateChanged();
+
+    const int generation = ++m_lastGeneration;
+    m_runs.insert(generation, RunState{});
+    const RemoteServiceSnapshot remote{m_appState.userPreferences().backendBaseURLString, m_appState.accountInfo()};
+    m_processingQueue.start([this, generation, snapshot = m_tasks, remote] { runJob(generation, snapshot, remote); });
+}
+
+void BatchRemovalQueue::cancelProcessing()
+{
+    if (!m_isProcessing)
+        return;
+    m_cancelledThrough = m_lastGeneration;
+    m_isCancelling = true;
+    emit processingStateChanged();
+}
+
+// On the serial worker: every task of the snapshot in turn, completed ones included.
+void BatchRemovalQueue::runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote)
+{
+    for (qsizetype index = 0; index < snapshot.size(); ++index) {
+        if (generation <= m_cancelledThrough)
+            break;
+        QMetaObject::invokeMethod(this, [this, index] {
+            m_currentProcessingIndex = int(index);
+            setTaskStatus(index, ProcessingStatus::processing);
+            emit processingStateChanged();
+        }, Qt::QueuedConnection);
+
+        processImage(generation, index, snapshot, remote);
+
+        QMetaObject::invokeMethod(this, [this, index] {
+            if (!m_tasks.isEmpty())
+                m_processingProgress = double(index + 1) / double(m_tasks.size());
+            emit processingStateChanged();
+        }, Qt::QueuedConnection);
+    }
+    QMetaObject::invokeMethod(this, [this, generation] { runFinishedDispatching(generation); }, Qt::QueuedConnection);
+}
+
+void BatchRemovalQueue::processImage(int generation, qsizetype index, const QList<ImageProcessingTask>& snapshot,
+                                     const RemoteServiceSnapshot& remote)
+{
+    if (m_aiModel == AIModelSelection::kivo) {
+        // Counted before the request starts, so the answer can never arrive ahead of the count.
+        QMetaObject::invokeMethod(this, [this, generation] { ++m_runs[generation].remoteAnswersPending; },
+                                  Qt::QueuedConnection);
+        m_client.removeBackgroundRemotely(index, snapshot, remote, this,
+                                          [this, generation](qsizetype at, const RemoteRemovalOutcome& outcome) {
+                                              if (outcome.image)
+                                                  applyOutcome(at, outcome.image, makeThumbnail(*outcome.image), {});
+                                              else
+                                                  applyOutcome(at, {}, {}, outcome.error);
+                                              remoteAnswerArrived(generation);
+                                          });
+        return;
+    }
+
+    const auto post = [this, index](std::optional<QImage> image, std::optional<QString> error) {
+        QImage thumbnail = image ? makeThumbnail(*image) : QImage();
+        QMetaObject::invokeMethod(this, [=, this] { applyOutcome(index, image, thumbnail, error); },
+                                  Qt::QueuedConnection);
+    };
+
+    const auto working = makeWorkingImage(snapshot.at(index).originalImage);
+    if (!working)
+        return post({}, QStringLiteral("Failed to process image"));
+    const auto mask = generateForegroundMask(*working);
+    if (!mask)
+        return post({}, QStringLiteral("Failed to create mask"));
+    const auto composited = applyForegroundMask(*mask, *working);
+    const auto cutout = composited ? renderCutout(*composited) : std::nullopt;
+    if (!cutout)
+        return post({}, QStringLiteral("Failed to render image"));
+    post(cutout, {});
+}
+
+// Applies an engine's outcome to the task now at `index`; dropped when the list got shorter.
+void BatchRemovalQueue::applyOutcome(qsizetype index, std::optional<QImage> image, QImage thumbnail,
+                                     std::optional<QString> error)
+{
+    if (index >= m_tasks.size())
+        return;
+    ImageProcessingTask& task = m_tasks[index];
+    if (image) {
+        task.processedImage = image;
+        task.status = ProcessingStatus::completed;
+        m_processedThumbnails.insert(task.id, thumbnail);
+    } else {
+        task.status = ProcessingStatus::failed;
+        task.error = error;
+    }
+    publish();
+    emit taskChanged(index);
+}
+
+void BatchRemovalQueue::setTaskStatus(qsizetype index, ProcessingStatus status)
+{
+    if (index >= m_tasks.size())
+        return;
+    m_tasks[index].status = status;
+    publish();
+    emit taskChanged(index);
+}
+
+void BatchRemovalQueue::runFinishedDispatching(int generation)
+{
+    m_runs[generation].dispatchDone = true;
+    endRunIfDone(generation);
+}
+
+void BatchRemovalQueue::remoteAnswerArrived(int generation)
+{
+    --m_runs[generation].remoteAnswersPending;
+    endRunIfDone(generation);
+}
+
+// A run ends after its last image with the local engine, after its last answer with the remote
+// one; the flag clears when no run is left.
+void BatchRemovalQueue::endRunIfDone(int generation)
+{
+    const RunState run = m_runs.value(generation);
+    if (!run.dispatchDone || run.remoteAnswersPending > 0)
+        return;
+    m_runs.remove(generation);
+    if (m_runs.isEmpty())
+        setProcessing(false);
+}
+
+void BatchRemovalQueue::setProcessing(bool processing)
+{
+    if (m_isProcessing == processing && !m_isCancelling)
+        return;
+    m_isProcessing = processing;
+    m_isCancelling = false;
+    emit processingStateChanged();
+}
+
+void BatchRemovalQueue::clearAll()
+{
+    m_tasks.clear();
+    m_originalThumbnails.clear();
+    m_processedThumbnails.clear();
+    publish();
+    emit tasksChanged();
+}
+
+void BatchRemovalQueue::publish()
+{
+    m_appState.setProcessingQueue(m_tasks);
+}
+
+void BatchRemovalQueue::takeListFromAppState()
+{
+    m_tasks = m_appState.processingQueue();
+    emit tasksChanged();
+}
+
+// ---- Results --------------------------------------------------------------------------------
+
+void BatchRemovalQueue::downloadImage(const ImageProcessingTask& task, const QString& path,
+                                      std::function<void(bool)> done)
+{
+    if (!task.processedImage)
+        return;
+    const QImage image = *task.processedImage;
+    auto future = QtConcurrent::run([image, path] { return savePNG(image, path); });
+    future.then(this, [done](bool ok) { done(ok); });
+}
+
+void BatchRemovalQueue::downloadAllImages(const QString& folder, std::function<void(QString)> done)
+{
+    QList<ImageProcessingTask> completed;
+    for (const ImageProcessingTask& task : std::as_const(m_tasks))
+        if (task.status == ProcessingStatus::completed && task.processedImage)
+            completed.append(task);
+    if (completed.isEmpty())
+        return;
+
+    auto future = QtConcurrent::run([completed, folder] {
+        // Two sources with the same base name must not overwrite each other's result.
+        QSet<QString> taken;
+        int successes = 0;
+        int failures = 0;
+        for (const ImageProcessingTask& task : completed) {
+            const QString path = distinctPathInFolder(folder, cutoutFileName(task.originalURL), taken);
+            (savePNG(*task.processedImage, path) ? successes : failures)++;
+        }
+        if (failures > 0)
+            return QStringLiteral("Saved %1 images successfully. %2 failed to save.").arg(successes).arg(failures);
+        return QStringLiteral("Successfully saved %1 processed images!").arg(successes);
+    });
+    future.then(this, [done](QString message) { done(message); });
+}
+
+void BatchRemovalQueue::openInEditor(const ImageProcessingTask& task)
+{
+    if (!task.processedImage)
+        return;
+    m_appState.appendEditorSession(EditorSession::fromImage(task.originalURL.fileName(), *task.processedImage));
+    m_appState.setActiveTab(AppTab::imageEditor);
+}
+
+void BatchRemovalQueue::editSelected()
+{
+    for (const ImageProcessingTask& task : std::as_const(m_tasks))
+        if (task.status == ProcessingStatus::completed && task.processedImage)
+            m_appState.appendEditorSession(
+                EditorSession::fromImage(task.originalURL.fileName(), *task.processedImage));
+    if (!m_appState.editorSessions().isEmpty())
+        m_appState.setActiveTab(AppTab::imageEditor);
+}
+
+} // namespace kivo

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "AIModelSelection.h"
+#include "RemovalServiceClient.h"
+
+#include "core/DomainModel.h"
+
+#include <QHash>
+#include <QObject>
+#include <QThreadPool>
+
+#include <atomic>
+
+namespace kivo {
+
+class AppState;
+
+// The Background Removal tab's logic: the list of tasks, adding files, the processing run on
+// the tab's own serial worker, saving results and opening them in the editor. Lives on the
+// window's thread, which owns all of its state; decoding, removal and encoding run elsewhere
+// and come back by queued calls.
+class BatchRemovalQueue : public QObject {
+    Q_OBJECT
+public:
+    BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, QObject* parent = nullptr);
+    ~BatchRemovalQueue() override;
+
+    const QList<ImageProcessingTask>& selectedImages() const { return m_tasks; }
+    // A small copy of a task's image for its card (empty when none was made yet).
+    QImage thumbnail(const QUuid& taskId, bool processed) const;
+
+    bool isProcessing() const { return m_isProcessing; }
+    bool isCancelling() const { return m_isCancelling; }
+    double processingProgress() const { return m_processingProgress; }
+    int currentProcessingIndex() const { return m_currentProcessingIndex; }
+    // A pick or drop is still being read; how many of its files are left.
+    bool isAdding() const { return m_addOperations > 0; }
+    int filesBeingAdded() const { return m_filesBeingAdded; }
+
+    AIModelSelection aiModel() const { return m_aiModel.load(); }
+    // Changing the engine leaves a run under way to finish on its own.
+    void setAiModel(AIModelSelection model);
+
+    // Files picked in the open panel: every one that loads is added, without duplicate check.
+    void addImages(const QList<QUrl>& files);
+    // Dropped files and folders: extension and duplicate checks, then the summary alert.
+    void handleDrop(const QList<QUrl>& dropped);
+
+    // Starts a run over the whole list on the serial worker; a run already under way finishes first.
+    void processAllImagesInTab();
+    // Stops the runs between images: the image in progress finishes, the rest stay as they are.
+    void cancelProcessing();
+    void clearAll();
+
+    // Writes a result as PNG off the window's thread; `done(ok)` runs on the window's thread.
+    void downloadImage(const ImageProcessingTask& task, const QString& path, std::function<void(bool)> done);
+    // Writes every completed result into the folder; `done(message)` gets the alert text.
+    void downloadAllImages(const QString& folder, std::function<void(QString)> done);
+
+    void openInEditor(const ImageProcessingTask& task);
+    void editSelected();
+
+    // The tab takes its list back from the application state each time it is shown.
+    void takeListFromAppState();
+
+signals:
+    void tasksChanged();
+    void taskChanged(qsizetype index);
+    void processingStateChanged();
+    void addingChanged();
+    void alertRequested(const QString& message);
+
+private:
+    struct DropSession;
+    struct LoadedFile {
+        QUrl url;
+        QImage image;
+        QImage thumbnail;
+        enum class Kind { loaded, unreadable, wrongExtension, duplicate } kind = Kind::loaded;
+    };
+
+    void loadFilesInBackground(const QList<QUrl>& roots, bool isDrop, std::function<void(LoadedFile)> onFile,
+                               std::function<void()> onDone);
+    void acceptDroppedFile(DropSession& session, LoadedFile file);
+    bool containsURL(const QUrl& url) const;
+    void appendTask(const QUrl& url, const QImage& image, const QImage& thumbnail);
+
+    void runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote);
+    void processImage(int generation, qsizetype index, const QList<ImageProcessingTask>& snapshot,
+                      const RemoteServiceSnapshot& remote);
+    void applyOutcome(qsizetype index, std::optional<QImage> image, QImage thumbnail, std::optional<QString> error);
+    void setTaskStatus(qsizetype index, ProcessingStatus status);
+    void runFinishedDispatching(int generation);
+    void remoteAnswerArrived(int generation);
+    void endRunIfDone(int generation);
+    void setProcessing(bool processing);
+    void publish();
+
+    AppState& m_appState;
+    RemovalServiceClient& m_client;
+    QList<ImageProcessingTask> m_tasks;
+    QHash<QUuid, QImage> m_originalThumbnails;
+    QHash<QUuid, QImage> m_processedThumbnails;
+
+    bool m_isProcessing = false;
+    bool m_isCancelling = false;
+    double m_processingProgress = 0;
+    int m_currentProcessingIndex = 0;
+    int m_addOperations = 0;
+    int m_filesBeingAdded = 0;
+    std::atomic_bool m_shuttingDown{false};
+    std::atomic<AIModelSelection> m_aiModel{AIModelSelection::localFree};
+
+    // Runs are numbered; cancelling stops every run up to the newest started one.
+    int m_lastGeneration = 0;
+    std::atomic_int m_cancelledThrough{0};
+    struct RunState {
+        int remoteAnswersPending = 0;
+        bool dispatchDone = false;
+    };
+    QHash<int, RunState> m_runs;
+
+    // "BackgroundRemovalQueue": one thread, so runs and images are processed one at a time.
+    QThreadPool m_processingQueue;
+    // Reading and decoding of picked and dropped files, one operation after the other.
+    QThreadPool m_loadingQueue;
+};
+
+} // namespace kivo

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace kivo {
+
+// What an empty batch shows: an invitation to drop images, and a button to pick them.
+class DropZoneView : public QWidget {
+    Q_OBJECT
+public:
+    explicit DropZoneView(QWidget* parent = nullptr);
+
+    void setDragOver(bool dragOver);
+    QPushButton* browseButton() const { return m_browseButton; }
+
+signals:
+    void browseRequested();
+
+private:
+    QLabel* m_badge = nullptr;
+    QLabel* m_heading = nullptr;
+    QPushButton* m_browseButton = nullptr;
+};
+
+} // namespace kivo

@@ -1,0 +1,143 @@
+// The Background Removal tab's widgets on the offscreen platform: which controls are enabled
+// when, and the alert texts.
+
+#include "removal/BackgroundRemovalCard.h"
+#include "removal/BackgroundRemovalTab.h"
+
+#include "core/AppState.h"
+#include "core/NotificationCenter.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+
+namespace {
+
+ImageProcessingTask task(ProcessingStatus status, const QString& name)
+{
+    ImageProcessingTask t;
+    t.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/") + name);
+    t.originalImage = QImage(40, 30, QImage::Format_ARGB32);
+    t.originalImage.fill(Qt::gray);
+    t.status = status;
+    if (status == ProcessingStatus::completed) {
+        t.processedImage = QImage(40, 30, QImage::Format_ARGB32);
+        t.processedImage->fill(Qt::transparent);
+    }
+    if (status == ProcessingStatus::failed)
+        t.error = QStringLiteral("{\"error\":\"Invalid API key\"}");
+    return t;
+}
+
+class BackgroundRemovalTabTest : public ::testing::Test {
+protected:
+    void show(const QList<ImageProcessingTask>& tasks)
+    {
+        appState.setProcessingQueue(tasks);
+        tab.hide();
+        tab.show(); // the tab takes its list from the application state when shown
+    }
+
+    QTemporaryDir dir;
+    DefaultsStore store{dir.filePath(QStringLiteral("defaults.ini"))};
+    PreferenceManager preferences{store};
+    AppState appState{store, preferences};
+    BackgroundRemovalTab tab{appState};
+};
+
+} // namespace
+
+TEST_F(BackgroundRemovalTabTest, EmptyListShowsTheDropZoneWithOnlySelectImagesEnabled)
+{
+    show({});
+    EXPECT_TRUE(tab.showsDropZone());
+    EXPECT_TRUE(tab.selectImagesButton()->isEnabled());
+    EXPECT_FALSE(tab.processAllButton()->isEnabled());
+    EXPECT_FALSE(tab.clearAllButton()->isEnabled());
+    EXPECT_FALSE(tab.downloadAllButton()->isEnabled());
+    EXPECT_FALSE(tab.editSelectedButton()->isVisible());
+    EXPECT_FALSE(tab.progressSection()->isVisible());
+    EXPECT_EQ(tab.aiModelMenu()->currentText(), u"Local Free Model");
+    EXPECT_EQ(tab.aiModelMenu()->itemText(1), u"Kivo Model");
+}
+
+TEST_F(BackgroundRemovalTabTest, CompletedTasksEnableDownloadAndEditAndShowCards)
+{
+    show({task(ProcessingStatus::pending, "a.png")});
+    EXPECT_FALSE(tab.showsDropZone());
+    EXPECT_TRUE(tab.processAllButton()->isEnabled());
+    EXPECT_TRUE(tab.clearAllButton()->isEnabled());
+    EXPECT_FALSE(tab.downloadAllButton()->isEnabled());
+    EXPECT_TRUE(tab.editSelectedButton()->isVisible());
+    EXPECT_FALSE(tab.editSelectedButton()->isEnabled());
+
+    show({task(ProcessingStatus::completed, "b.png"), task(ProcessingStatus::failed, "c.png"),
+          task(ProcessingStatus::processing, "d.png"), task(ProcessingStatus::pending, "e.png")});
+    EXPECT_TRUE(tab.downloadAllButton()->isEnabled());
+    EXPECT_TRUE(tab.editSelectedButton()->isEnabled());
+
+    const auto cards = tab.cards();
+    ASSERT_EQ(cards.size(), 4);
+    EXPECT_EQ(cards[0]->statusText(), u"Completed");
+    EXPECT_EQ(cards[1]->statusText(), u"Failed");
+    EXPECT_EQ(cards[2]->statusText(), u"Processing...");
+    EXPECT_EQ(cards[3]->statusText(), u"Pending");
+    EXPECT_TRUE(cards[0]->downloadButton()->isVisibleTo(cards[0]));
+    EXPECT_FALSE(cards[1]->downloadButton()->isVisibleTo(cards[1]));
+    // The failure text is shown verbatim on its card.
+    const auto labels = cards[1]->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+        return label->text() == u"{\"error\":\"Invalid API key\"}";
+    }));
+
+    // Edit on a card opens the result in the editor.
+    cards[0]->editButton()->click();
+    EXPECT_EQ(appState.editorSessions().size(), 1);
+    EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
+}
+
+TEST_F(BackgroundRemovalTabTest, ProcessingDisablesTheListControlsUntilTheRunEnds)
+{
+    // A task whose image cannot be converted fails at once, without the network.
+    ImageProcessingTask broken = task(ProcessingStatus::pending, "broken.png");
+    broken.originalImage = QImage();
+    show({broken});
+
+    NotificationCenter::defaultCenter().post(kProcessAllImages);
+    EXPECT_TRUE(tab.progressSection()->isVisible());
+    EXPECT_FALSE(tab.selectImagesButton()->isEnabled());
+    EXPECT_FALSE(tab.processAllButton()->isEnabled());
+    EXPECT_FALSE(tab.clearAllButton()->isEnabled());
+    EXPECT_EQ(tab.progressCaption()->text(), u"Processing image 1 of 1");
+
+    ASSERT_TRUE(test::waitUntil([&] { return !tab.queue().isProcessing(); }));
+    EXPECT_FALSE(tab.progressSection()->isVisible());
+    EXPECT_TRUE(tab.processAllButton()->isEnabled());
+    EXPECT_EQ(tab.cards().front()->statusText(), u"Failed");
+}
+
+TEST_F(BackgroundRemovalTabTest, ProcessAllNotificationIsIgnoredWhileTheTabIsHidden)
+{
+    show({task(ProcessingStatus::pending, "a.png")});
+    tab.hide();
+    NotificationCenter::defaultCenter().post(kProcessAllImages);
+    EXPECT_FALSE(tab.queue().isProcessing());
+}
+
+TEST_F(BackgroundRemovalTabTest, DropSummaryAppearsInTheBackgroundRemoverAlert)
+{
+    show({});
+    QTemporaryDir files;
+    const QString text = files.filePath(QStringLiteral("readme.txt"));
+    QFile(text).open(QIODevice::WriteOnly);
+    tab.queue().handleDrop({QUrl::fromLocalFile(text)});
+    ASSERT_TRUE(test::waitUntil([&] { return tab.alert() != nullptr; }));
+    EXPECT_EQ(tab.alert()->windowTitle(), u"Background Remover");
+    EXPECT_EQ(tab.alert()->text(), u"❌ Skipped 1 invalid file(s): readme.txt");
+}
