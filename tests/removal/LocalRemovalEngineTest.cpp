@@ -128,6 +128,13 @@ TEST_F(LocalRemovalEngineTest, OutputKeepsTheInputsPixelSizeAtPixelRatioOne)
     EXPECT_GT(meanAlpha(*cutout, QRect(130, 60, 40, 40)), 245);  // the cup
     EXPECT_LT(meanAlpha(*cutout, QRect(5, 5, 35, 35)), 10);      // the table, top left
     EXPECT_LT(meanAlpha(*cutout, QRect(260, 5, 35, 35)), 10);    // the table, top right
+
+    // A working image made from an opaque photo shares its pixels and must keep them alive
+    // after the photo itself is gone.
+    const std::optional<WorkingImage> orphan = makeWorkingImage(loadTestImage(QStringLiteral("coffee.jpg")).copy());
+    ASSERT_TRUE(orphan);
+    EXPECT_EQ(orphan->pixels.format(), QImage::Format_ARGB32);
+    EXPECT_EQ(orphan->pixels, input.convertToFormat(QImage::Format_ARGB32));
 }
 
 TEST_F(LocalRemovalEngineTest, InputTransparencyStaysAndIsMultipliedByTheMask)

@@ -1,0 +1,382 @@
+// Benchmark of the local engine on this machine: network inference, the 12-megapixel pipeline
+// step by step, peak memory of kivopro-remove, and the same inference by the reference runtime
+// (ONNX Runtime from Node.js), alternated with ours. Run through bench/run.sh.
+
+#include "PngEncoder.h"
+
+#include "removal/ForegroundSegmenter.h"
+#include "removal/LocalRemovalEngine.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <onnxruntime_cxx_api.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <spawn.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+using kivo::ForegroundSegmenter;
+
+constexpr double networkGflop = 320.0;  // multiply-adds × 2 of one 1024 × 1024 inference
+constexpr QSize photoSize(4000, 3000);
+
+struct Options {
+    QString source;
+    QString work;
+    QString removeTool;
+    QString reference;
+    int runs = 5;
+};
+
+void say(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double milliseconds(const std::function<void()>& work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+QString ms(double value)
+{
+    return QStringLiteral("%1 ms").arg(value, 7, 'f', 1);
+}
+
+QString spread(const std::vector<double>& values)
+{
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
+}
+
+// A 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
+// little grain so that decoding and compression see photo-like data, not a smooth gradient.
+bool makePhoto(const QString& source, const QString& target)
+{
+    if (QFile::exists(target))
+        return true;
+    const QImage small(source);
+    if (small.isNull())
+        return false;
+    QImage photo = small.scaled(photoSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+                       .convertToFormat(QImage::Format_RGB32);
+    photo = photo.copy(QRect((photo.width() - photoSize.width()) / 2, (photo.height() - photoSize.height()) / 2,
+                             photoSize.width(), photoSize.height()));
+    QRandomGenerator grain(12);
+    for (int y = 0; y < photo.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x) {
+            const int n = int(grain.bounded(9)) - 4;
+            row[x] = qRgb(std::clamp(qRed(row[x]) + n, 0, 255), std::clamp(qGreen(row[x]) + n, 0, 255),
+                          std::clamp(qBlue(row[x]) + n, 0, 255));
+        }
+    }
+    QImageWriter writer(target, "jpeg");
+    writer.setQuality(92);
+    return writer.write(photo);
+}
+
+QImage decode(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(1024);
+    return reader.read();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+std::vector<float> inferOrDie(std::span<const float> input)
+{
+    ForegroundSegmenter::Result result = ForegroundSegmenter::shared().segment(input);
+    if (result.probabilities.empty()) {
+        say(QStringLiteral("inference failed: ") + result.error);
+        std::exit(1);
+    }
+    return std::move(result.probabilities);
+}
+
+// (d) The reference runtime in its own long-lived process, one inference at a time, alternating
+// with ours so that both see the same machine state.
+void compareWithReference(const Options& options, std::span<const float> input, const std::vector<double>& oursEarlier)
+{
+    const QString inputPath = QDir(options.work).filePath(QStringLiteral("input.f32"));
+    const QString outputPath = QDir(options.work).filePath(QStringLiteral("reference-output.f32"));
+    writeFile(inputPath, QByteArray(reinterpret_cast<const char*>(input.data()), qsizetype(input.size_bytes())));
+
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral("node"),
+               {options.reference, QStandardPaths::locate(QStandardPaths::GenericDataLocation, ForegroundSegmenter::modelRelativePath()),
+                inputPath, outputPath, QString::number(QThread::idealThreadCount())});
+    auto readLine = [&node]() -> QString {
+        while (!node.canReadLine()) {
+            if (!node.waitForReadyRead(300000))
+                return {};
+        }
+        return QString::fromUtf8(node.readLine()).trimmed();
+    };
+    const QStringList ready = readLine().split(QLatin1Char(' '));
+    if (ready.size() < 3 || ready[0] != QLatin1String("ready")) {
+        say(QStringLiteral("(d) reference runtime did not start; skipped"));
+        return;
+    }
+
+    std::vector<double> ours;
+    std::vector<double> reference;
+    std::vector<float> ourOutput;
+    for (int i = 0; i < options.runs; ++i) {
+        ours.push_back(milliseconds([&] { ourOutput = inferOrDie(input); }));
+        node.write("run\n");
+        reference.push_back(readLine().toDouble());
+    }
+    node.write("quit\n");
+    node.waitForFinished(60000);
+
+    QFile file(outputPath);
+    double difference = -1;
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        if (size_t(bytes.size()) == ourOutput.size() * sizeof(float)) {
+            const auto* theirs = reinterpret_cast<const float*>(bytes.constData());
+            difference = 0;
+            for (size_t i = 0; i < ourOutput.size(); ++i)
+                difference = std::max(difference, double(std::abs(ourOutput[i] - theirs[i])));
+        }
+    }
+
+    const double ratio = median(ours) / median(reference);
+    say(QStringLiteral("(d) same inference, alternating with the reference (onnxruntime-node %1, CPU, %2 intra-op threads, optimisation \"all\", no memory pattern)")
+            .arg(ready[2]).arg(QThread::idealThreadCount()));
+    say(QStringLiteral("    ours                        %1 %2").arg(ms(median(ours)), spread(ours)));
+    say(QStringLiteral("    reference                   %1 %2, session load %3 ms")
+            .arg(ms(median(reference)), spread(reference), ready[1]));
+    say(QStringLiteral("    ratio ours/reference        %1   (target <= 1.00) %2")
+            .arg(ratio, 0, 'f', 3).arg(ratio <= 1.0 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+    say(QStringLiteral("    largest mask difference     %1").arg(difference, 0, 'g', 3));
+    std::vector<double> all = oursEarlier;
+    all.insert(all.end(), ours.begin(), ours.end());
+    say(QStringLiteral("    ours, all single inferences %1 = %2 GFLOP/s").arg(ms(median(all))).arg(networkGflop / (median(all) / 1000), 0, 'f', 0));
+}
+
+// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child.
+void measureRemoveTool(const Options& options, const QString& photo)
+{
+    const QString outputDir = QDir(options.work).filePath(QStringLiteral("out"));
+    const QString second = QDir(options.work).filePath(QStringLiteral("photo-12mp-again.jpg"));
+    QFile::remove(second);
+    QFile::copy(photo, second);
+    const QString log = QDir(options.work).filePath(QStringLiteral("kivopro-remove.log"));
+
+    QList<QByteArray> arguments{QFile::encodeName(options.removeTool), QFile::encodeName(photo), QFile::encodeName(second),
+                                "-o", QFile::encodeName(outputDir)};
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray logPath = QFile::encodeName(log);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        say(QStringLiteral("(c) cannot start %1; skipped").arg(options.removeTool));
+        return;
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const double wall = double(timer.elapsed()) / 1000.0;
+
+    QFile file(log);
+    file.open(QIODevice::ReadOnly);
+    QStringList times;
+    const QRegularExpression secondsPattern(QStringLiteral("\\(([0-9.]+) s\\)$"));
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QRegularExpressionMatch match = secondsPattern.match(QString::fromUtf8(line));
+        if (match.hasMatch())
+            times << match.captured(1) + QStringLiteral(" s");
+    }
+    const double peakMiB = double(usage.ru_maxrss) / 1024.0;
+    say(QStringLiteral("(c) kivopro-remove on the 12 MP photo twice (exit %1, %2 s in all)")
+            .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1).arg(wall, 0, 'f', 2));
+    say(QStringLiteral("    peak resident memory        %1 MiB   (target < 1536 MiB) %2")
+            .arg(peakMiB, 0, 'f', 0).arg(peakMiB < 1536 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+    say(QStringLiteral("    per image (first loads the network) %1").arg(times.join(QStringLiteral(", "))));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i + 1 < arguments.size(); i += 2) {
+        const QString& name = arguments[i];
+        const QString& value = arguments[i + 1];
+        if (name == QLatin1String("--source"))
+            options.source = value;
+        else if (name == QLatin1String("--work"))
+            options.work = value;
+        else if (name == QLatin1String("--remove-tool"))
+            options.removeTool = value;
+        else if (name == QLatin1String("--reference"))
+            options.reference = value;
+        else if (name == QLatin1String("--runs"))
+            options.runs = std::max(1, value.toInt());
+    }
+    if (options.source.isEmpty() || options.work.isEmpty()) {
+        say(QStringLiteral("usage: kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+        return 2;
+    }
+    QDir().mkpath(options.work);
+    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
+    if (!makePhoto(options.source, photo)) {
+        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
+        return 1;
+    }
+
+    say(QStringLiteral("KIVOPRO local engine: %1 cores, ONNX Runtime %2, medians of %3 runs after 2 warm-ups")
+            .arg(QThread::idealThreadCount()).arg(QString::fromStdString(Ort::GetVersionString())).arg(options.runs));
+
+    QString loadError;
+    const double loadMs = milliseconds([&] { loadError = ForegroundSegmenter::shared().load(); });
+    if (!loadError.isEmpty()) {
+        say(loadError);
+        return 1;
+    }
+    say(QStringLiteral("    network load                %1 (once per process)").arg(ms(loadMs)));
+
+    const std::optional<kivo::WorkingImage> photoWorking = kivo::makeWorkingImage(decode(photo));
+    if (!photoWorking) {
+        say(QStringLiteral("cannot decode %1").arg(photo));
+        return 1;
+    }
+    const std::vector<float> input = kivo::makeNetworkInput(photoWorking->pixels);
+    std::vector<double> warmUps;
+    for (int i = 0; i < 2; ++i)
+        warmUps.push_back(milliseconds([&] { inferOrDie(input); }));
+    say(QStringLiteral("    warm-up inferences          %1 ms, %2 ms").arg(warmUps[0], 0, 'f', 0).arg(warmUps[1], 0, 'f', 0));
+
+    // (a)
+    std::vector<double> inference;
+    for (int i = 0; i < options.runs; ++i)
+        inference.push_back(milliseconds([&] { inferOrDie(input); }));
+    say(QStringLiteral("(a) one inference, 1024 x 1024  %1 %2 = %3 GFLOP/s")
+            .arg(ms(median(inference)), spread(inference)).arg(networkGflop / (median(inference) / 1000), 0, 'f', 0));
+
+    // (b)
+    std::vector<double> tDecode, tWorking, tInput, tInfer, tMask, tComposite, tEncode, tWrite, tTotal;
+    qsizetype pngBytes = 0;
+    QImage lastCutout;
+    for (int i = 0; i < options.runs; ++i) {
+        QImage image;
+        std::optional<kivo::WorkingImage> working;
+        std::vector<float> networkInput;
+        std::vector<float> probabilities;
+        std::optional<QImage> mask;
+        std::optional<QImage> cutout;
+        QByteArray png;
+        tDecode.push_back(milliseconds([&] { image = decode(photo); }));
+        tWorking.push_back(milliseconds([&] { working = kivo::makeWorkingImage(image); }));
+        tInput.push_back(milliseconds([&] { networkInput = kivo::makeNetworkInput(working->pixels); }));
+        tInfer.push_back(milliseconds([&] { probabilities = inferOrDie(networkInput); }));
+        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, working->pixels.size(), nullptr); }));
+        tComposite.push_back(milliseconds([&] {
+            const auto composited = kivo::applyForegroundMask(kivo::ForegroundMask{*mask, 1}, *working);
+            cutout = kivo::renderCutout(*composited);
+        }));
+        tEncode.push_back(milliseconds([&] { png = kivo::encodePng(*cutout); }));
+        tWrite.push_back(milliseconds([&] { writeFile(QDir(options.work).filePath(QStringLiteral("photo-12mp_no_bg.png")), png); }));
+        pngBytes = png.size();
+        lastCutout = *cutout;
+        tTotal.push_back(tDecode.back() + tWorking.back() + tInput.back() + tInfer.back() + tMask.back()
+                         + tComposite.back() + tEncode.back() + tWrite.back());
+    }
+    const double total = median(tTotal);
+    const double network = median(tInfer);
+    std::vector<double> nonNetworkShares;
+    for (size_t i = 0; i < tTotal.size(); ++i)
+        nonNetworkShares.push_back(100.0 * (tTotal[i] - tInfer[i]) / tTotal[i]);
+    const double engineSteps = median(tInput) + median(tMask) + median(tComposite);
+    say(QStringLiteral("(b) 12 MP photo (4000 x 3000 JPEG), whole pipeline"));
+    say(QStringLiteral("    decode                      %1").arg(ms(median(tDecode))));
+    say(QStringLiteral("    working image (ARGB32)      %1").arg(ms(median(tWorking))));
+    say(QStringLiteral("    resize in + normalise       %1").arg(ms(median(tInput))));
+    say(QStringLiteral("    inference                   %1 %2").arg(ms(network), spread(tInfer)));
+    say(QStringLiteral("    mask resize (full size)     %1").arg(ms(median(tMask))));
+    say(QStringLiteral("    composite + render          %1").arg(ms(median(tComposite))));
+    say(QStringLiteral("    PNG encode                  %1 (%2 MB)").arg(ms(median(tEncode))).arg(double(pngBytes) / 1e6, 0, 'f', 1));
+    say(QStringLiteral("    file write                  %1").arg(ms(median(tWrite))));
+    say(QStringLiteral("    total                       %1").arg(ms(total)));
+    const double share = median(nonNetworkShares);
+    say(QStringLiteral("    non-network share           %1 %   (target < 15 %) %2; engine steps alone (resize in, mask, composite) %3 %")
+            .arg(share, 0, 'f', 1).arg(share < 15 ? QStringLiteral("met") : QStringLiteral("MISSED"))
+            .arg(100.0 * engineSteps / (engineSteps + network), 0, 'f', 1));
+
+    // The engine's own mask step in one piece (adds the foreground check and region count).
+    std::vector<double> wholeMask;
+    for (int i = 0; i < options.runs; ++i)
+        wholeMask.push_back(milliseconds([&] { kivo::generateForegroundMask(*photoWorking); }));
+    say(QStringLiteral("    generateForegroundMask      %1 (resize in + inference + mask resize + checks)").arg(ms(median(wholeMask))));
+
+    // Qt's own PNG encoder on the same cut-out, for comparison.
+    QByteArray qtPng;
+    const double qtEncode = milliseconds([&] {
+        QBuffer buffer(&qtPng);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "png").write(lastCutout);
+    });
+    say(QStringLiteral("    (Qt's PNG encoder instead   %1, %2 MB)").arg(ms(qtEncode)).arg(double(qtPng.size()) / 1e6, 0, 'f', 1));
+
+    if (!options.reference.isEmpty())
+        compareWithReference(options, input, inference);
+    if (!options.removeTool.isEmpty())
+        measureRemoveTool(options, photo);
+    return 0;
+}
