@@ -1,17 +1,20 @@
 #include "ServiceHandlers.h"
 
+#include "core/ImageFileLoader.h"
 #include "removal/ForegroundSegmenter.h"
 #include "removal/LocalRemovalEngine.h"
 #include "removal/RemovalServiceClient.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTemporaryFile>
 #include <QUuid>
 
 #include <algorithm>
@@ -107,23 +110,40 @@ bool refuseUnreadBody(const ReceivedBody& body, httplib::Response& response)
     return false;
 }
 
-std::optional<QImage> decodeUpload(const std::string& content, QString* error)
+bool isHeifUpload(const httplib::MultipartFormData& part)
 {
-    QByteArray bytes = QByteArray::fromRawData(content.data(), qsizetype(content.size()));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > kMaxImagePixels) {
-        *error = QStringLiteral("The image is too large");
-        return std::nullopt;
+    const QString suffix = QFileInfo(fromStd(part.filename)).suffix().toLower();
+    return part.content_type == "image/heic" || part.content_type == "image/heif" || suffix == u"heic"
+        || suffix == u"heif";
+}
+
+std::optional<QImage> decodeUpload(const httplib::MultipartFormData& part, QString* error)
+{
+    QImage image;
+    if (isHeifUpload(part)) {
+        // Qt has no HEIF decoder; the application's loader reads it with libheif from a file.
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/kivopro-upload-XXXXXX.heic"));
+        if (file.open() && file.write(part.content.data(), qint64(part.content.size())) == qint64(part.content.size())
+            && file.flush())
+            image = loadImageFile(file.fileName());
+    } else {
+        QByteArray bytes = QByteArray::fromRawData(part.content.data(), qsizetype(part.content.size()));
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setAutoTransform(true);
+        const QSize size = reader.size();
+        if (size.isValid() && qint64(size.width()) * size.height() > kMaxImagePixels) {
+            *error = QStringLiteral("The image is too large");
+            return std::nullopt;
+        }
+        image = reader.read();
     }
-    QImage image = reader.read();
     if (image.isNull()) {
         *error = QStringLiteral("The image could not be decoded");
         return std::nullopt;
     }
+    image.setDevicePixelRatio(1.0);
     return image;
 }
 
@@ -236,7 +256,7 @@ void handleRemoval(const HandlerContext& context, const httplib::Request& reques
         return;
     }
     QString decodeError;
-    const auto input = decodeUpload(imagePart->content, &decodeError);
+    const auto input = decodeUpload(*imagePart, &decodeError);
     if (!input) {
         setJsonError(response, 400, decodeError);
         return;

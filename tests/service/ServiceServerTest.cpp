@@ -283,6 +283,8 @@ TEST_F(ServiceServerTest, LogsOneLinePerRequestWithoutTheKey)
     test::StdoutCapture output;
     client->Get("/api/transactions?page=1&limit=20&app_id=1&api_key=key-ada");
     removal("key-ada", {{"return_type", "base64", "", ""}});
+    // The line is written once the answer has gone out: wait for it.
+    test::waitUntil([&] { return output.text().count(u"[kivopro-service] "_s) >= 2; }, std::chrono::seconds(5));
     const QString text = output.text();
     EXPECT_EQ(text.count(u"[kivopro-service] "_s), 2) << text.toStdString();
     EXPECT_TRUE(text.contains(u"GET /api/transactions?api_key=[hidden]&app_id=1&limit=20&page=1 200"_s)) << text.toStdString();
