@@ -29,6 +29,10 @@ std::optional<QImage> decodeRemovalResponseImage(const QByteArray& body)
     if (!decoded || decoded.decoded.isEmpty())
         return std::nullopt;
 
+    // A cut-out of a 50-megapixel photo exceeds Qt's default decoding limit of 128 MB; the
+    // application's image loader raises it to the same value.
+    if (QImageReader::allocationLimit() < 1024)
+        QImageReader::setAllocationLimit(1024);
     QByteArray bytes = decoded.decoded;
     QBuffer buffer(&bytes);
     QImageReader reader(&buffer);
