@@ -69,8 +69,10 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
     ForegroundSegmenter::Result network;
     try {
         network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels));
-    } catch (const std::bad_alloc&) {
-        network.error = QStringLiteral("Not enough memory to prepare the image for the segmentation network");
+    } catch (const std::exception& exception) {
+        // Scaling the image down for the network can only fail for lack of memory.
+        network.error = QStringLiteral("Cannot prepare the image for the segmentation network (%1)")
+                            .arg(QString::fromUtf8(exception.what()));
     }
     if (network.probabilities.empty()) {
         logLine(QStringLiteral("Vision request failed: ") + network.error);
@@ -83,13 +85,18 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
         logLine(QStringLiteral("Failed to generate mask: ") + error);
         return std::nullopt;
     }
-    if (maximumValue(*values) < foregroundThreshold) {
-        logLine(QStringLiteral("No foreground objects detected in the image"));
+    try {
+        if (maximumValue(*values) < foregroundThreshold) {
+            logLine(QStringLiteral("No foreground objects detected in the image"));
+            return std::nullopt;
+        }
+        // Bilinear scaling never exceeds the network's own maximum, so at least one region exists.
+        const int instances = std::max(1, countForegroundRegions(network.probabilities));
+        return ForegroundMask{*values, instances};
+    } catch (const std::exception& exception) {
+        logLine(QStringLiteral("Failed to generate mask: ") + QString::fromUtf8(exception.what()));
         return std::nullopt;
     }
-    // Bilinear scaling never exceeds the network's own maximum, so at least one region exists.
-    const int instances = std::max(1, countForegroundRegions(network.probabilities));
-    return ForegroundMask{*values, instances};
 }
 
 std::optional<CompositedImage> applyForegroundMask(const ForegroundMask& mask, const WorkingImage& image)
