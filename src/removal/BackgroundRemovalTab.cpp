@@ -43,8 +43,8 @@ bool carriesLocalFiles(const QMimeData* data)
 BackgroundRemovalTab::BackgroundRemovalTab(AppState& appState, QWidget* parent)
     : QWidget(parent)
     , m_appState(appState)
-    , m_client(KeychainHelper::standard())
     , m_queue(appState, m_client)
+    , m_client(KeychainHelper::standard())
 {
     setAcceptDrops(true);
 
@@ -78,7 +78,10 @@ BackgroundRemovalTab::BackgroundRemovalTab(AppState& appState, QWidget* parent)
     refreshControls();
 }
 
-BackgroundRemovalTab::~BackgroundRemovalTab() = default;
+BackgroundRemovalTab::~BackgroundRemovalTab()
+{
+    m_queue.shutdown();
+}
 
 QWidget* BackgroundRemovalTab::buildHeader()
 {
@@ -270,8 +273,10 @@ void BackgroundRemovalTab::refreshCards()
         m_grid->addWidget(card, position / 3, position % 3, Qt::AlignTop);
         m_cards.append(card);
     }
+    // Only cards whose task changed are redrawn: a long list grows one card at a time.
     for (qsizetype index = 0; index < tasks.size(); ++index)
-        refreshCard(index);
+        if (!(m_cards[index]->task() == tasks[index]))
+            refreshCard(index);
 }
 
 void BackgroundRemovalTab::refreshCard(qsizetype index)
@@ -280,7 +285,7 @@ void BackgroundRemovalTab::refreshCard(qsizetype index)
     if (index >= tasks.size() || index >= m_cards.size())
         return;
     const ImageProcessingTask& task = tasks.at(index);
-    m_cards[index]->setTask(task, m_queue.thumbnail(task.id, false), m_queue.thumbnail(task.id, true));
+    m_cards[index]->setTask(task, m_queue.thumbnail(task, false), m_queue.thumbnail(task, true));
 }
 
 void BackgroundRemovalTab::pickImages()

@@ -70,8 +70,10 @@ private:
     void setDragOver(bool dragOver);
 
     AppState& m_appState;
-    RemovalServiceClient m_client;
     BatchRemovalQueue m_queue;
+    // Destroyed before the queue (after the queue's workers stopped), so that the answers of
+    // requests it cancels still find the queue alive.
+    RemovalServiceClient m_client;
 
     QLabel* m_countLabel = nullptr;
     QLabel* m_processedCountLabel = nullptr;

@@ -45,16 +45,30 @@ BatchRemovalQueue::BatchRemovalQueue(AppState& appState, RemovalServiceClient& c
 
 BatchRemovalQueue::~BatchRemovalQueue()
 {
-    // Workers post back to this object: stop them between files and images and wait.
+    shutdown();
+}
+
+void BatchRemovalQueue::shutdown()
+{
+    // Workers stop between files and between images.
     m_shuttingDown = true;
     m_cancelledThrough = m_lastGeneration;
     m_loadingQueue.waitForDone();
     m_processingQueue.waitForDone();
 }
 
-QImage BatchRemovalQueue::thumbnail(const QUuid& taskId, bool processed) const
+QImage BatchRemovalQueue::thumbnail(const ImageProcessingTask& task, bool processed) const
 {
-    return (processed ? m_processedThumbnails : m_originalThumbnails).value(taskId);
+    // Tasks placed in the application state by others come without one: made once, here.
+    QHash<QUuid, QImage>& cache = processed ? m_processedThumbnails : m_originalThumbnails;
+    auto found = cache.find(task.id);
+    if (found == cache.end()) {
+        const QImage source = processed ? task.processedImage.value_or(QImage()) : task.originalImage;
+        if (source.isNull())
+            return {};
+        found = cache.insert(task.id, makeThumbnail(source));
+    }
+    return *found;
 }
 
 void BatchRemovalQueue::setAiModel(AIModelSelection model)

@@ -26,8 +26,8 @@ public:
     ~BatchRemovalQueue() override;
 
     const QList<ImageProcessingTask>& selectedImages() const { return m_tasks; }
-    // A small copy of a task's image for its card (empty when none was made yet).
-    QImage thumbnail(const QUuid& taskId, bool processed) const;
+    // A small copy of a task's original or processed image for its card.
+    QImage thumbnail(const ImageProcessingTask& task, bool processed) const;
 
     bool isProcessing() const { return m_isProcessing; }
     bool isCancelling() const { return m_isCancelling; }
@@ -62,6 +62,10 @@ public:
 
     // The tab takes its list back from the application state each time it is shown.
     void takeListFromAppState();
+
+    // Stops the runs and the reading of files and waits for the workers, which call the client
+    // and post to this object. Called on destruction; call it earlier to destroy the client first.
+    void shutdown();
 
 signals:
     void tasksChanged();
@@ -99,8 +103,8 @@ private:
     AppState& m_appState;
     RemovalServiceClient& m_client;
     QList<ImageProcessingTask> m_tasks;
-    QHash<QUuid, QImage> m_originalThumbnails;
-    QHash<QUuid, QImage> m_processedThumbnails;
+    mutable QHash<QUuid, QImage> m_originalThumbnails;
+    mutable QHash<QUuid, QImage> m_processedThumbnails;
 
     bool m_isProcessing = false;
     bool m_isCancelling = false;
