@@ -2,7 +2,7 @@
 // step by step, peak memory of kivopro-remove, and the same inference by the reference runtime
 // (ONNX Runtime from Node.js), alternated with ours. Run through bench/run.sh.
 
-#include "PngEncoder.h"
+#include "core/PngEncoder.h"
 
 #include "removal/ForegroundSegmenter.h"
 #include "removal/LocalRemovalEngine.h"
@@ -331,7 +331,7 @@ int main(int argc, char** argv)
             const auto composited = kivo::applyForegroundMask(kivo::ForegroundMask{*mask, 1}, *working);
             cutout = kivo::renderCutout(*composited);
         }));
-        tEncode.push_back(milliseconds([&] { png = kivo::encodePng(*cutout); }));
+        tEncode.push_back(milliseconds([&] { png = kivo::encodePNG(*cutout).value_or(QByteArray()); }));
         tWrite.push_back(milliseconds([&] { writeFile(QDir(options.work).filePath(QStringLiteral("photo-12mp_no_bg.png")), png); }));
         pngBytes = png.size();
         lastCutout = *cutout;

@@ -1,6 +1,7 @@
 #include "ServiceHandlers.h"
 
 #include "core/ImageFileLoader.h"
+#include "core/PngEncoder.h"
 #include "removal/ForegroundSegmenter.h"
 #include "removal/LocalRemovalEngine.h"
 #include "removal/RemovalServiceClient.h"

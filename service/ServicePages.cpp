@@ -1,5 +1,6 @@
 #include "ServicePages.h"
 
+#include "core/PngEncoder.h"
 #include "removal/RemovalServiceClient.h"
 
 #include <QColor>

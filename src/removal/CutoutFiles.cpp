@@ -1,11 +1,10 @@
 #include "CutoutFiles.h"
 
 #include "core/Log.h"
+#include "core/PngEncoder.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QSaveFile>
 
 namespace kivo {
@@ -31,17 +30,14 @@ bool savePNG(const QImage& image, const QString& path)
         logLine(QStringLiteral("Failed to get image representation"));
         return false;
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) {
+    const std::optional<QByteArray> png = encodePNG(image);
+    if (!png) {
         logLine(QStringLiteral("Failed to convert to PNG"));
         return false;
     }
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(*png) != png->size() || !file.commit()) {
         logLine(QStringLiteral("Failed to save image: ") + file.errorString());
         return false;
     }

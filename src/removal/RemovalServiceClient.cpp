@@ -1,5 +1,7 @@
 #include "RemovalServiceClient.h"
 
+#include "core/PngEncoder.h"
+
 #include "MultipartFormBody.h"
 #include "RemoteEndpoint.h"
 
@@ -7,10 +9,8 @@
 #include "core/KeychainHelper.h"
 #include "core/Log.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QMutex>
 #include <QPointer>
 #include <QSemaphore>
@@ -194,19 +194,6 @@ std::optional<QString> resolveRemovalApiKey(const std::optional<AccountInfo>& ac
     if (accountInfo && accountInfo->apiKey)
         return accountInfo->apiKey;
     return keychain.load(QString(kApiKeyAccount));
-}
-
-std::optional<QByteArray> encodePNG(const QImage& image)
-{
-    if (image.isNull())
-        return std::nullopt;
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        return std::nullopt;
-    return bytes;
 }
 
 QString shortestDecimalText(double value)

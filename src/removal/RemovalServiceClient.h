@@ -79,9 +79,6 @@ private:
 std::optional<QString> resolveRemovalApiKey(const std::optional<AccountInfo>& accountInfo,
                                             const KeychainHelper& keychain);
 
-// The image as PNG bytes, or absent when it cannot be encoded.
-std::optional<QByteArray> encodePNG(const QImage& image);
-
 // A double in its shortest round-trip decimal form, always with a fraction ("1712345678.0",
 // "1712345678.25"): the monitor's upload names use it for the current time.
 QString shortestDecimalText(double value);

@@ -6,7 +6,7 @@
 // into OUTDIR, prints one line per file with the time it took, and exits with 1 when any
 // input failed (2 for a usage error).
 
-#include "PngEncoder.h"
+#include "core/PngEncoder.h"
 
 #include "removal/ForegroundSegmenter.h"
 #include "removal/LocalRemovalEngine.h"
@@ -78,7 +78,7 @@ std::optional<QImage> loadImage(const QString& path, QString* error)
 
 bool writePng(const QImage& image, const QString& path, QString* error)
 {
-    const QByteArray png = kivo::encodePng(image);
+    const QByteArray png = kivo::encodePNG(image).value_or(QByteArray());
     if (png.isEmpty()) {
         *error = QStringLiteral("PNG encoding failed");
         return false;

@@ -1,7 +1,7 @@
 // The fast PNG encoder of kivopro-remove: whatever it writes, Qt's decoder must read back
 // pixel for pixel.
 
-#include "PngEncoder.h"
+#include "core/PngEncoder.h"
 
 #include <QImage>
 #include <QRandomGenerator>
@@ -43,7 +43,7 @@ TEST(PngEncoderTest, RoundTripsEveryLayoutExactly)
     // 1100 × 1100 RGBA spans several compressed pieces; odd sizes catch row arithmetic.
     for (const QSize size : {QSize(1, 1), QSize(17, 3), QSize(1100, 1100)}) {
         const QImage rgba = sampleImage(size.width(), size.height(), QImage::Format_ARGB32);
-        const QImage rgbaBack = decode(encodePng(rgba)).convertToFormat(QImage::Format_ARGB32);
+        const QImage rgbaBack = decode(*encodePNG(rgba)).convertToFormat(QImage::Format_ARGB32);
         // Qt's decoder may hand transparent pixels back as transparent black; compare what shows.
         ASSERT_EQ(rgbaBack.size(), size);
         int differences = 0;
@@ -54,12 +54,12 @@ TEST(PngEncoderTest, RoundTripsEveryLayoutExactly)
         EXPECT_EQ(differences, 0) << size.width() << "x" << size.height();
 
         const QImage opaque = sampleImage(size.width(), size.height(), QImage::Format_RGB32);
-        const QImage opaqueBack = decode(encodePng(opaque));
+        const QImage opaqueBack = decode(*encodePNG(opaque));
         EXPECT_FALSE(opaqueBack.hasAlphaChannel());
         EXPECT_EQ(opaqueBack.convertToFormat(QImage::Format_RGB32), opaque);
 
         const QImage grey = sampleImage(size.width(), size.height(), QImage::Format_Grayscale8);
-        const QImage greyBack = decode(encodePng(grey));
+        const QImage greyBack = decode(*encodePNG(grey));
         EXPECT_TRUE(greyBack.isGrayscale());
         EXPECT_EQ(greyBack.convertToFormat(QImage::Format_Grayscale8), grey);
     }
@@ -67,5 +67,5 @@ TEST(PngEncoderTest, RoundTripsEveryLayoutExactly)
 
 TEST(PngEncoderTest, NullImageGivesNothing)
 {
-    EXPECT_TRUE(encodePng(QImage()).isEmpty());
+    EXPECT_FALSE(encodePNG(QImage()).has_value());
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <optional>
+
 namespace kivo {
 
 // PNG encoding fast enough for 12-megapixel cut-outs. Qt's encoder spends one to two seconds
@@ -12,8 +14,8 @@ namespace kivo {
 // back to Qt's encoder.
 //
 // Writes 8-bit RGBA (straight alpha) for images with an alpha channel, 8-bit grey for
-// Format_Grayscale8 and Format_Grayscale16, 8-bit RGB otherwise. Empty result for a null
-// image or when memory runs out.
-QByteArray encodePng(const QImage& image);
+// Format_Grayscale8 and Format_Grayscale16, 8-bit RGB otherwise. Nothing for a null image or
+// when memory runs out.
+std::optional<QByteArray> encodePNG(const QImage& image);
 
 } // namespace kivo

@@ -21,13 +21,15 @@ namespace kivo {
 
 #ifndef KIVO_HAVE_ISAL
 
-QByteArray encodePng(const QImage& image)
+std::optional<QByteArray> encodePNG(const QImage& image)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    return !image.isNull() && writer.write(image) ? bytes : QByteArray();
+    if (image.isNull() || !writer.write(image))
+        return std::nullopt;
+    return bytes;
 }
 
 #else
@@ -170,10 +172,10 @@ void appendChunk(QByteArray& out, const char type[4], const char* data, qsizetyp
 
 } // namespace
 
-QByteArray encodePng(const QImage& image)
+std::optional<QByteArray> encodePNG(const QImage& image)
 {
     if (image.isNull())
-        return {};
+        return std::nullopt;
     try {
         const Layout layout = layoutFor(image);
         if (layout.pixels.isNull())
