@@ -2,6 +2,7 @@
 
 #include "core/ImageFileLoader.h"
 #include "core/PngEncoder.h"
+#include "core/StrictDecoding.h"
 #include "removal/ForegroundSegmenter.h"
 #include "removal/LocalRemovalEngine.h"
 #include "removal/RemovalServiceClient.h"
@@ -312,14 +313,12 @@ void handleLogin(const HandlerContext& context, const httplib::Request& request,
     if (refuseUnreadBody(body, response))
         return;
 
-    QJsonParseError parseError;
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromRawData(body.text.data(), qsizetype(body.text.size())), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+    const auto parsed = parseJsonObject(QByteArray::fromRawData(body.text.data(), qsizetype(body.text.size())));
+    if (!parsed) {
         setJsonError(response, 400, QStringLiteral("The request body is not a JSON object"));
         return;
     }
-    const QJsonObject payload = document.object();
+    const QJsonObject payload = *parsed;
 
     std::optional<ServiceAccount> account;
     const QString apiKey = payload.value("api_key").toString();

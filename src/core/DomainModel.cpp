@@ -1,6 +1,7 @@
 #include "DomainModel.h"
 
-#include <QJsonDocument>
+#include "StrictDecoding.h"
+
 #include <QJsonValue>
 
 #include <cmath>
@@ -111,11 +112,8 @@ std::optional<AccountInfo> AccountInfo::fromJson(const QJsonObject& object)
 
 std::optional<AccountInfo> AccountInfo::fromJson(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return fromJson(document.object());
+    const auto object = parseJsonObject(bytes);
+    return object ? fromJson(*object) : std::nullopt;
 }
 
 } // namespace kivo

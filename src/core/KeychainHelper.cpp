@@ -1,6 +1,7 @@
 #include "KeychainHelper.h"
 
 #include "Log.h"
+#include "StrictDecoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <QSaveFile>
 #include <QSemaphore>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThread>
 
 #include <qt6keychain/keychain.h>
@@ -103,15 +103,6 @@ JobOutcome runJob(JobKind kind, const QString& service, const QString& account, 
     return shared->outcome;
 }
 
-std::optional<QString> decodeUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
 // The fallback file: a JSON object of account name → base64 of the value's bytes, mode 0600.
 QJsonObject readFallback(const QString& path)
 {
@@ -199,7 +190,7 @@ std::optional<QString> KeychainHelper::load(const QString& account) const
 {
     const JobOutcome outcome = runJob(JobKind::read, m_options.serviceName, account, {}, m_options.timeout);
     if (outcome.finished && outcome.error == QKeychain::NoError)
-        return decodeUtf8(outcome.data);
+        return decodeUtf8Strictly(outcome.data);
 
     QMutexLocker lock(&fallbackMutex());
     const QJsonValue stored = readFallback(fallbackFilePath()).value(account);
@@ -209,7 +200,7 @@ std::optional<QString> KeychainHelper::load(const QString& account) const
                                                         QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
-    return decodeUtf8(*decoded);
+    return decodeUtf8Strictly(*decoded);
 }
 
 void KeychainHelper::deleteItem(const QString& account) const

@@ -1,5 +1,7 @@
 #include "UserPreferences.h"
 
+#include "StrictDecoding.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -213,11 +215,8 @@ std::optional<UserPreferences> UserPreferences::fromJson(const QJsonObject& obje
 
 std::optional<UserPreferences> UserPreferences::fromJsonBytes(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return fromJson(document.object());
+    const auto object = parseJsonObject(bytes);
+    return object ? fromJson(*object) : std::nullopt;
 }
 
 } // namespace kivo

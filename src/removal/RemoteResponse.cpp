@@ -4,19 +4,16 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
 
 namespace kivo {
 
 std::optional<QImage> decodeRemovalResponseImage(const QByteArray& body)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+    const auto object = parseJsonObject(body);
+    if (!object)
         return std::nullopt;
-    const QJsonValue value = document.object().value(QLatin1StringView("image_base64"));
+    const QJsonValue value = object->value(QLatin1StringView("image_base64"));
     if (!value.isString())
         return std::nullopt;
 
@@ -40,15 +37,6 @@ std::optional<QImage> decodeRemovalResponseImage(const QByteArray& body)
     if (image.isNull())
         return std::nullopt;
     return image;
-}
-
-std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
 }
 
 RemoteRemovalOutcome batchRemovalOutcome(const RemoteHttpResult& result)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/StrictDecoding.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -26,9 +28,6 @@ struct RemoteRemovalOutcome {
 // standard base64 (padding required; a line break or any other byte outside the alphabet
 // rejects it) of bytes that decode as an image.
 std::optional<QImage> decodeRemovalResponseImage(const QByteArray& body);
-
-// The body as UTF-8 text, or absent when it is not valid UTF-8.
-std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes);
 
 // The batch tab's reading of an answer, with its failure texts.
 RemoteRemovalOutcome batchRemovalOutcome(const RemoteHttpResult& result);

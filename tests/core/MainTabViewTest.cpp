@@ -1,7 +1,7 @@
-#include "core/AppState.h"
 #include "core/MainTabView.h"
 #include "core/NotificationCenter.h"
 #include "core/TabButton.h"
+#include "support/IsolatedAppState.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -15,10 +15,8 @@ namespace {
 
 class MainTabViewTest : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
-    DefaultsStore store{dir.filePath(QStringLiteral("defaults.ini"))};
-    PreferenceManager preferences{store};
-    AppState state{store, preferences};
+    test::IsolatedAppState isolated;
+    AppState& state = isolated.appState;
     MainTabView view{state};
 
     void SetUp() override { view.show(); }

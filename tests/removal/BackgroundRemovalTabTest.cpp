@@ -4,8 +4,8 @@
 #include "removal/BackgroundRemovalCard.h"
 #include "removal/BackgroundRemovalTab.h"
 
-#include "core/AppState.h"
 #include "core/NotificationCenter.h"
+#include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>
@@ -44,10 +44,8 @@ protected:
         tab.show(); // the tab takes its list from the application state when shown
     }
 
-    QTemporaryDir dir;
-    DefaultsStore store{dir.filePath(QStringLiteral("defaults.ini"))};
-    PreferenceManager preferences{store};
-    AppState appState{store, preferences};
+    test::IsolatedAppState state;
+    AppState& appState = state.appState;
     BackgroundRemovalTab tab{appState};
 };
 

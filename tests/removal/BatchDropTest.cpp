@@ -5,8 +5,7 @@
 #include "removal/CutoutFiles.h"
 #include "removal/DropRules.h"
 
-#include "core/AppState.h"
-#include "core/KeychainHelper.h"
+#include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -63,14 +62,9 @@ protected:
     }
 
     QTemporaryDir root;
-    QTemporaryDir stateDir;
-    DefaultsStore store{stateDir.filePath(QStringLiteral("defaults.ini"))};
-    PreferenceManager preferences{store};
-    AppState appState{store, preferences};
-    KeychainHelper keychain{KeychainHelper::Options{QStringLiteral("kivopro-test"),
-                                                    stateDir.filePath(QStringLiteral("credentials.json")),
-                                                    std::chrono::seconds(2)}};
-    RemovalServiceClient client{keychain};
+    test::IsolatedAppState state;
+    AppState& appState = state.appState;
+    RemovalServiceClient client{state.keychain};
     BatchRemovalQueue queue{appState, client};
 };
 

@@ -3,10 +3,9 @@
 
 #include "removal/BatchRemovalQueue.h"
 
-#include "core/AppState.h"
-#include "core/KeychainHelper.h"
 #include "service/ServiceProcess.h"
 #include "service/SyntheticPhoto.h"
+#include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -61,13 +60,9 @@ protected:
     QList<ProcessingStatus> statusesOf(qsizetype index) { return history.value(queue.selectedImages().at(index).id); }
 
     QTemporaryDir dir;
-    DefaultsStore store{dir.filePath(QStringLiteral("defaults.ini"))};
-    PreferenceManager preferences{store};
-    AppState appState{store, preferences};
-    KeychainHelper keychain{KeychainHelper::Options{QStringLiteral("kivopro-test"),
-                                                    dir.filePath(QStringLiteral("credentials.json")),
-                                                    std::chrono::seconds(2)}};
-    RemovalServiceClient client{keychain};
+    test::IsolatedAppState state;
+    AppState& appState = state.appState;
+    RemovalServiceClient client{state.keychain};
     BatchRemovalQueue queue{appState, client};
     QHash<QUuid, QList<ProcessingStatus>> history;
 };
