@@ -1,7 +1,9 @@
 #include "SettingsView.h"
 
+#include "core/WidgetStyle.h"
+
 #include <QCoreApplication>
-#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
@@ -33,16 +35,20 @@ SettingsView::SettingsView(AppState& appState, QWidget* parent)
     connect(m_tabs, &QTabWidget::currentChanged, this,
             [this](int index) { emit selectedTabChanged(allCases<SettingsTab>()[size_t(index)]); });
 
-    auto* buttons = new QDialogButtonBox;
-    auto* quit = buttons->addButton(tr("Quit App"), QDialogButtonBox::DestructiveRole);
-    auto* close = buttons->addButton(tr("Close"), QDialogButtonBox::AcceptRole);
+    auto* quit = new QPushButton(tr("Quit App"));
+    auto* close = new QPushButton(tr("Close"));
+    makeProminent(close);
     close->setDefault(true);
     connect(quit, &QPushButton::clicked, qApp, &QCoreApplication::quit);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(quit);
+    buttons->addWidget(close);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
-    layout->addWidget(buttons);
+    layout->addLayout(buttons);
 }
 
 SettingsTab SettingsView::selectedTab() const
