@@ -2,6 +2,7 @@
 
 #include "CutoutFiles.h"
 #include "DropRules.h"
+#include "ForegroundSegmenter.h"
 #include "LocalRemovalEngine.h"
 
 #include "core/AppState.h"
@@ -211,6 +212,7 @@ void BatchRemovalQueue::cancelProcessing()
 // On the serial worker: every task of the snapshot in turn, completed ones included.
 void BatchRemovalQueue::runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote)
 {
+    m_modelProblemReported = false;
     for (qsizetype index = 0; index < snapshot.size(); ++index) {
         if (generation <= m_cancelledThrough)
             break;
@@ -259,8 +261,15 @@ void BatchRemovalQueue::processImage(int generation, qsizetype index, const QLis
     if (!working)
         return post({}, QStringLiteral("Failed to process image"));
     const auto mask = generateForegroundMask(*working);
-    if (!mask)
+    if (!mask) {
+        // A missing or damaged model fails every image the same way: say once per run what
+        // to do about it, the cards only say "Failed to create mask".
+        const QString modelProblem = ForegroundSegmenter::shared().load();
+        if (!modelProblem.isEmpty() && !m_modelProblemReported.exchange(true))
+            QMetaObject::invokeMethod(this, [this, modelProblem] { emit alertRequested(modelProblem + u'.'); },
+                                      Qt::QueuedConnection);
         return post({}, QStringLiteral("Failed to create mask"));
+    }
     const auto composited = applyForegroundMask(*mask, *working);
     const auto cutout = composited ? renderCutout(*composited) : std::nullopt;
     if (!cutout)

@@ -113,6 +113,8 @@ private:
     int m_addOperations = 0;
     int m_filesBeingAdded = 0;
     std::atomic_bool m_shuttingDown{false};
+    // Touched by the serial worker only.
+    std::atomic_bool m_modelProblemReported{false};
     std::atomic<AIModelSelection> m_aiModel{AIModelSelection::localFree};
 
     // Runs are numbered; cancelling stops every run up to the newest started one.

@@ -242,3 +242,22 @@ TEST_F(BatchQueueTest, OpeningResultsInTheEditorMakesOneBaseLayerSessionEach)
     EXPECT_EQ(appState.editorSessions().size(), 2);
     EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
 }
+
+TEST_F(BatchQueueTest, MissingModelFailsTheCardsAndSaysOnceWhatToDo)
+{
+    // Nowhere to find the model: this process never loaded it.
+    qputenv("XDG_DATA_DIRS", path(QStringLiteral("no-data")).toUtf8());
+    appState.setProcessingQueue({completedTask(path(QStringLiteral("a.png")), Qt::red),
+                                 completedTask(path(QStringLiteral("b.png")), Qt::red)});
+    queue.takeListFromAppState();
+
+    QSignalSpy alerts(&queue, &BatchRemovalQueue::alertRequested);
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(test::waitUntil([&] { return !queue.isProcessing(); }));
+    for (const ImageProcessingTask& task : queue.selectedImages()) {
+        EXPECT_EQ(task.status, ProcessingStatus::failed);
+        EXPECT_EQ(task.error, u"Failed to create mask");
+    }
+    ASSERT_EQ(alerts.count(), 1);
+    EXPECT_TRUE(alerts.front().at(0).toString().contains(QStringLiteral("tools/setup.sh")));
+}
