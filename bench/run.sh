@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Benchmark of the local engine: builds what it needs, prepares the model, the 12 MP photo and
-# the reference runtime (onnxruntime-node, installed into bench/reference/node_modules), then
+# the reference runtime (onnxruntime-node, installed into the cache folder), then
 # prints the figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
 #   bash bench/run.sh            build folder: $KIVO_BUILD_DIR or build/
@@ -17,7 +17,11 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivopro-remove >/dev/null
 
-reference="$root/bench/reference"
+# The reference runtime is installed into the cache folder, beside a copy of its script, so
+# nothing of it lands in the working tree.
+reference="$work/reference"
+mkdir -p "$reference"
+cp "$root/bench/reference/infer.cjs" "$root/bench/reference/package.json" "$reference/"
 if [ ! -d "$reference/node_modules/onnxruntime-node" ]; then
   echo "bench: installing onnxruntime-node into $reference/node_modules"
   # Its install script would fetch GPU libraries from outside the registry; the CPU build ships in the package.
