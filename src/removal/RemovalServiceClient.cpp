@@ -1,13 +1,12 @@
 #include "RemovalServiceClient.h"
 
-#include "core/PngEncoder.h"
-
 #include "MultipartFormBody.h"
 #include "RemoteEndpoint.h"
 
 #include "core/AppConstants.h"
 #include "core/KeychainHelper.h"
 #include "core/Log.h"
+#include "core/PngEncoder.h"
 
 #include <QFile>
 #include <QFileInfo>
