@@ -95,7 +95,6 @@ TEST_F(BatchRunTest, LocalRunTakesEveryTaskThroughProcessingToItsOutcomeAndEnds)
 TEST_F(BatchRunTest, SecondProcessAllQueuesBehindTheFirstAndRedoesCompletedTasks)
 {
     setTasks({test::makeBallPhoto(), test::makeBallPhoto().mirrored(true, false)});
-    QSignalSpy states(&queue, &BatchRemovalQueue::processingStateChanged);
     queue.processAllImagesInTab();
     queue.processAllImagesInTab();
     ASSERT_TRUE(waitForRunToEnd());
