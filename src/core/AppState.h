@@ -68,8 +68,6 @@ public:
 
     QUrl backendBaseURL() const { return m_backendBaseURL; }
 
-    DefaultsStore& userDefaults() const { return m_userDefaults; }
-
     // Writes the working copy of the preferences and re-derives the backend address.
     void savePreferences();
     // Stores the account and opens a session of `days` days from now.

@@ -32,12 +32,18 @@ DefaultsStore& DefaultsStore::standard()
     return store;
 }
 
-std::optional<QByteArray> DefaultsStore::data(const QString& key) const
+std::optional<QVariant> DefaultsStore::value(const QString& key) const
 {
-    const QVariant value = open(m_iniFilePath)->value(key);
+    QVariant value = open(m_iniFilePath)->value(key);
     if (!value.isValid())
         return std::nullopt;
-    return value.toByteArray();
+    return value;
+}
+
+std::optional<QByteArray> DefaultsStore::data(const QString& key) const
+{
+    const auto stored = value(key);
+    return stored ? std::optional(stored->toByteArray()) : std::nullopt;
 }
 
 void DefaultsStore::setData(const QString& key, const QByteArray& bytes)
@@ -59,20 +65,13 @@ void DefaultsStore::setDouble(const QString& key, double value)
 
 std::optional<QString> DefaultsStore::string(const QString& key) const
 {
-    const QVariant value = open(m_iniFilePath)->value(key);
-    if (!value.isValid())
-        return std::nullopt;
-    return value.toString();
+    const auto stored = value(key);
+    return stored ? std::optional(stored->toString()) : std::nullopt;
 }
 
 void DefaultsStore::setString(const QString& key, const QString& value)
 {
     open(m_iniFilePath)->setValue(key, value);
-}
-
-bool DefaultsStore::contains(const QString& key) const
-{
-    return open(m_iniFilePath)->contains(key);
 }
 
 void DefaultsStore::remove(const QString& key)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariant>
 
 #include <optional>
 
@@ -29,10 +30,11 @@ public:
     std::optional<QString> string(const QString& key) const;
     void setString(const QString& key, const QString& value);
 
-    bool contains(const QString& key) const;
     void remove(const QString& key);
 
 private:
+    std::optional<QVariant> value(const QString& key) const;
+
     QString m_iniFilePath; // empty: the standard store
 };
 

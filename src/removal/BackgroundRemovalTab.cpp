@@ -42,7 +42,6 @@ bool carriesLocalFiles(const QMimeData* data)
 
 BackgroundRemovalTab::BackgroundRemovalTab(AppState& appState, QWidget* parent)
     : QWidget(parent)
-    , m_appState(appState)
     , m_queue(appState, m_client)
     , m_client(KeychainHelper::standard())
 {
