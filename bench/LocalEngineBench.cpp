@@ -4,8 +4,8 @@
 
 #include "core/PngEncoder.h"
 
-#include "removal/ForegroundSegmenter.h"
-#include "removal/LocalRemovalEngine.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

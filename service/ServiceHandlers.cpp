@@ -3,9 +3,9 @@
 #include "core/ImageFileLoader.h"
 #include "core/PngEncoder.h"
 #include "core/StrictDecoding.h"
-#include "removal/ForegroundSegmenter.h"
-#include "removal/LocalRemovalEngine.h"
-#include "removal/RemovalServiceClient.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
+#include "removal/remote/RemovalServiceClient.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "ServicePages.h"
 
 #include "core/PngEncoder.h"
-#include "removal/RemovalServiceClient.h"
+#include "removal/remote/RemovalServiceClient.h"
 
 #include <QColor>
 #include <QImage>

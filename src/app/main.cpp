@@ -1,6 +1,6 @@
 #include "core/AppConstants.h"
 #include "core/AppState.h"
-#include "core/MainTabView.h"
+#include "MainTabView.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,8 +1,8 @@
 // The Background Removal tab's widgets on the offscreen platform: which controls are enabled
 // when, and the alert texts.
 
-#include "removal/BackgroundRemovalCard.h"
-#include "removal/BackgroundRemovalTab.h"
+#include "removal/batch/BackgroundRemovalCard.h"
+#include "removal/batch/BackgroundRemovalTab.h"
 
 #include "core/NotificationCenter.h"
 #include "support/IsolatedAppState.h"

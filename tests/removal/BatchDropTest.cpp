@@ -1,9 +1,9 @@
 // Adding, saving and opening results in the batch queue: real files in a temporary folder,
 // no network and no model.
 
-#include "removal/BatchRemovalQueue.h"
-#include "removal/CutoutFiles.h"
-#include "removal/DropRules.h"
+#include "removal/batch/BatchRemovalQueue.h"
+#include "removal/batch/CutoutFiles.h"
+#include "removal/batch/DropRules.h"
 
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"

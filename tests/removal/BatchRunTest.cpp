@@ -1,7 +1,7 @@
 // Processing runs of the batch queue with the real engines: the segmentation network on this
 // machine, and the stand-in removal service on 127.0.0.1.
 
-#include "removal/BatchRemovalQueue.h"
+#include "removal/batch/BatchRemovalQueue.h"
 
 #include "service/ServiceProcess.h"
 #include "service/SyntheticPhoto.h"

@@ -1,7 +1,7 @@
 // The local engine against the real segmentation network (label "model": needs tools/setup.sh).
 
-#include "removal/ForegroundSegmenter.h"
-#include "removal/LocalRemovalEngine.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 // What the remote client sends: the endpoint, the headers, the multipart body byte for byte,
 // the file part per case, and where the API key comes from.
 
-#include "removal/MultipartFormBody.h"
-#include "removal/RemoteEndpoint.h"
+#include "removal/remote/MultipartFormBody.h"
+#include "removal/remote/RemoteEndpoint.h"
 
 #include "service/RemoteClientFixture.h"
 #include "service/ScriptedHttpServer.h"

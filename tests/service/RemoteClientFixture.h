@@ -4,7 +4,7 @@
 // temporary folder, and a way to run one batch upload to its end.
 
 #include "core/KeychainHelper.h"
-#include "removal/RemovalServiceClient.h"
+#include "removal/remote/RemovalServiceClient.h"
 
 #include "support/TestSupport.h"
 

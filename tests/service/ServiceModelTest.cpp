@@ -2,7 +2,7 @@
 // client's cut-out equals the local engine's cut-out of the same image, a credit is taken and
 // the transaction appears with its images.
 
-#include "removal/LocalRemovalEngine.h"
+#include "removal/engine/LocalRemovalEngine.h"
 
 #include "service/RemoteClientFixture.h"
 #include "service/ServiceProcess.h"

@@ -8,8 +8,8 @@
 
 #include "core/PngEncoder.h"
 
-#include "removal/ForegroundSegmenter.h"
-#include "removal/LocalRemovalEngine.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -8,8 +8,8 @@
 
 #include "core/AppConstants.h"
 #include "core/AppState.h"
-#include "core/MainTabView.h"
-#include "removal/BackgroundRemovalTab.h"
+#include "app/MainTabView.h"
+#include "removal/batch/BackgroundRemovalTab.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AIModelSelection.h"
-#include "RemovalServiceClient.h"
+#include "removal/remote/RemovalServiceClient.h"
 
 #include "core/DomainModel.h"
 

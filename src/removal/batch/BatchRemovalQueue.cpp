@@ -2,8 +2,8 @@
 
 #include "CutoutFiles.h"
 #include "DropRules.h"
-#include "ForegroundSegmenter.h"
-#include "LocalRemovalEngine.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
 
 #include "core/AppState.h"
 #include "core/ImageFileLoader.h"

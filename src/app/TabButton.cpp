@@ -1,6 +1,6 @@
 #include "TabButton.h"
 
-#include "WidgetStyle.h"
+#include "core/WidgetStyle.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,10 +1,10 @@
 #include "MainTabView.h"
 
-#include "AppState.h"
-#include "NotificationCenter.h"
+#include "core/AppState.h"
+#include "core/NotificationCenter.h"
 #include "TabButton.h"
-#include "WidgetStyle.h"
-#include "removal/BackgroundRemovalTab.h"
+#include "core/WidgetStyle.h"
+#include "removal/batch/BackgroundRemovalTab.h"
 #include "settings/SettingsView.h"
 
 #include <QFrame>

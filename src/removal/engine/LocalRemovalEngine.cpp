@@ -1,7 +1,7 @@
-#include "removal/LocalRemovalEngine.h"
+#include "LocalRemovalEngine.h"
 
 #include "core/Log.h"
-#include "removal/ForegroundSegmenter.h"
+#include "ForegroundSegmenter.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

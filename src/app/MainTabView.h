@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DomainModel.h"
+#include "core/DomainModel.h"
 #include "settings/SettingsTab.h"
 
 #include <QPointer>

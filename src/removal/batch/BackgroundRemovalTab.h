@@ -1,7 +1,7 @@
 #pragma once
 
 #include "BatchRemovalQueue.h"
-#include "RemovalServiceClient.h"
+#include "removal/remote/RemovalServiceClient.h"
 
 #include <QMessageBox>
 #include <QPointer>

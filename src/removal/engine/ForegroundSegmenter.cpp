@@ -1,4 +1,4 @@
-#include "removal/ForegroundSegmenter.h"
+#include "ForegroundSegmenter.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

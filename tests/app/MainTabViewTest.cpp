@@ -1,6 +1,6 @@
-#include "core/MainTabView.h"
+#include "app/MainTabView.h"
 #include "core/NotificationCenter.h"
-#include "core/TabButton.h"
+#include "app/TabButton.h"
 #include "support/IsolatedAppState.h"
 
 #include <QPushButton>
