@@ -25,8 +25,8 @@ command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  as_root apt-get -o DPkg::Lock::Timeout=600 update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 else
   echo "setup: Debian packages present"
 fi
