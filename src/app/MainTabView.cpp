@@ -135,10 +135,17 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
     showSettings();
 }
 
+HostedSettingsPages MainTabView::hostedSettingsPages()
+{
+    // The folder monitor's and the account's pages join here once those screens exist; until
+    // then their tabs say so.
+    return {};
+}
+
 void MainTabView::showSettings()
 {
     if (!m_settingsView) {
-        m_settingsView = new SettingsView(m_appState, this);
+        m_settingsView = new SettingsView(m_appState, hostedSettingsPages(), this);
         m_settingsView->setWindowModality(Qt::WindowModal);
         m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_settingsView, &SettingsView::selectedTabChanged, this,

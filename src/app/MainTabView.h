@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/DomainModel.h"
-#include "settings/SettingsTab.h"
+#include "settings/SettingsView.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -14,7 +14,6 @@ class QStackedWidget;
 namespace kivo {
 
 class AppState;
-class SettingsView;
 class TabButton;
 
 // The main window's content: the tab bar across the top and the active tab's screen below.
@@ -38,6 +37,7 @@ private:
     void onActiveTabChanged();
     void onNotification(const QString& name, const QVariantMap& userInfo);
     QWidget* buildTabBar();
+    HostedSettingsPages hostedSettingsPages();
 
     AppState& m_appState;
     std::array<TabButton*, 4> m_tabButtons{};
