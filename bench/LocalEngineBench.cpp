@@ -326,7 +326,7 @@ int main(int argc, char** argv)
         tWorking.push_back(milliseconds([&] { working = kivo::makeWorkingImage(image); }));
         tInput.push_back(milliseconds([&] { networkInput = kivo::makeNetworkInput(working->pixels); }));
         tInfer.push_back(milliseconds([&] { probabilities = inferOrDie(networkInput); }));
-        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, working->pixels.size(), nullptr); }));
+        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, ForegroundSegmenter::defaultInputSide, working->pixels.size(), nullptr); }));
         tComposite.push_back(milliseconds([&] {
             const auto composited = kivo::applyForegroundMask(kivo::ForegroundMask{*mask, 1}, *working);
             cutout = kivo::renderCutout(*composited);
