@@ -45,7 +45,9 @@ struct ProgramRun {
     QString output;
 };
 
-// Runs a program to its end; nothing when it cannot be started.
+// Runs a program to its end; nothing when it cannot be started. Its peak memory is the larger of
+// its own and the caller's peak so far (the kernel carries that over into a spawned child), so
+// measure before the caller has grown.
 std::optional<ProgramRun> runMeasured(const QString& program, const QStringList& arguments, const QString& logPath);
 
 } // namespace kivo::bench

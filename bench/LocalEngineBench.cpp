@@ -113,7 +113,8 @@ void compareWithReference(const Options& options, std::span<const float> input, 
     say(QStringLiteral("    ours, all single inferences %1 = %2 GFLOP/s").arg(ms(median(all))).arg(networkGflop / (median(all) / 1000), 0, 'f', 0));
 }
 
-// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child.
+// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child; run
+// first, while the benchmark itself is small (see runMeasured).
 void measureRemoveTool(const Options& options, const QString& photo)
 {
     const QString outputDir = QDir(options.work).filePath(QStringLiteral("out"));
@@ -174,6 +175,8 @@ int main(int argc, char** argv)
 
     say(QStringLiteral("KIVOPRO local engine: %1 cores, ONNX Runtime %2, medians of %3 runs after 2 warm-ups")
             .arg(QThread::idealThreadCount()).arg(QString::fromStdString(Ort::GetVersionString())).arg(options.runs));
+    if (!options.removeTool.isEmpty())
+        measureRemoveTool(options, photo);
 
     QString loadError;
     const double loadMs = milliseconds([&] { loadError = ForegroundSegmenter::shared().load(); });
@@ -267,7 +270,5 @@ int main(int argc, char** argv)
 
     if (!options.reference.isEmpty())
         compareWithReference(options, input, inference);
-    if (!options.removeTool.isEmpty())
-        measureRemoveTool(options, photo);
     return 0;
 }

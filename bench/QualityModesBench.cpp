@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -156,9 +157,13 @@ void compareModes(const Options& options, const QString& photoPath)
             QImage photo;
             const double decodeMs = milliseconds([&] { photo = decode(photoPath); });
             removeBackgroundLocally(photo, RemovalOptions{fastBlock ? ProcessingQuality::fast : ProcessingQuality::balanced});
-            for (const Mode& mode : modes()) {
-                if ((mode.options.quality == ProcessingQuality::fast) != fastBlock)
-                    continue;
+            QList<Mode> block;
+            for (const Mode& mode : modes())
+                if ((mode.options.quality == ProcessingQuality::fast) == fastBlock)
+                    block.append(mode);
+            // Each round starts with another mode, so that none is always the first after the warm-up.
+            std::rotate(block.begin(), block.begin() + round % block.size(), block.end());
+            for (const Mode& mode : block) {
                 std::optional<QImage> cutout;
                 const double engineMs = milliseconds([&] { cutout = removeBackgroundLocally(photo, mode.options); });
                 const double encodeMs = milliseconds([&] { encodePNG(cutout.value_or(QImage())); });
@@ -212,10 +217,11 @@ void measureEdgeSteps(const Options& options, const QString& photoPath)
             .arg(ms(median(refineHalf)), ms(median(refineFull)), ms(median(decontaminate) - median(plain)), ms(median(crisp))));
 }
 
-// (c) Peak resident memory of kivopro-remove on the 12 MP photo in each mode, one process each.
+// (c) Peak resident memory of kivopro-remove on the 12 MP photo in each mode, one process each;
+// run first, while the benchmark itself is small (see runMeasured).
 void measurePeakMemory(const Options& options, const QString& photoPath)
 {
-    say(QStringLiteral("(c) kivopro-remove on the 12 MP photo, one process per mode"));
+    say(QStringLiteral("(c) kivopro-remove on the 12 MP photo, one process per mode (measured first)"));
     for (const Mode& mode : modes()) {
         QStringList arguments = mode.toolArguments;
         arguments << photoPath << QStringLiteral("-o") << QDir(options.work).filePath(QStringLiteral("out"));
@@ -266,6 +272,8 @@ int main(int argc, char** argv)
     }
     say(QStringLiteral("KIVOPRO processing modes: %1 cores, load averages at the start %2")
             .arg(QThread::idealThreadCount()).arg(loadAverages()));
+    if (!options.removeTool.isEmpty())
+        measurePeakMemory(options, photoPath);
 
     QList<Photo> photos;
     for (const QString& path : QStringList{photoPath} + options.photos) {
@@ -277,8 +285,6 @@ int main(int argc, char** argv)
     compareInputSides(options, photos);
     compareModes(options, photoPath);
     measureEdgeSteps(options, photoPath);
-    if (!options.removeTool.isEmpty())
-        measurePeakMemory(options, photoPath);
     say(QStringLiteral("load averages at the end %1").arg(loadAverages()));
     return 0;
 }

@@ -18,6 +18,9 @@ constexpr float sureBackground = 1.0f / 255.0f;
 constexpr float sureForeground = 1.0f - 1.0f / 255.0f;
 // Refined values this close to 0 or 1 become 0 or 1.
 constexpr float faintest = 0.02f;
+// Crisp edges: mask values this close to 0 or 65535 (under one step of an 8-bit alpha) snap
+// without looking at the slope.
+constexpr int nearlyTransparent = 257;
 
 // The guided filter's linear model of the mask on the photo, averaged over the windows that
 // cover each pixel: mask ≈ a · colour + b (He, Sun and Tang, "Guided Image Filtering", with the
@@ -155,8 +158,10 @@ void snapMaskToCrispEdges(QImage& mask)
             auto* target = reinterpret_cast<quint16*>(maskBits + y * maskStride);
             for (int x = 0; x < width; ++x) {
                 const int value = row[x];
-                if (value == 0 || value == 65535)
+                if (value < nearlyTransparent || value > 65535 - nearlyTransparent) {
+                    target[x] = value < nearlyTransparent ? 0 : 65535;
                     continue;
+                }
                 const int left = std::max(x - 1, 0);
                 const int right = std::min(x + 1, width - 1);
                 const double dx = double(row[right] - row[left]) / std::max(right - left, 1);

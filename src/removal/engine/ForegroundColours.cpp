@@ -1,6 +1,5 @@
 #include "ForegroundColours.h"
 
-#include "ForegroundSegmenter.h"
 #include "ReducedScale.h"
 
 #include <opencv2/imgproc.hpp>
@@ -22,6 +21,10 @@ constexpr float gradientWeight = 1.0f;
 constexpr int smallLevelSide = 32;
 constexpr int smallLevelIterations = 10;
 constexpr int largeLevelIterations = 2;
+// The estimates are solved on a grid of at most this side: half the network's, which costs a
+// quarter and loses nothing visible, because the final correction below works on the
+// full-resolution photo and mask.
+constexpr int estimateGridSide = 512;
 
 struct ColourEstimates {
     cv::Mat foreground; // CV_32FC3, 0 … 1
@@ -107,7 +110,7 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
 {
     if (cutout.isNull())
         return;
-    const ReducedScale grid(mask.size(), ForegroundSegmenter::defaultInputSide);
+    const ReducedScale grid(mask.size(), estimateGridSide);
     const cv::Mat colours = grid.reducePhoto(photo);
     const cv::Mat alpha = grid.reduceMask(mask);
     const ColourEstimates local = estimateForegroundAndBackground(colours, alpha);
@@ -121,7 +124,10 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
             const auto* source = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
             const auto* weights = reinterpret_cast<const quint16*>(mask.constScanLine(y));
             for (int x = 0; x < width; ++x) {
-                if (weights[x] == 0 || weights[x] == 65535 || qAlpha(target[x]) == 0)
+                // Only what shows as partly transparent: most of a photo's mask is a hair's
+                // breadth from 0 or 1, and its alpha is 0 or 255 all the same.
+                const int shownAlpha = qAlpha(target[x]);
+                if (shownAlpha == 0 || shownAlpha == 255)
                     continue;
                 const float a = weights[x] / 65535.0f;
                 const cv::Vec3f f = grid.sample<3>(local.foreground, x, y);
@@ -130,7 +136,7 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
                 const cv::Vec3f observed(qBlue(pixel) / 255.0f, qGreen(pixel) / 255.0f, qRed(pixel) / 255.0f);
                 const cv::Vec3f estimate = f + a * (observed - a * f - (1.0f - a) * b);
                 auto channel = [&](int c) { return int(std::clamp(estimate[c], 0.0f, 1.0f) * 255.0f + 0.5f); };
-                target[x] = qRgba(channel(2), channel(1), channel(0), qAlpha(target[x]));
+                target[x] = qRgba(channel(2), channel(1), channel(0), shownAlpha);
             }
         }
     });

@@ -10,9 +10,9 @@ namespace kivo {
 // tint over a new one. The estimate needs only the photo and the mask (multi-level foreground
 // estimation, see ForegroundColours.cpp), and takes time linear in the pixel count.
 //
-// `cutout` (Format_ARGB32, straight alpha) is changed in place: pixels whose mask is strictly
-// between 0 and 65535 and whose alpha is not 0 get the estimated colour; all others keep
-// theirs, so fully opaque pixels keep the photo's exact colours. `photo` is Format_ARGB32 and
+// `cutout` (Format_ARGB32, straight alpha) is changed in place: pixels whose alpha is neither 0
+// nor 255 get the estimated colour; all others keep theirs, so fully opaque pixels keep the
+// photo's exact colours. `photo` is Format_ARGB32 and
 // `mask` Format_Grayscale16, all three of one size. May throw cv::Exception or std::bad_alloc
 // when memory runs out.
 void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage& mask);
