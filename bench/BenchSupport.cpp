@@ -19,6 +19,14 @@ extern char** environ;
 
 namespace kivo::bench {
 
+QHash<QString, QString> namedArguments(const QStringList& arguments)
+{
+    QHash<QString, QString> named;
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
+        named.insert(arguments[i], arguments[i + 1]);
+    return named;
+}
+
 void say(const QString& line)
 {
     std::printf("%s\n", qPrintable(line));

@@ -3,6 +3,7 @@
 // What the benchmarks share: timing and medians, the 12-megapixel test photo, and running a
 // program while the kernel accounts its peak memory.
 
+#include <QHash>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,9 @@
 namespace kivo::bench {
 
 inline constexpr QSize photoSize(4000, 3000);
+
+// The "--name value" pairs of a command line (the program's name first, as Qt gives it).
+QHash<QString, QString> namedArguments(const QStringList& arguments);
 
 // One line on standard output, flushed.
 void say(const QString& line);

@@ -146,22 +146,13 @@ void measureRemoveTool(const Options& options, const QString& photo)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QHash<QString, QString> named = namedArguments(app.arguments());
     Options options;
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
-        const QString& name = arguments[i];
-        const QString& value = arguments[i + 1];
-        if (name == QLatin1String("--source"))
-            options.source = value;
-        else if (name == QLatin1String("--work"))
-            options.work = value;
-        else if (name == QLatin1String("--remove-tool"))
-            options.removeTool = value;
-        else if (name == QLatin1String("--reference"))
-            options.reference = value;
-        else if (name == QLatin1String("--runs"))
-            options.runs = std::max(1, value.toInt());
-    }
+    options.source = named.value(QStringLiteral("--source"));
+    options.work = named.value(QStringLiteral("--work"));
+    options.removeTool = named.value(QStringLiteral("--remove-tool"));
+    options.reference = named.value(QStringLiteral("--reference"));
+    options.runs = std::max(1, named.value(QStringLiteral("--runs"), QString::number(options.runs)).toInt());
     if (options.source.isEmpty() || options.work.isEmpty()) {
         say(QStringLiteral("usage: kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
         return 2;
