@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
@@ -19,12 +20,31 @@ extern char** environ;
 
 namespace kivo::bench {
 
-QHash<QString, QString> namedArguments(const QStringList& arguments)
+CommonOptions parseCommonOptions(const QStringList& arguments)
 {
-    QHash<QString, QString> named;
+    CommonOptions options;
     for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
-        named.insert(arguments[i], arguments[i + 1]);
-    return named;
+        options.named.insert(arguments[i], arguments[i + 1]);
+    options.source = options.named.value(QStringLiteral("--source"));
+    options.work = options.named.value(QStringLiteral("--work"));
+    options.removeTool = options.named.value(QStringLiteral("--remove-tool"));
+    options.runs = std::max(1, options.named.value(QStringLiteral("--runs"), QString::number(options.runs)).toInt());
+    return options;
+}
+
+QString prepareWork(const CommonOptions& options, const QString& usage)
+{
+    if (options.source.isEmpty() || options.work.isEmpty()) {
+        say(QStringLiteral("usage: ") + usage);
+        return {};
+    }
+    QDir().mkpath(options.work);
+    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
+    if (!makePhoto(options.source, photo)) {
+        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
+        return {};
+    }
+    return photo;
 }
 
 void say(const QString& line)

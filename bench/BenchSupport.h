@@ -16,8 +16,22 @@ namespace kivo::bench {
 
 inline constexpr QSize photoSize(4000, 3000);
 
-// The "--name value" pairs of a command line (the program's name first, as Qt gives it).
-QHash<QString, QString> namedArguments(const QStringList& arguments);
+// What every benchmark takes: --source PHOTO --work DIR [--runs N] [--remove-tool PATH]; the
+// other "--name value" pairs are in `named`.
+struct CommonOptions {
+    QString source;
+    QString work;
+    QString removeTool;
+    int runs = 5;
+    QHash<QString, QString> named;
+};
+
+// From a command line, the program's name first as Qt gives it.
+CommonOptions parseCommonOptions(const QStringList& arguments);
+
+// Makes the work folder and the 12-megapixel photo in it (see makePhoto); the photo's path, or
+// empty after saying what is missing.
+QString prepareWork(const CommonOptions& options, const QString& usage);
 
 // One line on standard output, flushed.
 void say(const QString& line);

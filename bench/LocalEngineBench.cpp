@@ -32,12 +32,8 @@ using namespace kivo::bench;
 
 constexpr double networkGflop = 320.0;  // multiply-adds × 2 of one 1024 × 1024 inference
 
-struct Options {
-    QString source;
-    QString work;
-    QString removeTool;
+struct Options : CommonOptions {
     QString reference;
-    int runs = 5;
 };
 
 std::vector<float> inferOrDie(std::span<const float> input)
@@ -146,23 +142,12 @@ void measureRemoveTool(const Options& options, const QString& photo)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QHash<QString, QString> named = namedArguments(app.arguments());
-    Options options;
-    options.source = named.value(QStringLiteral("--source"));
-    options.work = named.value(QStringLiteral("--work"));
-    options.removeTool = named.value(QStringLiteral("--remove-tool"));
-    options.reference = named.value(QStringLiteral("--reference"));
-    options.runs = std::max(1, named.value(QStringLiteral("--runs"), QString::number(options.runs)).toInt());
-    if (options.source.isEmpty() || options.work.isEmpty()) {
-        say(QStringLiteral("usage: kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    Options options{parseCommonOptions(app.arguments()), {}};
+    options.reference = options.named.value(QStringLiteral("--reference"));
+    const QString photo = prepareWork(
+        options, QStringLiteral("kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    if (photo.isEmpty())
         return 2;
-    }
-    QDir().mkpath(options.work);
-    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
-    if (!makePhoto(options.source, photo)) {
-        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
-        return 1;
-    }
 
     say(QStringLiteral("KIVOPRO local engine: %1 cores, ONNX Runtime %2, medians of %3 runs after 2 warm-ups")
             .arg(QThread::idealThreadCount()).arg(QString::fromStdString(Ort::GetVersionString())).arg(options.runs));

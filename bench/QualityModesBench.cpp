@@ -26,13 +26,9 @@ namespace {
 using namespace kivo;
 using namespace kivo::bench;
 
-struct Options {
-    QString source;
-    QString work;
-    QString removeTool;
+struct Options : CommonOptions {
     // Further photos with one clear subject for the masks' agreement.
     QStringList photos;
-    int runs = 5;
 };
 
 struct Photo {
@@ -244,23 +240,12 @@ void measurePeakMemory(const Options& options, const QString& photoPath)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QHash<QString, QString> named = namedArguments(app.arguments());
-    Options options;
-    options.source = named.value(QStringLiteral("--source"));
-    options.work = named.value(QStringLiteral("--work"));
-    options.removeTool = named.value(QStringLiteral("--remove-tool"));
-    options.photos = named.value(QStringLiteral("--photos")).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    options.runs = std::max(1, named.value(QStringLiteral("--runs"), QString::number(options.runs)).toInt());
-    if (options.source.isEmpty() || options.work.isEmpty()) {
-        say(QStringLiteral("usage: kivo_quality_modes_bench --source PHOTO --work DIR [--runs N] [--photos A,B,...] [--remove-tool PATH]"));
+    Options options{parseCommonOptions(app.arguments()), {}};
+    options.photos = options.named.value(QStringLiteral("--photos")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QString photoPath = prepareWork(
+        options, QStringLiteral("kivo_quality_modes_bench --source PHOTO --work DIR [--runs N] [--photos A,B,...] [--remove-tool PATH]"));
+    if (photoPath.isEmpty())
         return 2;
-    }
-    QDir().mkpath(options.work);
-    const QString photoPath = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
-    if (!makePhoto(options.source, photoPath)) {
-        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
-        return 1;
-    }
     say(QStringLiteral("KIVOPRO processing modes: %1 cores, load averages at the start %2")
             .arg(QThread::idealThreadCount()).arg(loadAverages()));
     if (!options.removeTool.isEmpty())
