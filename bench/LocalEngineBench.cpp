@@ -2,6 +2,8 @@
 // step by step, peak memory of kivopro-remove, and the same inference by the reference runtime
 // (ONNX Runtime from Node.js), alternated with ours. Run through bench/run.sh.
 
+#include "BenchSupport.h"
+
 #include "core/PngEncoder.h"
 
 #include "removal/engine/ForegroundSegmenter.h"
@@ -10,14 +12,10 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -25,105 +23,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #include <optional>
-#include <spawn.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
 using kivo::ForegroundSegmenter;
+using namespace kivo::bench;
 
 constexpr double networkGflop = 320.0;  // multiply-adds × 2 of one 1024 × 1024 inference
-constexpr QSize photoSize(4000, 3000);
 
-struct Options {
-    QString source;
-    QString work;
-    QString removeTool;
+struct Options : CommonOptions {
     QString reference;
-    int runs = 5;
 };
-
-void say(const QString& line)
-{
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double milliseconds(const std::function<void()>& work)
-{
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-QString ms(double value)
-{
-    return QStringLiteral("%1 ms").arg(value, 7, 'f', 1);
-}
-
-QString spread(const std::vector<double>& values)
-{
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
-}
-
-// A 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
-// little grain so that decoding and compression see photo-like data, not a smooth gradient.
-bool makePhoto(const QString& source, const QString& target)
-{
-    if (QFile::exists(target))
-        return true;
-    const QImage small(source);
-    if (small.isNull())
-        return false;
-    QImage photo = small.scaled(photoSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
-                       .convertToFormat(QImage::Format_RGB32);
-    photo = photo.copy(QRect((photo.width() - photoSize.width()) / 2, (photo.height() - photoSize.height()) / 2,
-                             photoSize.width(), photoSize.height()));
-    QRandomGenerator grain(12);
-    for (int y = 0; y < photo.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
-        for (int x = 0; x < photo.width(); ++x) {
-            const int n = int(grain.bounded(9)) - 4;
-            row[x] = qRgb(std::clamp(qRed(row[x]) + n, 0, 255), std::clamp(qGreen(row[x]) + n, 0, 255),
-                          std::clamp(qBlue(row[x]) + n, 0, 255));
-        }
-    }
-    QImageWriter writer(target, "jpeg");
-    writer.setQuality(92);
-    return writer.write(photo);
-}
-
-QImage decode(const QString& path)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(1024);
-    return reader.read();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
 
 std::vector<float> inferOrDie(std::span<const float> input)
 {
@@ -198,54 +109,31 @@ void compareWithReference(const Options& options, std::span<const float> input, 
     say(QStringLiteral("    ours, all single inferences %1 = %2 GFLOP/s").arg(ms(median(all))).arg(networkGflop / (median(all) / 1000), 0, 'f', 0));
 }
 
-// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child.
+// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child; run
+// first, while the benchmark itself is small (see runMeasured).
 void measureRemoveTool(const Options& options, const QString& photo)
 {
     const QString outputDir = QDir(options.work).filePath(QStringLiteral("out"));
     const QString second = QDir(options.work).filePath(QStringLiteral("photo-12mp-again.jpg"));
     QFile::remove(second);
     QFile::copy(photo, second);
-    const QString log = QDir(options.work).filePath(QStringLiteral("kivopro-remove.log"));
-
-    QList<QByteArray> arguments{QFile::encodeName(options.removeTool), QFile::encodeName(photo), QFile::encodeName(second),
-                                "-o", QFile::encodeName(outputDir)};
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray logPath = QFile::encodeName(log);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    QElapsedTimer timer;
-    timer.start();
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    const auto run = runMeasured(options.removeTool, {photo, second, QStringLiteral("-o"), outputDir},
+                                 QDir(options.work).filePath(QStringLiteral("kivopro-remove.log")));
+    if (!run) {
         say(QStringLiteral("(c) cannot start %1; skipped").arg(options.removeTool));
         return;
     }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double wall = double(timer.elapsed()) / 1000.0;
-
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
     QStringList times;
     const QRegularExpression secondsPattern(QStringLiteral("\\(([0-9.]+) s\\)$"));
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QRegularExpressionMatch match = secondsPattern.match(QString::fromUtf8(line));
+    for (const QString& line : run->output.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = secondsPattern.match(line);
         if (match.hasMatch())
             times << match.captured(1) + QStringLiteral(" s");
     }
-    const double peakMiB = double(usage.ru_maxrss) / 1024.0;
     say(QStringLiteral("(c) kivopro-remove on the 12 MP photo twice (exit %1, %2 s in all)")
-            .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1).arg(wall, 0, 'f', 2));
+            .arg(run->exitCode).arg(run->wallSeconds, 0, 'f', 2));
     say(QStringLiteral("    peak resident memory        %1 MiB   (target < 1536 MiB) %2")
-            .arg(peakMiB, 0, 'f', 0).arg(peakMiB < 1536 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+            .arg(run->peakMiB, 0, 'f', 0).arg(run->peakMiB < 1536 ? QStringLiteral("met") : QStringLiteral("MISSED")));
     say(QStringLiteral("    per image (first loads the network) %1").arg(times.join(QStringLiteral(", "))));
 }
 
@@ -254,35 +142,17 @@ void measureRemoveTool(const Options& options, const QString& photo)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Options options;
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
-        const QString& name = arguments[i];
-        const QString& value = arguments[i + 1];
-        if (name == QLatin1String("--source"))
-            options.source = value;
-        else if (name == QLatin1String("--work"))
-            options.work = value;
-        else if (name == QLatin1String("--remove-tool"))
-            options.removeTool = value;
-        else if (name == QLatin1String("--reference"))
-            options.reference = value;
-        else if (name == QLatin1String("--runs"))
-            options.runs = std::max(1, value.toInt());
-    }
-    if (options.source.isEmpty() || options.work.isEmpty()) {
-        say(QStringLiteral("usage: kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    Options options{parseCommonOptions(app.arguments()), {}};
+    options.reference = options.named.value(QStringLiteral("--reference"));
+    const QString photo = prepareWork(
+        options, QStringLiteral("kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    if (photo.isEmpty())
         return 2;
-    }
-    QDir().mkpath(options.work);
-    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
-    if (!makePhoto(options.source, photo)) {
-        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
-        return 1;
-    }
 
     say(QStringLiteral("KIVOPRO local engine: %1 cores, ONNX Runtime %2, medians of %3 runs after 2 warm-ups")
             .arg(QThread::idealThreadCount()).arg(QString::fromStdString(Ort::GetVersionString())).arg(options.runs));
+    if (!options.removeTool.isEmpty())
+        measureRemoveTool(options, photo);
 
     QString loadError;
     const double loadMs = milliseconds([&] { loadError = ForegroundSegmenter::shared().load(); });
@@ -326,7 +196,7 @@ int main(int argc, char** argv)
         tWorking.push_back(milliseconds([&] { working = kivo::makeWorkingImage(image); }));
         tInput.push_back(milliseconds([&] { networkInput = kivo::makeNetworkInput(working->pixels); }));
         tInfer.push_back(milliseconds([&] { probabilities = inferOrDie(networkInput); }));
-        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, working->pixels.size(), nullptr); }));
+        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, ForegroundSegmenter::defaultInputSide, working->pixels.size(), nullptr); }));
         tComposite.push_back(milliseconds([&] {
             const auto composited = kivo::applyForegroundMask(kivo::ForegroundMask{*mask, 1}, *working);
             cutout = kivo::renderCutout(*composited);
@@ -376,7 +246,5 @@ int main(int argc, char** argv)
 
     if (!options.reference.isEmpty())
         compareWithReference(options, input, inference);
-    if (!options.removeTool.isEmpty())
-        measureRemoveTool(options, photo);
     return 0;
 }

@@ -54,6 +54,9 @@ public:
     const UserPreferences& userPreferences() const { return m_userPreferences; }
     // Every assignment is persisted at once (savePreferences).
     void setUserPreferences(const UserPreferences& preferences);
+    // The preferences as stored at this moment. Safe on any thread: it reads the per-user
+    // defaults, never the working copy above.
+    UserPreferences storedPreferences() const { return m_preferenceManager.loadPreferences(); }
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     void setAuthenticated(bool authenticated);

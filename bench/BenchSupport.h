@@ -1,0 +1,71 @@
+#pragma once
+
+// What the benchmarks share: timing and medians, the 12-megapixel test photo, and running a
+// program while the kernel accounts its peak memory.
+
+#include <QHash>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace kivo::bench {
+
+inline constexpr QSize photoSize(4000, 3000);
+
+// What every benchmark takes: --source PHOTO --work DIR [--runs N] [--remove-tool PATH]; the
+// other "--name value" pairs are in `named`.
+struct CommonOptions {
+    QString source;
+    QString work;
+    QString removeTool;
+    int runs = 5;
+    QHash<QString, QString> named;
+};
+
+// From a command line, the program's name first as Qt gives it.
+CommonOptions parseCommonOptions(const QStringList& arguments);
+
+// Makes the work folder and the 12-megapixel photo in it (see makePhoto); the photo's path, or
+// empty after saying what is missing.
+QString prepareWork(const CommonOptions& options, const QString& usage);
+
+// One line on standard output, flushed.
+void say(const QString& line);
+
+double median(std::vector<double> values);
+double milliseconds(const std::function<void()>& work);
+QString ms(double value);
+// "(min …, max …, n runs)".
+QString spread(const std::vector<double>& values);
+
+// The 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
+// little grain so that decoding and compression see photo-like data, not a smooth gradient.
+// Made once; false when the source cannot be read.
+bool makePhoto(const QString& source, const QString& target);
+
+// Decoded as the application decodes photos (orientation applied, large sizes allowed).
+QImage decode(const QString& path);
+
+bool writeFile(const QString& path, const QByteArray& bytes);
+
+// The machine's load averages, for the record beside the figures.
+QString loadAverages();
+
+struct ProgramRun {
+    int exitCode = -1;
+    double wallSeconds = 0;
+    double peakMiB = 0;
+    // What the program printed on standard output.
+    QString output;
+};
+
+// Runs a program to its end; nothing when it cannot be started. Its peak memory is the larger of
+// its own and the caller's peak so far (the kernel carries that over into a spawned child), so
+// measure before the caller has grown.
+std::optional<ProgramRun> runMeasured(const QString& program, const QStringList& arguments, const QString& logPath);
+
+} // namespace kivo::bench
