@@ -1,6 +1,7 @@
 #include "WidgetStyle.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 
@@ -29,6 +30,24 @@ QPixmap tintedPixmap(const QIcon& icon, const QSize& size, const QColor& color, 
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);
     return pixmap;
+}
+
+void styleFont(QWidget* widget, qreal scale, QFont::Weight weight)
+{
+    QFont font = widget->font();
+    font.setPointSizeF(font.pointSizeF() * scale);
+    font.setWeight(weight);
+    widget->setFont(font);
+}
+
+QLabel* secondaryLabel(const QString& text, qreal fontScale)
+{
+    auto* label = new QLabel(text);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    label->setWordWrap(true);
+    if (fontScale != 1.0)
+        styleFont(label, fontScale);
+    return label;
 }
 
 } // namespace kivo

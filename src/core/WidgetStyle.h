@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QPixmap>
 
 class QIcon;
+class QLabel;
 class QPushButton;
 class QSize;
+class QWidget;
 
 namespace kivo {
 
@@ -14,5 +17,11 @@ void makeProminent(QPushButton* button);
 
 // The icon drawn in one colour, as a template image is.
 QPixmap tintedPixmap(const QIcon& icon, const QSize& size, const QColor& color, qreal devicePixelRatio = 1.0);
+
+// The widget's font scaled from the default size, with the given weight (titles, headlines).
+void styleFont(QWidget* widget, qreal scale, QFont::Weight weight = QFont::Normal);
+
+// A label in the secondary text colour (captions, help lines).
+QLabel* secondaryLabel(const QString& text, qreal fontScale = 1.0);
 
 } // namespace kivo

@@ -1,5 +1,6 @@
 #include "SettingsView.h"
 
+#include "account/AccountSettingsView.h"
 #include "core/WidgetStyle.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,11 @@ SettingsView::SettingsView(AppState& appState, QWidget* parent)
 
     // Each page is filled in by the settings of its own subsystem.
     for (SettingsTab tab : allCases<SettingsTab>()) {
+        if (tab == SettingsTab::account) {
+            m_tabs->addTab(new AccountSettingsView(appState), QIcon::fromTheme(settingsTabIconName(tab)),
+                           settingsTabLabel(tab));
+            continue;
+        }
         auto* page = new QWidget;
         auto* layout = new QVBoxLayout(page);
         auto* heading = new QLabel(settingsTabLabel(tab));
