@@ -43,8 +43,6 @@ public:
     QToolButton* profileKeyToggle() const { return m_profileKeyToggle; }
     QPushButton* logoutButton() const { return m_logoutButton; }
     QPushButton* copyKeyButton() const { return m_copyKeyButton; }
-    QLabel* avatarLabel() const { return m_avatarLabel; }
-    QLabel* latestVersionLabel() const { return m_latestVersionLabel; }
     QPushButton* downloadButton() const { return m_downloadButton; }
 
 protected:

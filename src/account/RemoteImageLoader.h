@@ -23,10 +23,9 @@ public:
 
     // The picture once it has arrived; until then nothing, and the first ask starts the fetch.
     std::optional<QImage> image(const QUrl& url);
-    bool hasFailed(const QUrl& url) const { return m_failed.contains(url); }
 
 signals:
-    // The fetch of url ended, with a picture or without (hasFailed).
+    // The fetch of url ended, with a picture or without (a failed one is not tried again).
     void finished(const QUrl& url);
 
 private:

@@ -124,13 +124,21 @@ QWidget* TransactionsTab::buildErrorPage()
     m_errorLabel = new QLabel;
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setAlignment(Qt::AlignCenter);
-    m_errorLabel->setMaximumWidth(640);
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_errorLabel->setStyleSheet(QStringLiteral("color: #ff3b30;"));
     styleFont(m_errorLabel, 0.85);
     m_retryButton = new QPushButton(tr("Retry"));
     connect(m_retryButton, &QPushButton::clicked, &m_list, &TransactionsList::retry);
-    m_errorPage = centredColumn({m_errorLabel, m_retryButton});
+    // The label spans the page (its text centred): a wrapping label squeezed into a centred slot
+    // of its own preferred width shows only its first line.
+    m_errorPage = new QWidget;
+    auto* layout = new QVBoxLayout(m_errorPage);
+    layout->setContentsMargins(80, 0, 80, 0);
+    layout->setSpacing(12);
+    layout->addStretch();
+    layout->addWidget(m_errorLabel);
+    layout->addWidget(m_retryButton, 0, Qt::AlignHCenter);
+    layout->addStretch();
     return m_errorPage;
 }
 
@@ -138,6 +146,7 @@ QWidget* TransactionsTab::buildEmptyPage()
 {
     m_emptyLoading = new BusyIndicator;
     auto* text = secondaryLabel(tr("No transactions found"));
+    text->setWordWrap(false);
     styleFont(text, 1.1, QFont::DemiBold);
     m_emptyNothing = centredColumn(
         {symbolLabel(QStringLiteral(":/account-icons/tray.svg"), 48, palette().color(QPalette::PlaceholderText)),

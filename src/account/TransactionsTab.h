@@ -27,7 +27,6 @@ public:
     TransactionsList& list() { return m_list; }
     QLineEdit* searchField() const { return m_searchField; }
     QPushButton* refreshButton() const { return m_refreshButton; }
-    QTableView* table() const { return m_table; }
     TransactionsTableModel* model() const { return m_model; }
     // The page on show: the prompt, the error, the empty list or the table.
     QWidget* currentContent() const;

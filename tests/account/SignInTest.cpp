@@ -165,7 +165,7 @@ TEST_F(SignInTest, FailuresShowTheirTextAndChangeNothing)
     }
 }
 
-TEST_F(SignInTest, SignInButtonNeedsAKeyOrBothEmailAndPassword)
+TEST_F(SignInTest, SignInNeedsAKeyOrBothEmailAndPasswordAndTheEyeShowsTheKey)
 {
     const struct {
         QString email, password, key;
@@ -178,6 +178,11 @@ TEST_F(SignInTest, SignInButtonNeedsAKeyOrBothEmailAndPassword)
         view.signIn().setApiKey(c.key);
         EXPECT_EQ(view.signInButton()->isEnabled(), c.enabled) << c.email.toStdString() << c.key.toStdString();
     }
+    EXPECT_EQ(view.apiKeyField()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(view.loginKeyToggle()->toolTip(), u"Show API Key");
+    QTest::mouseClick(view.loginKeyToggle(), Qt::LeftButton);
+    EXPECT_EQ(view.apiKeyField()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(view.loginKeyToggle()->toolTip(), u"Hide API Key");
 }
 
 TEST_F(SignInTest, StandInServiceSignsInWithPasswordAndWithKeyAndLogoutKeepsTheEmail)

@@ -195,4 +195,10 @@ TEST_F(TransactionsTabTest, PagingBarFollowsTheAnswer)
     EXPECT_EQ(tab.rangeLabel()->text(), u"Showing 41–45 of 45");
     EXPECT_FALSE(tab.nextButton()->isEnabled());
     EXPECT_TRUE(tab.previousButton()->isEnabled());
+
+    // Refresh asks for the page on show again, even while another load runs.
+    QTest::mouseClick(tab.refreshButton(), Qt::LeftButton);
+    QTest::mouseClick(tab.refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::waitUntil([&] { return server.answered() == 5; }));
+    EXPECT_EQ(server.requests().back().target, "/api/transactions?page=3&limit=20&app_id=1&api_key=k");
 }
