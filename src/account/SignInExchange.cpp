@@ -4,11 +4,9 @@
 #include "core/StrictDecoding.h"
 #include "core/WebAddress.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
-#include <cmath>
 
 namespace kivo {
 
@@ -16,43 +14,9 @@ namespace {
 
 constexpr int kAppId = 1;
 
-std::optional<qint64> integerMember(const QJsonObject& object, QLatin1StringView key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (number != std::trunc(number) || std::abs(number) >= 9.2e18)
-        return std::nullopt;
-    return qint64(number);
-}
-
-std::optional<QString> stringMember(const QJsonObject& object, QLatin1StringView key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
-
-// "apps" counts only as an array made of objects.
-std::optional<QList<QJsonObject>> appsMember(const QJsonObject& object)
-{
-    const QJsonValue value = object.value(QLatin1StringView("apps"));
-    if (!value.isArray())
-        return std::nullopt;
-    QList<QJsonObject> apps;
-    for (const QJsonValue& element : value.toArray()) {
-        if (!element.isObject())
-            return std::nullopt;
-        apps.append(element.toObject());
-    }
-    return apps;
-}
-
 bool hasApplicationTitle(const QJsonObject& app)
 {
-    auto title = stringMember(app, QLatin1StringView("title"));
+    auto title = jsonString(app, QLatin1StringView("title"));
     if (!title)
         return false;
     title->replace(QChar(0x00A0), u' ');
@@ -61,17 +25,18 @@ bool hasApplicationTitle(const QJsonObject& app)
 
 std::optional<QString> latestVersion(const QJsonObject& response, AppsMatch match)
 {
-    const auto apps = appsMember(response);
+    // "apps" counts only as an array made of objects.
+    const auto apps = jsonObjectArray(response.value(QLatin1StringView("apps")));
     if (!apps)
         return std::nullopt;
     for (const QJsonObject& app : *apps) {
-        if (integerMember(app, QLatin1StringView("id")) == kAppId)
-            return stringMember(app, QLatin1StringView("version"));
+        if (jsonWholeNumber(app, QLatin1StringView("id")) == kAppId)
+            return jsonString(app, QLatin1StringView("version"));
     }
     if (match == AppsMatch::idOrTitle) {
         for (const QJsonObject& app : *apps) {
             if (hasApplicationTitle(app))
-                return stringMember(app, QLatin1StringView("version"));
+                return jsonString(app, QLatin1StringView("version"));
         }
     }
     return std::nullopt;
@@ -113,12 +78,12 @@ QString signInPayloadSummary(const SignInCredentials& credentials)
 AccountInfo accountFromSignInResponse(const QJsonObject& response, AppsMatch match)
 {
     AccountInfo account;
-    account.id = integerMember(response, QLatin1StringView("id"));
-    account.name = stringMember(response, QLatin1StringView("name"));
-    account.email = stringMember(response, QLatin1StringView("email"));
-    account.imageURL = stringMember(response, QLatin1StringView("image"));
-    account.apiKey = stringMember(response, QLatin1StringView("api_key"));
-    account.credits = integerMember(response, QLatin1StringView("credits"));
+    account.id = jsonWholeNumber(response, QLatin1StringView("id"));
+    account.name = jsonString(response, QLatin1StringView("name"));
+    account.email = jsonString(response, QLatin1StringView("email"));
+    account.imageURL = jsonString(response, QLatin1StringView("image"));
+    account.apiKey = jsonString(response, QLatin1StringView("api_key"));
+    account.credits = jsonWholeNumber(response, QLatin1StringView("credits"));
     account.latestVersion = latestVersion(response, match);
     return account;
 }
@@ -150,9 +115,7 @@ SignInOutcome readSignInAnswer(const RemoteHttpResult& result, AppsMatch match)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.body, &error);
     if (error.error != QJsonParseError::NoError) {
-        return {std::nullopt, QStringLiteral("The data couldn't be read because it isn't valid JSON (%1 at offset %2).")
-                                  .arg(error.errorString())
-                                  .arg(error.offset)};
+        return {std::nullopt, jsonParseErrorDescription(error)};
     }
     // Any other top level reads as an object without members.
     return {accountFromSignInResponse(document.object(), match), QString()};

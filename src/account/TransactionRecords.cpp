@@ -1,5 +1,6 @@
 #include "TransactionRecords.h"
 
+#include "core/StrictDecoding.h"
 #include "core/WebAddress.h"
 
 #include <QJsonArray>
@@ -17,26 +18,12 @@ namespace {
 
 std::optional<QString> text(const QJsonObject& object, const char* key)
 {
-    const QJsonValue value = object.value(QLatin1StringView(key));
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
-
-// A whole number within 64 bits; booleans are not numbers here.
-std::optional<qint64> integer(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (number != std::trunc(number) || std::abs(number) >= 9.2e18)
-        return std::nullopt;
-    return qint64(number);
+    return jsonString(object, QLatin1StringView(key));
 }
 
 std::optional<qint64> integer(const QJsonObject& object, const char* key)
 {
-    return integer(object.value(QLatin1StringView(key)));
+    return jsonWholeNumber(object, QLatin1StringView(key));
 }
 
 std::optional<bool> boolean(const QJsonValue& value)
@@ -76,14 +63,12 @@ QJsonValue pagingValue(const QJsonObject& object, const char* camelCase, const c
 // An array whose elements are all objects (an empty one included), as rows.
 std::optional<QList<TransactionItem>> rowsOf(const QJsonValue& value)
 {
-    if (!value.isArray())
+    const auto objects = jsonObjectArray(value);
+    if (!objects)
         return std::nullopt;
     QList<TransactionItem> rows;
-    for (const QJsonValue& element : value.toArray()) {
-        if (!element.isObject())
-            return std::nullopt;
-        rows.append(readTransaction(element.toObject()));
-    }
+    for (const QJsonObject& object : *objects)
+        rows.append(readTransaction(object));
     return rows;
 }
 
@@ -163,9 +148,9 @@ TransactionItem readTransaction(const QJsonObject& object)
 PaginationInfo readPagination(const QJsonObject& object)
 {
     PaginationInfo info;
-    info.currentPage = integer(pagingValue(object, "currentPage", "current_page"));
-    info.totalPages = integer(pagingValue(object, "totalPages", "total_pages")).value_or(1);
-    info.totalCount = integer(pagingValue(object, "totalCount", "total_count"));
+    info.currentPage = jsonWholeNumber(pagingValue(object, "currentPage", "current_page"));
+    info.totalPages = jsonWholeNumber(pagingValue(object, "totalPages", "total_pages")).value_or(1);
+    info.totalCount = jsonWholeNumber(pagingValue(object, "totalCount", "total_count"));
     info.hasNextPage = boolean(pagingValue(object, "hasNextPage", "has_next_page"));
     info.hasPrevPage = boolean(pagingValue(object, "hasPrevPage", "has_prev_page"));
     info.limit = integer(object, "limit");

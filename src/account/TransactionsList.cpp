@@ -125,9 +125,7 @@ void TransactionsList::finishLoad(qint64 page, const RemoteHttpResult& result)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.body, &error);
     if (error.error != QJsonParseError::NoError) {
-        return fail(QStringLiteral("The data couldn't be read because it isn't valid JSON (%1 at offset %2).")
-                        .arg(error.errorString())
-                        .arg(error.offset));
+        return fail(jsonParseErrorDescription(error));
     }
     TransactionsPage answer = readTransactionsPage(document);
     if (answer.rows)

@@ -24,27 +24,6 @@ namespace {
 
 constexpr int kThumbnailPixels = TransactionImagesDelegate::thumbnailSide * 2;
 
-QLabel* symbolLabel(const QString& resource, int side, const QColor& color)
-{
-    auto* label = new QLabel;
-    label->setAlignment(Qt::AlignCenter);
-    label->setPixmap(tintedPixmap(QIcon(resource), QSize(side, side), color));
-    return label;
-}
-
-// A page whose widgets sit centred, one above the other.
-QWidget* centredColumn(std::initializer_list<QWidget*> widgets)
-{
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(12);
-    layout->addStretch();
-    for (QWidget* widget : widgets)
-        layout->addWidget(widget, 0, Qt::AlignHCenter);
-    layout->addStretch();
-    return page;
-}
-
 } // namespace
 
 TransactionsTab::TransactionsTab(AppState& appState, QWidget* parent)
@@ -112,10 +91,10 @@ QWidget* TransactionsTab::buildPromptPage()
     m_openSettingsButton = new QPushButton(tr("Open Settings"));
     makeProminent(m_openSettingsButton);
     connect(m_openSettingsButton, &QPushButton::clicked, &m_list, &TransactionsList::openAccountSettings);
-    m_promptPage = centredColumn(
-        {symbolLabel(QStringLiteral(":/account-icons/person-crop-circle-badge-exclamationmark.svg"), 48,
-                     palette().color(QPalette::PlaceholderText)),
-         text, m_openSettingsButton});
+    m_promptPage = centredColumn({symbolLabel(QStringLiteral(":/account-icons/person-crop-circle-badge-exclamationmark.svg"),
+                                              palette().color(QPalette::PlaceholderText), 48),
+                                  text, m_openSettingsButton},
+                                 12);
     return m_promptPage;
 }
 
@@ -149,9 +128,8 @@ QWidget* TransactionsTab::buildEmptyPage()
     text->setWordWrap(false);
     styleFont(text, 1.1, QFont::DemiBold);
     m_emptyNothing = centredColumn(
-        {symbolLabel(QStringLiteral(":/account-icons/tray.svg"), 48, palette().color(QPalette::PlaceholderText)),
-         text});
-    m_emptyNothing->layout()->setContentsMargins(0, 0, 0, 0);
+        {symbolLabel(QStringLiteral(":/account-icons/tray.svg"), palette().color(QPalette::PlaceholderText), 48), text},
+        12);
     m_emptyPage = centredColumn({m_emptyLoading, m_emptyNothing});
     return m_emptyPage;
 }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kivo {
 
@@ -48,6 +49,28 @@ QLabel* secondaryLabel(const QString& text, qreal fontScale)
     if (fontScale != 1.0)
         styleFont(label, fontScale);
     return label;
+}
+
+QLabel* symbolLabel(const QString& resource, const QColor& color, int side)
+{
+    auto* label = new QLabel;
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(tintedPixmap(QIcon(resource), QSize(side, side), color));
+    return label;
+}
+
+QWidget* centredColumn(std::initializer_list<QWidget*> widgets, int spacing)
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (spacing >= 0)
+        layout->setSpacing(spacing);
+    layout->addStretch();
+    for (QWidget* widget : widgets)
+        layout->addWidget(widget, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    return page;
 }
 
 } // namespace kivo

@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QPixmap>
 
+#include <initializer_list>
+
 class QIcon;
 class QLabel;
 class QPushButton;
@@ -23,5 +25,12 @@ void styleFont(QWidget* widget, qreal scale, QFont::Weight weight = QFont::Norma
 
 // A label in the secondary text colour (captions, help lines).
 QLabel* secondaryLabel(const QString& text, qreal fontScale = 1.0);
+
+// A label showing the icon resource drawn in one colour, side × side points.
+QLabel* symbolLabel(const QString& resource, const QColor& color, int side);
+
+// A widget whose widgets sit centred, one above the other, with stretch above and below.
+// A negative spacing keeps the style's.
+QWidget* centredColumn(std::initializer_list<QWidget*> widgets, int spacing = -1);
 
 } // namespace kivo

@@ -1,6 +1,8 @@
 // The application state's restore of a stored sign-in through the backend renewal, against
 // scripted servers on 127.0.0.1.
 
+#include "AccountTestSupport.h"
+
 #include "account/SignInExchange.h"
 #include "core/AppConstants.h"
 #include "core/Clock.h"
@@ -9,7 +11,6 @@
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -52,13 +53,6 @@ protected:
 
     std::unique_ptr<AppState> state;
 };
-
-QString closedAddress()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return u"http://127.0.0.1:%1"_s.arg(probe.serverPort());
-}
 
 } // namespace
 
@@ -133,10 +127,10 @@ TEST_F(SessionRestoreTest, NoUsableAnswerFallsBackToAnUnexpiredCache)
         QString server;
         double expiry;
         bool restored;
-    } cases[] = {{closedAddress(), now + 3600, true},
+    } cases[] = {{test::closedAddress(), now + 3600, true},
                  {refusing.baseURL(), now + 3600, true},
-                 {closedAddress(), now - 10, false},
-                 {closedAddress(), 0, false}};
+                 {test::closedAddress(), now - 10, false},
+                 {test::closedAddress(), 0, false}};
     for (const auto& c : cases) {
         isolated = std::make_unique<test::IsolatedAppState>();
         // Stored after construction, so only the restore can sign in from it.

@@ -1,7 +1,7 @@
 // The account page's sign-in: the request it sends, how it reads answers, what it stores and
 // what it logs, against scripted servers and the real stand-in service on 127.0.0.1.
 
-#include "BrowserRecorder.h"
+#include "AccountTestSupport.h"
 
 #include "account/AccountDisplay.h"
 #include "account/AccountSettingsView.h"
@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QToolButton>
 #include <QTest>
 
@@ -34,14 +33,6 @@ namespace {
 QJsonObject json(const std::string& text)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
-}
-
-// An address where nothing listens.
-QString closedAddress()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return u"http://127.0.0.1:%1"_s.arg(probe.serverPort());
 }
 
 class SignInTest : public ::testing::Test {
@@ -153,7 +144,7 @@ TEST_F(SignInTest, FailuresShowTheirTextAndChangeNothing)
     } cases[] = {
         {refusing.baseURL(), u"Login failed (500) \nServer exploded"_s},
         {garbled.baseURL(), u"The data couldn't be read because it isn't valid JSON"_s},
-        {closedAddress(), u"Connection refused"_s},
+        {test::closedAddress(), u"Connection refused"_s},
     };
     for (const auto& c : cases) {
         signIn(c.server, u"ann@x.example"_s, u"wrong"_s, QString());

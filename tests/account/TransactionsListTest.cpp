@@ -1,6 +1,6 @@
 // The Transactions tab against scripted servers and the real stand-in service on 127.0.0.1.
 
-#include "BrowserRecorder.h"
+#include "AccountTestSupport.h"
 
 #include "account/TransactionsTab.h"
 #include "account/TransactionsTableModel.h"

@@ -1,11 +1,21 @@
 #pragma once
 
 #include <QDesktopServices>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QTcpServer>
 #include <QUrl>
 
 namespace kivo::test {
+
+// An address on this machine where nothing listens: connections to it are refused.
+inline QString closedAddress()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+}
 
 // Takes the browser's place while it lives: every address the application hands to the
 // desktop, whatever its scheme, is kept here instead of being opened.
