@@ -279,7 +279,7 @@ void AccountSettingsView::refresh()
     showKeyVisibility(m_profileKeyToggle, keyVisible);
 
     const QString version = QCoreApplication::applicationVersion();
-    m_currentVersionLabel->setText(currentVersionText(version, QString()));
+    m_currentVersionLabel->setText(currentVersionText(version, QStringLiteral(KIVOPRO_BUILD_NUMBER)));
     m_latestVersionLabel->setText(latestVersionText(*account));
     m_downloadButton->setVisible(offersDownload(*account, version));
     refreshAvatar();

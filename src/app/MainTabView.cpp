@@ -2,6 +2,7 @@
 
 #include "TabButton.h"
 
+#include "account/AccountSettingsView.h"
 #include "account/SignInExchange.h"
 #include "account/TransactionsTab.h"
 #include "core/AppState.h"
@@ -152,10 +153,16 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
     showSettings();
 }
 
+HostedSettingsPages MainTabView::hostedSettingsPages()
+{
+    // The folder monitor's page joins here once that screen exists; until then its tab says so.
+    return {nullptr, new AccountSettingsView(m_appState)};
+}
+
 void MainTabView::showSettings()
 {
     if (!m_settingsView) {
-        m_settingsView = new SettingsView(m_appState, this);
+        m_settingsView = new SettingsView(m_appState, hostedSettingsPages(), this);
         m_settingsView->setWindowModality(Qt::WindowModal);
         m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_settingsView, &SettingsView::selectedTabChanged, this,

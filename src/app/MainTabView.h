@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/DomainModel.h"
-#include "settings/SettingsTab.h"
+#include "settings/SettingsView.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -16,7 +16,6 @@ namespace kivo {
 
 class AppState;
 class BackendSessionRenewal;
-class SettingsView;
 class TabButton;
 
 // The main window's content: the tab bar across the top and the active tab's screen below.
@@ -45,6 +44,7 @@ private:
     void onActiveTabChanged();
     void onNotification(const QString& name, const QVariantMap& userInfo);
     QWidget* buildTabBar();
+    HostedSettingsPages hostedSettingsPages();
 
     AppState& m_appState;
     // The restore's network half, installed into the application state while this view lives.

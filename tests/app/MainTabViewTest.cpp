@@ -68,11 +68,16 @@ TEST_F(MainTabViewTest, OpenSettingsNotificationOpensTheSheetOnTheNamedTab)
     NotificationCenter::defaultCenter().post(kOpenSettings, {{QStringLiteral("tab"), QStringLiteral("account")}});
     EXPECT_TRUE(view.showingSettings());
     EXPECT_EQ(view.selectedSettingsTab(), SettingsTab::account);
+    auto* settings = view.findChild<SettingsView*>();
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->selectedTab(), SettingsTab::account);
 
     // Already shown: only the tab changes.
     NotificationCenter::defaultCenter().post(kOpenSettings, {{QStringLiteral("tab"), QStringLiteral("nope")}});
     EXPECT_TRUE(view.showingSettings());
     EXPECT_EQ(view.selectedSettingsTab(), SettingsTab::general);
+    EXPECT_EQ(settings->selectedTab(), SettingsTab::general);
 }
 
 TEST(MainTabViewRestore, EachAppearanceStartsARestoreWithTheStoredKey)
