@@ -1,8 +1,12 @@
 #include "MainTabView.h"
 
+#include "TabButton.h"
+
+#include "account/AccountSettingsView.h"
+#include "account/SignInExchange.h"
+#include "account/TransactionsTab.h"
 #include "core/AppState.h"
 #include "core/NotificationCenter.h"
-#include "TabButton.h"
 #include "core/WidgetStyle.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "settings/SettingsView.h"
@@ -49,13 +53,15 @@ QWidget* emptyScreen()
 MainTabView::MainTabView(AppState& appState, QWidget* parent)
     : QWidget(parent)
     , m_appState(appState)
+    , m_sessionRenewal(std::make_unique<BackendSessionRenewal>())
     , m_screens(new QStackedWidget(this))
 {
     setMinimumSize(1000, 700);
+    appState.setSessionRenewal(m_sessionRenewal.get());
 
     m_screens->addWidget(new BackgroundRemovalTab(appState));
     m_screens->addWidget(emptyScreen());
-    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(new TransactionsTab(appState));
     m_screens->addWidget(emptyScreen());
 
     auto* layout = new QVBoxLayout(this);
@@ -67,6 +73,18 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     connect(&appState, &AppState::activeTabChanged, this, &MainTabView::onActiveTabChanged);
     connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &MainTabView::onNotification);
     onActiveTabChanged();
+}
+
+MainTabView::~MainTabView()
+{
+    m_appState.setSessionRenewal(nullptr);
+}
+
+void MainTabView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A task of its own on the window's thread, neither awaited nor cancelled here.
+    QMetaObject::invokeMethod(&m_appState, &AppState::restoreSession, Qt::QueuedConnection);
 }
 
 QWidget* MainTabView::buildTabBar()
@@ -137,9 +155,8 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
 
 HostedSettingsPages MainTabView::hostedSettingsPages()
 {
-    // The folder monitor's and the account's pages join here once those screens exist; until
-    // then their tabs say so.
-    return {};
+    // The folder monitor's page joins here once that screen exists; until then its tab says so.
+    return {nullptr, new AccountSettingsView(m_appState)};
 }
 
 void MainTabView::showSettings()

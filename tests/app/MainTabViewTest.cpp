@@ -1,11 +1,16 @@
 #include "app/MainTabView.h"
+#include "account/TransactionsTab.h"
+#include "core/AppConstants.h"
 #include "core/NotificationCenter.h"
 #include "app/TabButton.h"
+#include "service/ScriptedHttpServer.h"
 #include "support/IsolatedAppState.h"
+#include "support/TestSupport.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -73,4 +78,29 @@ TEST_F(MainTabViewTest, OpenSettingsNotificationOpensTheSheetOnTheNamedTab)
     EXPECT_TRUE(view.showingSettings());
     EXPECT_EQ(view.selectedSettingsTab(), SettingsTab::general);
     EXPECT_EQ(settings->selectedTab(), SettingsTab::general);
+}
+
+TEST(MainTabViewRestore, EachAppearanceStartsARestoreWithTheStoredKey)
+{
+    test::ScriptedHttpServer server([](const auto&, httplib::Response& response) {
+        response.set_content(R"({"name": "Restored", "credits": 2})", "application/json");
+    });
+    test::IsolatedAppState isolated;
+    isolated.keychain.save(QString(kApiKeyAccount), QStringLiteral("stored-key"));
+    UserPreferences preferences = isolated.appState.userPreferences();
+    preferences.backendBaseURLString = server.baseURL();
+    isolated.appState.setUserPreferences(preferences);
+
+    MainTabView view{isolated.appState};
+    view.show();
+    ASSERT_TRUE(test::waitUntil([&] { return isolated.appState.isAuthenticated(); }));
+    EXPECT_EQ(isolated.appState.accountInfo()->name, QStringLiteral("Restored"));
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    // Signed in by now: appearing again asks nothing.
+    view.hide();
+    view.show();
+    QTest::qWait(200);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(qobject_cast<TransactionsTab*>(view.screen(AppTab::transactions)));
 }
