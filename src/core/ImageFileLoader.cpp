@@ -22,8 +22,7 @@ constexpr int allocationLimitMiB = 1024;
 QString tooLarge(qint64 pixels, qint64 maxPixels)
 {
     return QStringLiteral("the image is too large (%1 megapixels, at most %2)")
-        .arg(pixels / 1'000'000)
-        .arg(maxPixels / 1'000'000);
+        .arg(QString::number(double(pixels) / 1e6, 'g', 3), QString::number(double(maxPixels) / 1e6, 'g', 3));
 }
 
 using HeifContext = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
