@@ -434,9 +434,12 @@ TransactionPage AccountStore::transactions(qint64 accountId, int page, int limit
     QSqlDatabase db = connection();
     TransactionPage result;
     result.totalCount = scalar(db, QStringLiteral("SELECT transaction_count FROM accounts WHERE id = ?"), {accountId}).toLongLong();
+    // The rows skipped for a later page are counted in the index alone; only the page's own
+    // rows are read from the table.
     QSqlQuery rows = run(db,
-                         QStringLiteral("SELECT %1 FROM transactions WHERE account_id = ? "
-                                        "ORDER BY created_at DESC, id DESC LIMIT ? OFFSET ?")
+                         QStringLiteral("SELECT %1 FROM transactions WHERE id IN (SELECT id FROM transactions "
+                                        "WHERE account_id = ? ORDER BY created_at DESC, id DESC LIMIT ? OFFSET ?) "
+                                        "ORDER BY created_at DESC, id DESC")
                              .arg(kTransactionColumns),
                          {accountId, limit, qint64(page - 1) * limit});
     while (rows.next())
