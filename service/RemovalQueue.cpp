@@ -8,7 +8,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace kivo::service {
+
+namespace {
+
+constexpr int kModelNiceness = 10;
+
+} // namespace
 
 class RemovalQueue::Place {
 public:
@@ -96,6 +105,10 @@ bool RemovalQueue::isStopping() const
 
 void RemovalQueue::serve()
 {
+    // The network keeps every core busy for seconds; sign-ins and lists must not wait behind it.
+    // The runtime's own threads are made by the thread that loads the network, this one, and
+    // inherit its lower priority.
+    setpriority(PRIO_PROCESS, pid_t(gettid()), kModelNiceness);
     while (true) {
         Job job;
         bool modelReady = false;
