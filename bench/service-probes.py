@@ -26,6 +26,7 @@ import uuid
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FAILURES = []
+STARTED = []
 
 
 def check(name, ok, detail=""):
@@ -42,6 +43,7 @@ class Service:
         self.log = open(data + f".{time.time_ns()}.log", "w+")
         self.process = subprocess.Popen([binary, "--port", "0", "--data", data, *extra], stdout=self.log,
                                         stderr=subprocess.STDOUT, env=env)
+        STARTED.append(self)
         self.port = None
         deadline = time.time() + 30
         while time.time() < deadline and self.process.poll() is None:
@@ -393,47 +395,55 @@ def main():
         image = source.read()
 
     with tempfile.TemporaryDirectory(prefix="kivopro-probes-") as work:
-        # Two accounts come in through the import of an old accounts file: one with plenty of
-        # credits and one with none.
-        legacy = os.path.join(work, "accounts.json")
-        with open(legacy, "w") as file:
-            json.dump({"accounts": [
-                {"id": 1, "name": "Probe", "email": "probe@example.org", "password": "pw", "api_key": "probe-key", "credits": 1000},
-                {"id": 2, "name": "Empty", "email": "empty@example.org", "password": "pw", "api_key": "probe-empty-key", "credits": 0},
-            ]}, file)
-        data = os.path.join(work, "data")
-        service = Service(binary, data, ["--accounts", legacy])
-        service.key = "probe-key"
-        if not service.port or not service.wait_for_line("segmentation model ready"):
-            print(service.output())
-            sys.exit("the service did not start or its model did not load")
-        print(f"service pid {service.process.pid} on port {service.port}, {service.memory_mib():.0f} MiB after loading the model",
-              flush=True)
-        if "1" in only:
-            probe_headers(service)
-        if "2" in only:
-            probe_bodies(service)
-        if "3" in only:
-            probe_slow_clients(service, 12, 3)
-            probe_slow_clients(service, 100, 1)
-        if "4" in only:
-            probe_queue(service, image)
-        if "7" in only:
-            if "4" not in only:
-                removal(service.port, service.key, image)
-            probe_privacy(service)
-        service.stop()
-        if "5" in only:
-            probe_kill(binary, data, "probe-key", image)
-        if "6" in only:
-            probe_failed_writes(binary, data, "probe-key", image)
-        if "8" in only:
-            probe_telemetry(args.build, work, jpeg)
-        if "9" in only:
-            probe_remove_tool(args.build, work, jpeg)
+        try:
+            run_probes(args, only, binary, jpeg, image, work)
+        finally:
+            for service in STARTED:
+                service.stop(signal.SIGKILL)
 
     print(f"{len(FAILURES)} failed" if FAILURES else "all probes give the sound result")
     sys.exit(1 if FAILURES else 0)
+
+
+def run_probes(args, only, binary, jpeg, image, work):
+    # Two accounts come in through the import of an old accounts file: one with plenty of
+    # credits and one with none.
+    legacy = os.path.join(work, "accounts.json")
+    with open(legacy, "w") as file:
+        json.dump({"accounts": [
+            {"id": 1, "name": "Probe", "email": "probe@example.org", "password": "pw", "api_key": "probe-key", "credits": 1000},
+            {"id": 2, "name": "Empty", "email": "empty@example.org", "password": "pw", "api_key": "probe-empty-key", "credits": 0},
+        ]}, file)
+    data = os.path.join(work, "data")
+    service = Service(binary, data, ["--accounts", legacy])
+    service.key = "probe-key"
+    if not service.port or not service.wait_for_line("segmentation model ready"):
+        print(service.output())
+        sys.exit("the service did not start or its model did not load")
+    print(f"service pid {service.process.pid} on port {service.port}, {service.memory_mib():.0f} MiB after loading the model",
+          flush=True)
+    if "1" in only:
+        probe_headers(service)
+    if "2" in only:
+        probe_bodies(service)
+    if "3" in only:
+        probe_slow_clients(service, 12, 3)
+        probe_slow_clients(service, 100, 1)
+    if "4" in only:
+        probe_queue(service, image)
+    if "7" in only:
+        if "4" not in only:
+            removal(service.port, service.key, image)
+        probe_privacy(service)
+    service.stop()
+    if "5" in only:
+        probe_kill(binary, data, "probe-key", image)
+    if "6" in only:
+        probe_failed_writes(binary, data, "probe-key", image)
+    if "8" in only:
+        probe_telemetry(args.build, work, jpeg)
+    if "9" in only:
+        probe_remove_tool(args.build, work, jpeg)
 
 
 if __name__ == "__main__":

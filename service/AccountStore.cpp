@@ -210,13 +210,16 @@ QSqlDatabase AccountStore::connection() const
             const QString reason = db.lastError().text();
             throw StoreFailure(QStringLiteral("cannot open %1: %2").arg(description(), reason).toStdString());
         }
-        if (!m_postgres) {
-            // Readers never wait for the writer; a commit reaches the disk before it returns.
-            for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
-                QSqlQuery query(db);
-                if (!query.exec(QString::fromLatin1(pragma)))
-                    fail(db, QString::fromLatin1(pragma), query.lastError().text());
-            }
+        // SQLite: readers never wait for the writer; a commit reaches the disk before it returns.
+        // PostgreSQL: no notices ("relation already exists") on standard error.
+        const auto setup = m_postgres ? QStringList{QStringLiteral("SET client_min_messages TO WARNING")}
+                                      : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
+                                                    QStringLiteral("PRAGMA synchronous=FULL"),
+                                                    QStringLiteral("PRAGMA foreign_keys=ON")};
+        for (const QString& statement : setup) {
+            QSqlQuery query(db);
+            if (!query.exec(statement))
+                fail(db, statement, query.lastError().text());
         }
     }
     return db;
