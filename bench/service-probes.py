@@ -64,19 +64,16 @@ class Service:
             time.sleep(0.1)
         return text in self.output()
 
-    def peak_memory_mib(self):
+    def memory_mib(self, field="VmRSS"):
+        """Resident memory now, or its peak so far with field="VmHWM"."""
         with open(f"/proc/{self.process.pid}/status") as status:
             for line in status:
-                if line.startswith("VmHWM:"):
+                if line.startswith(field + ":"):
                     return int(line.split()[1]) / 1024
         return 0
 
-    def memory_mib(self):
-        with open(f"/proc/{self.process.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1]) / 1024
-        return 0
+    def peak_memory_mib(self):
+        return self.memory_mib("VmHWM")
 
     def stop(self, sig=signal.SIGTERM):
         if self.process.poll() is None:

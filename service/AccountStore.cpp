@@ -4,15 +4,16 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringList>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+
+#include <atomic>
+#include <functional>
 
 namespace kivo::service {
 

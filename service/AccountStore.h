@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -74,7 +73,6 @@ public:
     bool open(QString* error);
     // "SQLite /path/file" or "PostgreSQL DATABASE on HOST": for the start-up banner, never the password.
     QString description() const;
-    bool isPostgreSQL() const { return m_postgres; }
 
     struct NewAccount {
         QString email;

@@ -59,11 +59,20 @@ int RemovalQueue::retryAfterSeconds() const
     return std::clamp(int(std::ceil(seconds)), 1, 600);
 }
 
-QString RemovalQueue::modelError() const
+QString RemovalQueue::modelError()
 {
-    std::lock_guard lock(m_mutex);
-    const bool recent = std::chrono::steady_clock::now() - m_lastLoad < std::chrono::seconds(10);
-    return recent ? m_modelError : QString();
+    std::unique_lock lock(m_mutex);
+    if (m_modelError.isEmpty())
+        return {};
+    const QString error = m_modelError;
+    const bool due = std::chrono::steady_clock::now() - m_lastLoad > std::chrono::seconds(10);
+    if (due) {
+        // The set-up may have been run since: try again, once, in the queue.
+        m_lastLoad = std::chrono::steady_clock::now();
+        lock.unlock();
+        preload();
+    }
+    return error;
 }
 
 void RemovalQueue::run(Job job)

@@ -36,9 +36,9 @@ public:
     // Seconds until a place is likely to be free: the removals ahead times the recent duration
     // of one.
     int retryAfterSeconds() const;
-    // Why the network could not be loaded, for ten seconds after a failed load; empty otherwise
-    // (after that the next job tries again).
-    QString modelError() const;
+    // Why the network could not be loaded at the last try; empty once it is loaded (or before
+    // the first try). Asked ten seconds or more after a failed try, it starts another.
+    QString modelError();
 
     // A job gets the reason the network cannot be loaded, empty when it is ready.
     using Job = std::function<void(const QString& modelError)>;

@@ -71,7 +71,6 @@ std::optional<int> positiveQueryItem(const HttpRequest& request, const char* nam
 HttpResponse pageAnswer(const HandlerContext& context, const HttpRequest& request)
 {
     static const QRegularExpression transactionPath(QStringLiteral("^/transactions/([0-9a-f]{32})$"));
-    static const QRegularExpression imagePath(QStringLiteral("^/images/([0-9a-f]{32})\\.png$"));
     static const QRegularExpression avatarPath(QStringLiteral("^/avatar/(\\d{1,18})\\.png$"));
     const QString path = fromStd(request.path);
 
@@ -86,8 +85,8 @@ HttpResponse pageAnswer(const HandlerContext& context, const HttpRequest& reques
         const auto transaction = match.hasMatch() ? context.store.transaction(match.captured(1)) : std::nullopt;
         return htmlAnswer(transaction ? 200 : 404, transactionPage(transaction));
     }
-    if (const auto match = imagePath.match(path); match.hasMatch()) {
-        if (const auto png = context.images.read(match.captured(1)))
+    if (const QString name = PrivateImageFolder::nameInAddress(path); !name.isEmpty()) {
+        if (const auto png = context.images.read(name))
             return HttpResponse{200, "image/png", png->toStdString(), {}};
         return jsonError(404, QStringLiteral("No such image"));
     }

@@ -111,7 +111,8 @@ void ServiceFixture::SetUp()
     server = std::make_unique<service::ServiceServer>(*store, options);
     ASSERT_TRUE(server->start(&error)) << error.toStdString();
     client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-    client->set_read_timeout(20, 0);
+    // Removals wait for the network, which can take long on a busy machine.
+    client->set_read_timeout(120, 0);
 }
 
 void ServiceFixture::TearDown()

@@ -91,7 +91,7 @@ TEST_F(ServiceModelTest, ACutOutThroughTheServiceMatchesTheLocalEngine)
 
     // Signed in through the service's own sign-in, as the account page does.
     httplib::Client http(service.address().toStdString());
-    http.set_read_timeout(60, 0);
+    http.set_read_timeout(120, 0);
     const auto login = http.Post("/api/app/login",
                                  QJsonDocument(QJsonObject{{"email", service.email()},
                                                            {"password", service.password()},
@@ -149,7 +149,7 @@ TEST_F(ServiceModelTest, AKillBeforeTheAnswerCostsNoCredit)
         key = service.apiKey();
         auto answered = std::async(std::launch::async, [&] {
             httplib::Client http(service.address().toStdString());
-            http.set_read_timeout(60, 0);
+            http.set_read_timeout(120, 0);
             return removalStatus(http, key);
         });
         // The upload is small: after a moment the removal is decoded and in the network.
@@ -174,7 +174,7 @@ TEST_F(InProcessRemovalTest, AFullQueueIsA503WithRetryAfterAndEverythingElseStay
 {
     auto first = std::async(std::launch::async, [&] {
         httplib::Client http("127.0.0.1", server->port());
-        http.set_read_timeout(60, 0);
+        http.set_read_timeout(120, 0);
         return removalStatus(http, u"key-ada"_s);
     });
     // Probes that are no image take the place only for a moment when they get it first.
@@ -198,6 +198,27 @@ TEST_F(InProcessRemovalTest, AFullQueueIsA503WithRetryAfterAndEverythingElseStay
 
     EXPECT_EQ(first.get(), 200);
     EXPECT_EQ(credits(), 4);
+}
+
+TEST_F(InProcessRemovalTest, AClientThatLeavesBeforeItsCutOutIsNotCharged)
+{
+    StdoutCapture output;
+    {
+        const std::string png = ballPNG();
+        const std::string body = "--B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"ball.png\"\r\n"
+                                 "Content-Type: image/png\r\n\r\n" + png + "\r\n--B--\r\n";
+        RawConnection connection(server->port());
+        ASSERT_TRUE(connection.send("POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
+                                    "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: "
+                                    + QByteArray::number(qsizetype(body.size())) + "\r\n\r\n" + QByteArray::fromStdString(body)));
+        // Gone, as a client whose time-out ran out.
+    }
+    ASSERT_TRUE(waitUntil([&] { return output.text().contains(u"left before its cut-out was ready; nothing charged"_s); },
+                          std::chrono::seconds(60)))
+        << output.text().toStdString();
+    EXPECT_EQ(credits(), 5);
+    EXPECT_EQ(store->transactions(account.id, 1, 20).totalCount, 1);
+    EXPECT_TRUE(QDir(folder.filePath(u"images"_s)).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(InProcessRemovalTest, AWriteThatFailsIsA503AndALogLineAndNothingIsKept)

@@ -6,10 +6,12 @@
 
 namespace kivo::test {
 
-ServiceProcess::ServiceProcess(const QStringList& arguments, const QString& dataFolder)
+ServiceProcess::ServiceProcess(const QStringList& arguments, const QString& dataFolder,
+                               const QProcessEnvironment& environment)
     : m_dataFolder(dataFolder.isEmpty() ? m_folder.filePath(QStringLiteral("data")) : dataFolder)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setProcessEnvironment(environment);
     m_process.start(QStringLiteral(KIVO_SERVICE_BINARY),
                     QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), m_dataFolder}
                         + arguments);

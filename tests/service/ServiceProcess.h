@@ -12,7 +12,8 @@ namespace kivo::test {
 class ServiceProcess {
 public:
     // `arguments` follow "--port 0 --data FOLDER".
-    explicit ServiceProcess(const QStringList& arguments = {}, const QString& dataFolder = {});
+    explicit ServiceProcess(const QStringList& arguments = {}, const QString& dataFolder = {},
+                            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     ~ServiceProcess();
 
     ServiceProcess(const ServiceProcess&) = delete;

@@ -2,6 +2,7 @@
 // the pages and images with their unguessable addresses, the removal queue's limit and the log.
 
 #include "service/ServiceFixture.h"
+#include "service/ServiceProcess.h"
 
 #include "support/TestSupport.h"
 
@@ -279,4 +280,26 @@ TEST_F(ServiceServerTest, LogsOneLinePerRequestWithoutTheKey)
     EXPECT_EQ(text.count(u"[kivopro-service] "_s), 2) << text.toStdString();
     EXPECT_TRUE(text.contains(u"GET /api/transactions?api_key=[hidden]&app_id=1&limit=20&page=1 200"_s)) << text.toStdString();
     EXPECT_FALSE(text.contains(u"key-ada"_s));
+}
+
+TEST(ServiceProgramTest, WithoutTheModelRemovalsSayWhyAndTheRestWorks)
+{
+    QTemporaryDir empty;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_DATA_HOME"_s, empty.path());
+    environment.insert(u"XDG_DATA_DIRS"_s, empty.path());
+    ServiceProcess service({}, {}, environment);
+    ASSERT_TRUE(service.isReady()) << service.output().toStdString();
+    httplib::Client http(service.address().toStdString());
+    ASSERT_TRUE(waitUntil([&] { return service.output().contains(u"removals are unavailable"_s); }));
+
+    const auto refused = http.Post("/v1.0.1/remove_background", {{"X-API-KEY", service.apiKey().toStdString()}},
+                                   httplib::MultipartFormDataItems{{"image", "x", "x.png", "image/png"}});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_FALSE(refused->get_header_value("Retry-After").empty());
+    EXPECT_NE(refused->body.find("tools/setup.sh"), std::string::npos) << refused->body;
+    const auto listing = http.Get(("/api/transactions?api_key=" + service.apiKey().toStdString()).c_str());
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->status, 200);
 }
