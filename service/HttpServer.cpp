@@ -195,9 +195,8 @@ private:
     void onHead(beast::error_code ec)
     {
         if (ec == http::error::header_limit) {
-            send(jsonError(requestLineIncomplete() ? 414 : 431,
-                           requestLineIncomplete() ? QStringLiteral("The request address is too long")
-                                                   : QStringLiteral("The request's header is too large")),
+            send(requestLineIncomplete() ? jsonError(414, QStringLiteral("The request address is too long"))
+                                         : jsonError(431, QStringLiteral("The request's header is too large")),
                  true);
             return;
         }
