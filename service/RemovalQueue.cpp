@@ -13,12 +13,6 @@
 
 namespace kivo::service {
 
-namespace {
-
-constexpr int kModelNiceness = 10;
-
-} // namespace
-
 class RemovalQueue::Place {
 public:
     explicit Place(RemovalQueue& queue) : m_queue(queue) {}
@@ -32,8 +26,9 @@ private:
     RemovalQueue& m_queue;
 };
 
-RemovalQueue::RemovalQueue(int capacity)
+RemovalQueue::RemovalQueue(int capacity, int niceness)
     : m_capacity(std::max(1, capacity))
+    , m_niceness(std::clamp(niceness, 0, 19))
 {
     m_thread = std::thread([this] { serve(); });
 }
@@ -116,8 +111,8 @@ void RemovalQueue::serve()
 {
     // The network keeps every core busy for seconds; sign-ins and lists must not wait behind it.
     // The runtime's own threads are made by the thread that loads the network, this one, and
-    // inherit its lower priority.
-    setpriority(PRIO_PROCESS, pid_t(gettid()), kModelNiceness);
+    // inherit its priority.
+    setpriority(PRIO_PROCESS, pid_t(gettid()), m_niceness);
     while (true) {
         Job job;
         bool modelReady = false;

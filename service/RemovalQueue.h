@@ -25,7 +25,8 @@ public:
     class Place;
     using PlaceHandle = std::shared_ptr<Place>;
 
-    explicit RemovalQueue(int capacity);
+    // `niceness` (0 to 19) lowers the priority of the model's threads.
+    RemovalQueue(int capacity, int niceness);
     ~RemovalQueue();
 
     RemovalQueue(const RemovalQueue&) = delete;
@@ -56,6 +57,7 @@ private:
     void loadModel();
 
     const int m_capacity;
+    const int m_niceness;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;

@@ -20,7 +20,7 @@ struct ServiceServer::Impl {
         : options(std::move(options))
         , temporaryImages(this->options.imageFolder.isEmpty() ? std::make_unique<QTemporaryDir>() : nullptr)
         , images(temporaryImages ? temporaryImages->path() : this->options.imageFolder)
-        , removals(this->options.removalQueueCapacity)
+        , removals(this->options.removalQueueCapacity, this->options.modelNiceness)
         , context{store, images, removals, workers, this->options.maxRequestBytes, QString(), this->options.limits.trustedProxy}
         , http([this](const HttpRequest& head) { return routeRequest(context, head); }, workers, this->options.limits)
     {

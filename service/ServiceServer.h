@@ -34,6 +34,10 @@ public:
         QString imageFolder;
         // Removals admitted at once (uploading, waiting or running); more are refused with 503.
         int removalQueueCapacity = 16;
+        // The model's threads run at this niceness, so that on a machine of its own the service
+        // answers everything else first while removals run. On a machine shared with other busy
+        // work, a high value lets that work starve the removals.
+        int modelNiceness = 10;
         int workerThreads = 8;
         // Load the segmentation network at start rather than before the first removal.
         bool preloadModel = false;

@@ -1,7 +1,7 @@
 // kivopro-service: the removal service and its backend, for self-hosting, demos and the tests.
 //
 //   kivopro-service [--host ADDRESS] [--port N] [--data DIR] [--database ADDRESS] [--images DIR]
-//                   [--accounts FILE] [--queue N] [--workers N] [--max-connections-per-client N]
+//                   [--accounts FILE] [--queue N] [--model-niceness N] [--workers N] [--max-connections-per-client N]
 //                   [--trusted-proxy ADDRESS]
 
 #include "AccountStore.h"
@@ -105,6 +105,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption queueOption(
         QStringLiteral("queue"), QStringLiteral("Removals admitted at once; more are answered 503 with Retry-After (default 16)."),
         QStringLiteral("N"), QStringLiteral("16"));
+    const QCommandLineOption nicenessOption(
+        QStringLiteral("model-niceness"),
+        QStringLiteral("Niceness (0-19) of the model's threads: requests go first while removals run; use 0 on a "
+                       "machine shared with other busy work (default 10)."),
+        QStringLiteral("N"), QStringLiteral("10"));
     const QCommandLineOption workersOption(QStringLiteral("workers"), QStringLiteral("Threads answering requests (default 8)."),
                                            QStringLiteral("N"), QStringLiteral("8"));
     const QCommandLineOption perClientOption(
@@ -117,13 +122,14 @@ int main(int argc, char* argv[])
                        "X-Forwarded-For and X-Forwarded-Proto are believed."),
         QStringLiteral("ADDRESS"));
     parser.addOptions({hostOption, portOption, dataOption, databaseOption, imagesOption, accountsOption, queueOption,
-                       workersOption, perClientOption, proxyOption});
+                       nicenessOption, workersOption, perClientOption, proxyOption});
     parser.process(app);
 
     kivo::service::ServiceServer::Options options;
     options.host = parser.value(hostOption);
     options.port = numberOption(parser, portOption, 0, 65535);
     options.removalQueueCapacity = numberOption(parser, queueOption, 1, 1000);
+    options.modelNiceness = numberOption(parser, nicenessOption, 0, 19);
     options.workerThreads = numberOption(parser, workersOption, 1, 256);
     options.limits.maxConnectionsPerClient = numberOption(parser, perClientOption, 0, 1 << 20);
     options.limits.maxConnections = std::max(64, raiseFileLimit() - 64);

@@ -107,6 +107,8 @@ void ServiceFixture::SetUp()
     service::ServiceServer::Options options;
     options.maxRequestBytes = maxBytes;
     options.imageFolder = folder.filePath(u"images"_s);
+    // Tests share the machine with other tests: a lowered priority would let them starve removals.
+    options.modelNiceness = 0;
     adjust(options);
     server = std::make_unique<service::ServiceServer>(*store, options);
     ASSERT_TRUE(server->start(&error)) << error.toStdString();

@@ -177,7 +177,9 @@ TEST_F(InProcessRemovalTest, AFullQueueIsA503WithRetryAfterAndEverythingElseStay
         http.set_read_timeout(120, 0);
         return removalStatus(http, u"key-ada"_s);
     });
-    // Probes that are no image take the place only for a moment when they get it first.
+    // The first one's head comes in before any probe; probes that are no image would take the
+    // place only for a moment anyway.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_TRUE(waitUntil([&] {
         const auto probe = removal("key-ada", {{"image", "x", "x.png", "image/png"}});
         return probe && probe->status == 503;

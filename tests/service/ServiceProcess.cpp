@@ -12,8 +12,10 @@ ServiceProcess::ServiceProcess(const QStringList& arguments, const QString& data
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setProcessEnvironment(environment);
+    // Tests share the machine with other tests: a lowered priority would let them starve removals.
     m_process.start(QStringLiteral(KIVO_SERVICE_BINARY),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), m_dataFolder}
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), m_dataFolder,
+                                QStringLiteral("--model-niceness"), QStringLiteral("0")}
                         + arguments);
     if (!m_process.waitForStarted(10000))
         return;

@@ -11,7 +11,7 @@ namespace kivo::test {
 // given one, to start it again on the same data), ended (SIGTERM) when the object goes away.
 class ServiceProcess {
 public:
-    // `arguments` follow "--port 0 --data FOLDER".
+    // `arguments` follow "--port 0 --data FOLDER --model-niceness 0".
     explicit ServiceProcess(const QStringList& arguments = {}, const QString& dataFolder = {},
                             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     ~ServiceProcess();

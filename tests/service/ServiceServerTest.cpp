@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <thread>
+
 using namespace kivo;
 using namespace kivo::service;
 using namespace kivo::test;
@@ -248,14 +250,17 @@ protected:
 
 TEST_F(SmallQueueTest, AFullQueueIsRefusedAtOnceWithRetryAfterAndTheRestStaysFast)
 {
-    // A removal whose body is still arriving holds the only place.
-    RawConnection slow(server->port());
-    ASSERT_TRUE(slow.send("POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
-                          "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 100000\r\n\r\n--B\r\n"));
+    // A removal whose body is still arriving holds the only place (once its head is in before
+    // the probe's).
+    std::unique_ptr<RawConnection> slow;
     ASSERT_TRUE(waitUntil([&] {
+        slow = std::make_unique<RawConnection>(server->port());
+        slow->send("POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
+                   "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 100000\r\n\r\n--B\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const auto result = removal("key-ada", {{"image", "x", "a.png", "image/png"}});
         return result && result->status == 503;
-    }, std::chrono::seconds(5)));
+    }, std::chrono::seconds(10)));
 
     const auto refused = removal("key-ada", {{"image", std::string(1 << 20, 'x'), "a.png", "image/png"}});
     ASSERT_TRUE(refused);
