@@ -160,7 +160,7 @@ TEST(AccountStoreTest, PostgreSQLKeepsAccountsCreditsAndTransactions)
     // A server that goes away is a failure of each call, never a crash or a success.
     AccountStore store(postgres.address(), std::chrono::seconds(2));
     ASSERT_TRUE(store.accountForApiKey(u"key-ada"_s).has_value());
-    postgres.kill();
+    postgres.stop();
     EXPECT_THROW(store.accountForApiKey(u"key-ada"_s), StoreFailure);
     ServiceTransaction transaction;
     transaction.accountId = 1;

@@ -29,14 +29,13 @@ ThrowawayPostgres::ThrowawayPostgres()
 
 ThrowawayPostgres::~ThrowawayPostgres()
 {
-    int exitCode = 0;
-    run(QStringLiteral("stop"), &exitCode);
+    stop();
 }
 
-void ThrowawayPostgres::kill()
+void ThrowawayPostgres::stop()
 {
-    QProcess::execute(QStringLiteral("bash"), {QStringLiteral("-c"),
-                                               QStringLiteral("kill -KILL $(head -1 '%1/data/postmaster.pid')").arg(m_folder)});
+    int exitCode = 0;
+    run(QStringLiteral("stop"), &exitCode);
 }
 
 QString ThrowawayPostgres::run(const QString& command, int* exitCode)

@@ -19,8 +19,8 @@ public:
     QString address() const { return m_address; }
     // Why it did not start.
     QString error() const { return m_error; }
-    // Stops the server at once (as a crash would), keeping the folder for the destructor.
-    void kill();
+    // Stops the server at once (immediate shutdown: its connections break) and removes it.
+    void stop();
 
 private:
     QString run(const QString& command, int* exitCode);
