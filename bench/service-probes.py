@@ -119,6 +119,18 @@ def transactions(port, key):
     return (json.loads(body) if status == 200 else {}), seconds
 
 
+def state(port, key):
+    """(credits, number of transactions) of an account."""
+    return account(port, key).get("credits"), transactions(port, key)[0]["pagination"]["total_count"]
+
+
+def state_after_restart(binary, data, key):
+    again = Service(binary, data)
+    found = state(again.port, key)
+    again.stop()
+    return found
+
+
 def flood(port, head, filler, limit):
     """Sends head, then filler until the server answers or limit bytes are out."""
     connection = socket.create_connection(("127.0.0.1", port))
@@ -259,27 +271,21 @@ def probe_queue(service, image):
 
 def probe_kill(binary, data, key, image):
     service = Service(binary, data)
-    before = account(service.port, key)
-    count_before = transactions(service.port, key)[0]["pagination"]["total_count"]
+    before = state(service.port, key)
     answered = []
     thread = threading.Thread(target=lambda: answered.append(removal(service.port, key, image)))
     thread.start()
     time.sleep(0.6)
     service.stop(signal.SIGKILL)
     thread.join()
-    again = Service(binary, data)
-    after = account(again.port, key)
-    count_after = transactions(again.port, key)[0]["pagination"]["total_count"]
-    again.stop()
+    after = state_after_restart(binary, data, key)
     check("5 kill -9 during the inference: no credit lost, no transaction half-written",
-          answered[0][0] == -1 and after.get("credits") == before.get("credits") and count_after == count_before,
-          f"credits {before.get('credits')} -> {after.get('credits')}, transactions {count_before} -> {count_after}")
+          answered[0][0] == -1 and after == before, f"(credits, transactions) {before} -> {after}")
 
 
 def probe_failed_writes(binary, data, key, image):
     service = Service(binary, data)
-    before = account(service.port, key)
-    count_before = transactions(service.port, key)[0]["pagination"]["total_count"]
+    before = state(service.port, key)
     # Another writer holds the database longer than the service waits for it.
     database = sqlite3.connect(os.path.join(data, "kivopro-service.sqlite"), timeout=10, isolation_level=None)
     database.execute("BEGIN EXCLUSIVE")
@@ -301,13 +307,9 @@ def probe_failed_writes(binary, data, key, image):
     logged = "cannot store the previews" in service.output()
     check("6 previews that cannot be stored: 503 and a log line", status == 503 and logged, f"{status}, logged: {logged}")
     service.stop()
-    again = Service(binary, data)
-    after = account(again.port, key)
-    count_after = transactions(again.port, key)[0]["pagination"]["total_count"]
-    again.stop()
-    check("6 after a restart nothing was claimed that is not stored",
-          after.get("credits") == before.get("credits") and count_after == count_before,
-          f"credits {before.get('credits')} -> {after.get('credits')}, transactions {count_before} -> {count_after}")
+    after = state_after_restart(binary, data, key)
+    check("6 after a restart nothing was claimed that is not stored", after == before,
+          f"(credits, transactions) {before} -> {after}")
 
 
 def probe_privacy(service):
