@@ -1,17 +1,46 @@
 #include "AccountStore.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVariant>
 
-#include <algorithm>
+#include <atomic>
+#include <functional>
 
 namespace kivo::service {
 
 namespace {
+
+// Serialises the creation of tables and of the demo account between instances sharing one
+// PostgreSQL database (an arbitrary number of our own).
+constexpr qint64 kSetupLockKey = 0x6b69766f;
+
+const QString kAccountColumns = QStringLiteral("id, name, email, password_salt, password_sha256, api_key, credits");
+const QString kTransactionColumns =
+    QStringLiteral("id, public_id, account_id, created_at, transaction_type, credit_change, route, site_url, "
+                   "ip_address, origin_image, output_image, description");
+
+// Qt SQL connections belong to the thread that opened them: each thread keeps its own and
+// closes them when it ends.
+struct ThreadConnections {
+    QStringList names;
+    ~ThreadConnections()
+    {
+        for (const QString& name : std::as_const(names))
+            QSqlDatabase::removeDatabase(name);
+    }
+};
+thread_local ThreadConnections threadConnections;
+
+std::atomic<quint64> storeCounter{0};
 
 QString randomText(int bytes)
 {
@@ -22,264 +51,438 @@ QString randomText(int bytes)
 
 QString passwordHash(const QString& salt, const QString& password)
 {
-    return QString::fromLatin1(
-        QCryptographicHash::hash((salt + password).toUtf8(), QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(QCryptographicHash::hash((salt + password).toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-QJsonObject accountToJson(const ServiceAccount& account)
-{
-    return QJsonObject{{"id", account.id},
-                       {"name", account.name},
-                       {"email", account.email},
-                       {"password_salt", account.passwordSalt},
-                       {"password_sha256", account.passwordSHA256},
-                       {"api_key", account.apiKey},
-                       {"credits", account.credits}};
-}
-
-std::optional<ServiceAccount> accountFromJson(const QJsonObject& object)
+ServiceAccount newAccount(const QString& name, const QString& email, const QString& password, const QString& apiKey,
+                          qint64 credits)
 {
     ServiceAccount account;
-    account.id = object.value("id").toInteger(0);
-    account.name = object.value("name").toString();
-    account.email = object.value("email").toString();
-    account.apiKey = object.value("api_key").toString();
-    account.credits = object.value("credits").toInteger(0);
-    account.passwordSalt = object.value("password_salt").toString();
-    account.passwordSHA256 = object.value("password_sha256").toString();
-    if (object.value("password").isString()) {
-        account.passwordSalt = randomText(12);
-        account.passwordSHA256 = passwordHash(account.passwordSalt, object.value("password").toString());
-    }
-    if (account.id <= 0 || account.email.isEmpty())
-        return std::nullopt;
+    account.name = name;
+    account.email = email;
+    setPassword(account, password);
+    account.apiKey = apiKey;
+    account.credits = credits;
     return account;
 }
 
-QJsonObject transactionToJson(const ServiceTransaction& transaction)
+ServiceTransaction welcomeGrant(qint64 credits)
 {
-    return QJsonObject{{"id", transaction.id},
-                       {"account_id", transaction.accountId},
-                       {"created_at", isoTimestamp(transaction.createdAt)},
-                       {"transaction_type", transaction.transactionType},
-                       {"credit_change", transaction.creditChange},
-                       {"route", transaction.route},
-                       {"site_url", transaction.siteURL},
-                       {"ip_address", transaction.ipAddress},
-                       {"origin_image", transaction.originImage},
-                       {"output_image", transaction.outputImage},
-                       {"description", transaction.description}};
+    ServiceTransaction welcome;
+    welcome.createdAt = QDateTime::currentDateTimeUtc();
+    welcome.transactionType = QStringLiteral("credit_grant");
+    welcome.creditChange = credits;
+    welcome.description = QStringLiteral("Welcome credits");
+    return welcome;
 }
 
-ServiceTransaction transactionFromJson(const QJsonObject& object)
+ServiceAccount accountFromRow(const QSqlQuery& query)
+{
+    ServiceAccount account;
+    account.id = query.value(0).toLongLong();
+    account.name = query.value(1).toString();
+    account.email = query.value(2).toString();
+    account.passwordSalt = query.value(3).toString();
+    account.passwordSHA256 = query.value(4).toString();
+    account.apiKey = query.value(5).toString();
+    account.credits = query.value(6).toLongLong();
+    return account;
+}
+
+ServiceTransaction transactionFromRow(const QSqlQuery& query)
 {
     ServiceTransaction transaction;
-    transaction.id = object.value("id").toInteger(0);
-    transaction.accountId = object.value("account_id").toInteger(0);
-    transaction.createdAt = QDateTime::fromString(object.value("created_at").toString(), Qt::ISODateWithMs);
-    transaction.transactionType = object.value("transaction_type").toString();
-    transaction.creditChange = object.value("credit_change").toInteger(0);
-    transaction.route = object.value("route").toString();
-    transaction.siteURL = object.value("site_url").toString();
-    transaction.ipAddress = object.value("ip_address").toString();
-    transaction.originImage = object.value("origin_image").toString();
-    transaction.outputImage = object.value("output_image").toString();
-    transaction.description = object.value("description").toString();
+    transaction.id = query.value(0).toLongLong();
+    transaction.publicId = query.value(1).toString();
+    transaction.accountId = query.value(2).toLongLong();
+    transaction.createdAt = QDateTime::fromMSecsSinceEpoch(query.value(3).toLongLong(), Qt::UTC);
+    transaction.transactionType = query.value(4).toString();
+    transaction.creditChange = query.value(5).toLongLong();
+    transaction.route = query.value(6).toString();
+    transaction.siteURL = query.value(7).toString();
+    transaction.ipAddress = query.value(8).toString();
+    transaction.originImage = query.value(9).toString();
+    transaction.outputImage = query.value(10).toString();
+    transaction.description = query.value(11).toString();
     return transaction;
 }
 
 } // namespace
 
-AccountStore::AccountStore(QString filePath)
-    : m_filePath(std::move(filePath))
+namespace {
+
+// One database transaction; rolled back unless committed.
+class DatabaseTransaction {
+public:
+    DatabaseTransaction(QSqlDatabase& db, const QString& begin, const std::function<void(const QString&)>& fail)
+        : m_db(db)
+    {
+        QSqlQuery query(m_db);
+        if (!query.exec(begin))
+            fail(query.lastError().text());
+    }
+    ~DatabaseTransaction()
+    {
+        if (!m_committed)
+            QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    }
+    bool commit()
+    {
+        QSqlQuery query(m_db);
+        m_committed = query.exec(QStringLiteral("COMMIT"));
+        return m_committed;
+    }
+
+private:
+    QSqlDatabase& m_db;
+    bool m_committed = false;
+};
+
+} // namespace
+
+AccountStore::AccountStore(QString address, std::chrono::milliseconds lockTimeout)
+    : m_address(std::move(address))
+    , m_lockTimeout(lockTimeout)
+    , m_postgres(m_address.startsWith(QStringLiteral("postgresql://")) || m_address.startsWith(QStringLiteral("postgres://")))
+    , m_connectionPrefix(QStringLiteral("kivopro-store-%1-").arg(++storeCounter))
 {
 }
 
-bool AccountStore::load(QString* error)
+AccountStore::~AccountStore()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_filePath.isEmpty() || !QFile::exists(m_filePath))
-        return true;
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
+    // Connections of other threads close when those threads end.
+    const QString name = m_connectionPrefix + QString::number(quintptr(QThread::currentThreadId()), 16);
+    if (threadConnections.names.removeOne(name))
+        QSqlDatabase::removeDatabase(name);
+}
+
+QString AccountStore::description() const
+{
+    if (!m_postgres)
+        return QStringLiteral("SQLite %1").arg(QFileInfo(m_address).absoluteFilePath());
+    const QUrl url(m_address);
+    const QString host = QUrlQuery(url).hasQueryItem(QStringLiteral("host"))
+        ? QUrlQuery(url).queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+        : url.host();
+    return QStringLiteral("PostgreSQL database %1 on %2").arg(url.path().mid(1), host.isEmpty() ? QStringLiteral("localhost") : host);
+}
+
+QSqlDatabase AccountStore::connection() const
+{
+    const QString name = m_connectionPrefix + QString::number(quintptr(QThread::currentThreadId()), 16);
+    QSqlDatabase db;
+    if (QSqlDatabase::contains(name)) {
+        db = QSqlDatabase::database(name, false);
+    } else if (m_postgres) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        const QUrl url(m_address);
+        const QUrlQuery query(url);
+        db.setDatabaseName(url.path().mid(1));
+        db.setUserName(url.userName());
+        db.setPassword(url.password());
+        db.setHostName(url.host());
+        if (url.port() > 0)
+            db.setPort(url.port());
+        QStringList options{QStringLiteral("connect_timeout=%1").arg(std::max<qint64>(1, m_lockTimeout.count() / 1000))};
+        for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+            if (key == u"host")
+                db.setHostName(value);
+            else if (key == u"port")
+                db.setPort(value.toInt());
+            else if (key == u"user")
+                db.setUserName(value);
+            else if (key == u"password")
+                db.setPassword(value);
+            else
+                options.append(key + u'=' + value);
+        }
+        db.setConnectOptions(options.join(u';'));
+        threadConnections.names.append(name);
+    } else {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_address);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_lockTimeout.count()));
+        threadConnections.names.append(name);
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        *error = QStringLiteral("not a JSON object: ") + parseError.errorString();
-        return false;
-    }
-    m_accounts.clear();
-    m_transactions.clear();
-    for (const QJsonValue& value : document.object().value("accounts").toArray()) {
-        if (auto account = accountFromJson(value.toObject()))
-            m_accounts.push_back(*account);
-    }
-    for (const QJsonValue& value : document.object().value("transactions").toArray()) {
-        ServiceTransaction transaction = transactionFromJson(value.toObject());
-        if (transaction.id > 0 && transaction.createdAt.isValid()) {
-            m_nextTransactionId = std::max(m_nextTransactionId, transaction.id + 1);
-            m_transactions.push_back(std::move(transaction));
+    if (!db.isValid())
+        throw StoreFailure(QStringLiteral("the Qt SQL driver for %1 is missing").arg(description()).toStdString());
+    if (!db.isOpen()) {
+        if (!db.open()) {
+            const QString reason = db.lastError().text();
+            throw StoreFailure(QStringLiteral("cannot open %1: %2").arg(description(), reason).toStdString());
+        }
+        // SQLite: readers never wait for the writer; a commit reaches the disk before it returns.
+        // PostgreSQL: no notices ("relation already exists") on standard error.
+        const auto setup = m_postgres ? QStringList{QStringLiteral("SET client_min_messages TO WARNING")}
+                                      : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
+                                                    QStringLiteral("PRAGMA synchronous=FULL"),
+                                                    QStringLiteral("PRAGMA foreign_keys=ON")};
+        for (const QString& statement : setup) {
+            QSqlQuery query(db);
+            if (!query.exec(statement))
+                fail(db, statement, query.lastError().text());
         }
     }
-    return true;
+    return db;
+}
+
+void AccountStore::fail(QSqlDatabase& db, const QString& what, const QString& detail) const
+{
+    // A broken connection is opened afresh by the next call.
+    if (db.lastError().type() == QSqlError::ConnectionError || !db.isOpen() || m_postgres)
+        db.close();
+    throw StoreFailure(QStringLiteral("%1 failed on %2: %3").arg(what.section(u' ', 0, 2), description(), detail).toStdString());
+}
+
+QSqlQuery AccountStore::run(QSqlDatabase& db, const QString& sql, const std::vector<QVariant>& values) const
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        fail(db, sql, query.lastError().text());
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        fail(db, sql, query.lastError().text());
+    return query;
+}
+
+QVariant AccountStore::scalar(QSqlDatabase& db, const QString& sql, const std::vector<QVariant>& values) const
+{
+    QSqlQuery query = run(db, sql, values);
+    const QVariant value = query.next() ? query.value(0) : QVariant();
+    // A statement left open would keep SQLite's read snapshot.
+    query.finish();
+    return value;
+}
+
+QString AccountStore::beginStatement() const
+{
+    // SQLite: take the write lock at once, so that a writer waits for another instead of
+    // failing half-way.
+    return m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
+}
+
+bool AccountStore::open(QString* error)
+{
+    try {
+        QSqlDatabase db = connection();
+        createTables(db);
+        return true;
+    } catch (const StoreFailure& failure) {
+        *error = QString::fromStdString(failure.what());
+        return false;
+    }
+}
+
+void AccountStore::createTables(QSqlDatabase& db) const
+{
+    const QString id = m_postgres ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
+                                  : QStringLiteral("INTEGER PRIMARY KEY");
+    const QStringList statements{
+        QStringLiteral("CREATE TABLE IF NOT EXISTS accounts (id %1, name TEXT, email TEXT NOT NULL, "
+                       "password_salt TEXT NOT NULL, password_sha256 TEXT NOT NULL, api_key TEXT NOT NULL UNIQUE, "
+                       "credits BIGINT NOT NULL CHECK (credits >= 0), transaction_count BIGINT NOT NULL DEFAULT 0)")
+            .arg(id),
+        QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_email ON accounts (lower(email))"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS transactions (id %1, public_id TEXT NOT NULL UNIQUE, "
+                       "account_id BIGINT NOT NULL REFERENCES accounts (id), created_at BIGINT NOT NULL, "
+                       "transaction_type TEXT NOT NULL, credit_change BIGINT NOT NULL, route TEXT, site_url TEXT, "
+                       "ip_address TEXT, origin_image TEXT, output_image TEXT, description TEXT)")
+            .arg(id),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS transactions_by_account ON transactions (account_id, created_at, id)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS imports (source TEXT PRIMARY KEY, imported_at BIGINT NOT NULL)"),
+    };
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    if (m_postgres)
+        run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSetupLockKey});
+    for (const QString& statement : statements) {
+        // Table definitions cannot be prepared in PostgreSQL.
+        QSqlQuery query(db);
+        if (!query.exec(statement))
+            fail(db, statement, query.lastError().text());
+    }
+    if (!transaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
 }
 
 std::optional<AccountStore::NewAccount> AccountStore::ensureDemoAccount(qint64 credits)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_accounts.empty())
-            return std::nullopt;
-    }
+    QSqlDatabase db = connection();
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    if (m_postgres)
+        run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSetupLockKey});
+    if (scalar(db, QStringLiteral("SELECT count(*) FROM accounts")).toLongLong() > 0)
+        return std::nullopt;
+
     NewAccount demo{QStringLiteral("demo@kivopro.example"), randomText(12), QStringLiteral("kivo_") + randomText(24)};
-    addAccount(QStringLiteral("Demo User"), demo.email, demo.password, demo.apiKey, credits);
+    insertAccount(db, newAccount(QStringLiteral("Demo User"), demo.email, demo.password, demo.apiKey, credits),
+                  {welcomeGrant(credits)});
+    if (!transaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
     return demo;
 }
 
 ServiceAccount AccountStore::addAccount(const QString& name, const QString& email, const QString& password,
                                         const QString& apiKey, qint64 credits)
 {
-    std::lock_guard lock(m_mutex);
-    ServiceAccount account;
-    for (const ServiceAccount& existing : m_accounts)
-        account.id = std::max(account.id, existing.id);
-    account.id += 1;
-    account.name = name;
-    account.email = email;
-    account.passwordSalt = randomText(12);
-    account.passwordSHA256 = passwordHash(account.passwordSalt, password);
-    account.apiKey = apiKey;
-    account.credits = credits;
-    m_accounts.push_back(account);
+    if (!importAccount(newAccount(name, email, password, apiKey, credits), {welcomeGrant(credits)}))
+        throw StoreFailure(QStringLiteral("an account with the e-mail address %1 or that API key exists").arg(email).toStdString());
+    return *accountForApiKey(apiKey);
+}
 
-    ServiceTransaction welcome;
-    welcome.id = m_nextTransactionId++;
-    welcome.accountId = account.id;
-    welcome.createdAt = QDateTime::currentDateTimeUtc();
-    welcome.transactionType = QStringLiteral("credit_grant");
-    welcome.creditChange = credits;
-    welcome.description = QStringLiteral("Welcome credits");
-    m_transactions.push_back(welcome);
+bool AccountStore::importAccount(ServiceAccount account, std::vector<ServiceTransaction> transactions)
+{
+    QSqlDatabase db = connection();
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    const QVariant taken = scalar(db, QStringLiteral("SELECT count(*) FROM accounts WHERE lower(email) = lower(?) OR api_key = ?"),
+                                  {account.email, account.apiKey});
+    if (taken.toLongLong() > 0)
+        return false;
+    insertAccount(db, account, std::move(transactions));
+    if (!transaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
+    return true;
+}
 
-    saveLocked();
-    return account;
+void AccountStore::insertAccount(QSqlDatabase& db, const ServiceAccount& account,
+                                 std::vector<ServiceTransaction> transactions) const
+{
+    const QVariant id = scalar(db,
+                               QStringLiteral("INSERT INTO accounts (name, email, password_salt, password_sha256, "
+                                              "api_key, credits, transaction_count) VALUES (?, ?, ?, ?, ?, ?, ?) "
+                                              "RETURNING id"),
+                               {account.name, account.email, account.passwordSalt, account.passwordSHA256,
+                                account.apiKey, account.credits, qint64(transactions.size())});
+    for (ServiceTransaction& row : transactions) {
+        row.accountId = id.toLongLong();
+        insertTransaction(db, row);
+    }
 }
 
 std::optional<ServiceAccount> AccountStore::accountForApiKey(const QString& apiKey) const
 {
-    std::lock_guard lock(m_mutex);
     if (apiKey.isEmpty())
         return std::nullopt;
-    for (const ServiceAccount& account : m_accounts) {
-        if (account.apiKey == apiKey)
-            return account;
-    }
-    return std::nullopt;
+    QSqlDatabase db = connection();
+    QSqlQuery query = run(db, QStringLiteral("SELECT %1 FROM accounts WHERE api_key = ?").arg(kAccountColumns), {apiKey});
+    return query.next() ? std::optional(accountFromRow(query)) : std::nullopt;
 }
 
 std::optional<ServiceAccount> AccountStore::accountForLogin(const QString& email, const QString& password) const
 {
-    std::lock_guard lock(m_mutex);
-    for (const ServiceAccount& account : m_accounts) {
-        if (account.email.compare(email, Qt::CaseInsensitive) == 0)
-            return passwordHash(account.passwordSalt, password) == account.passwordSHA256 ? std::optional(account)
-                                                                                          : std::nullopt;
-    }
-    return std::nullopt;
+    QSqlDatabase db = connection();
+    QSqlQuery query =
+        run(db, QStringLiteral("SELECT %1 FROM accounts WHERE lower(email) = lower(?)").arg(kAccountColumns), {email});
+    if (!query.next())
+        return std::nullopt;
+    ServiceAccount account = accountFromRow(query);
+    if (passwordHash(account.passwordSalt, password) != account.passwordSHA256)
+        return std::nullopt;
+    return account;
 }
 
 std::optional<ServiceAccount> AccountStore::account(qint64 id) const
 {
-    std::lock_guard lock(m_mutex);
-    for (const ServiceAccount& account : m_accounts) {
-        if (account.id == id)
-            return account;
-    }
-    return std::nullopt;
+    QSqlDatabase db = connection();
+    QSqlQuery query = run(db, QStringLiteral("SELECT %1 FROM accounts WHERE id = ?").arg(kAccountColumns), {id});
+    return query.next() ? std::optional(accountFromRow(query)) : std::nullopt;
 }
 
-bool AccountStore::takeCredit(qint64 accountId)
+void AccountStore::insertTransaction(QSqlDatabase& db, ServiceTransaction& transaction) const
 {
-    std::lock_guard lock(m_mutex);
-    ServiceAccount* account = findLocked(accountId);
-    if (!account || account->credits <= 0)
-        return false;
-    account->credits -= 1;
-    saveLocked();
-    return true;
+    if (transaction.publicId.isEmpty())
+        transaction.publicId = randomToken();
+    transaction.id = scalar(db,
+                            QStringLiteral("INSERT INTO transactions (public_id, account_id, created_at, "
+                                           "transaction_type, credit_change, route, site_url, ip_address, origin_image, "
+                                           "output_image, description) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+                            {transaction.publicId, transaction.accountId, transaction.createdAt.toMSecsSinceEpoch(),
+                             transaction.transactionType, transaction.creditChange, transaction.route,
+                             transaction.siteURL, transaction.ipAddress, transaction.originImage,
+                             transaction.outputImage, transaction.description})
+                         .toLongLong();
 }
 
-void AccountStore::returnCredit(qint64 accountId)
+AccountStore::Charge AccountStore::chargeRemoval(ServiceTransaction& transaction)
 {
-    std::lock_guard lock(m_mutex);
-    if (ServiceAccount* account = findLocked(accountId)) {
-        account->credits += 1;
-        saveLocked();
-    }
+    QSqlDatabase db = connection();
+    DatabaseTransaction databaseTransaction(db, beginStatement(),
+                                            [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    const QSqlQuery charged = run(db,
+                                  QStringLiteral("UPDATE accounts SET credits = credits - 1, transaction_count = "
+                                                 "transaction_count + 1 WHERE id = ? AND credits >= 1"),
+                                  {transaction.accountId});
+    if (charged.numRowsAffected() != 1)
+        return Charge::noCredits;
+    insertTransaction(db, transaction);
+    if (!databaseTransaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
+    return Charge::charged;
 }
 
-ServiceTransaction AccountStore::recordTransaction(ServiceTransaction transaction)
+void AccountStore::recordTransaction(ServiceTransaction& transaction)
 {
-    std::lock_guard lock(m_mutex);
-    transaction.id = m_nextTransactionId++;
-    m_transactions.push_back(transaction);
-    saveLocked();
-    return transaction;
+    QSqlDatabase db = connection();
+    DatabaseTransaction databaseTransaction(db, beginStatement(),
+                                            [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    run(db, QStringLiteral("UPDATE accounts SET transaction_count = transaction_count + 1 WHERE id = ?"),
+        {transaction.accountId});
+    insertTransaction(db, transaction);
+    if (!databaseTransaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
 }
 
-std::vector<ServiceTransaction> AccountStore::transactions(qint64 accountId) const
+TransactionPage AccountStore::transactions(qint64 accountId, int page, int limit) const
 {
-    std::lock_guard lock(m_mutex);
-    std::vector<ServiceTransaction> result;
-    for (auto it = m_transactions.rbegin(); it != m_transactions.rend(); ++it) {
-        if (it->accountId == accountId)
-            result.push_back(*it);
-    }
-    std::stable_sort(result.begin(), result.end(),
-                     [](const ServiceTransaction& a, const ServiceTransaction& b) { return a.createdAt > b.createdAt; });
+    QSqlDatabase db = connection();
+    TransactionPage result;
+    result.totalCount = scalar(db, QStringLiteral("SELECT transaction_count FROM accounts WHERE id = ?"), {accountId}).toLongLong();
+    // The rows skipped for a later page are counted in the index alone; only the page's own
+    // rows are read from the table.
+    QSqlQuery rows = run(db,
+                         QStringLiteral("SELECT %1 FROM transactions WHERE id IN (SELECT id FROM transactions "
+                                        "WHERE account_id = ? ORDER BY created_at DESC, id DESC LIMIT ? OFFSET ?) "
+                                        "ORDER BY created_at DESC, id DESC")
+                             .arg(kTransactionColumns),
+                         {accountId, limit, qint64(page - 1) * limit});
+    while (rows.next())
+        result.rows.push_back(transactionFromRow(rows));
     return result;
 }
 
-std::optional<ServiceTransaction> AccountStore::transaction(qint64 id) const
+std::optional<ServiceTransaction> AccountStore::transaction(const QString& publicId) const
 {
-    std::lock_guard lock(m_mutex);
-    for (const ServiceTransaction& transaction : m_transactions) {
-        if (transaction.id == id)
-            return transaction;
-    }
-    return std::nullopt;
+    QSqlDatabase db = connection();
+    QSqlQuery query = run(db, QStringLiteral("SELECT %1 FROM transactions WHERE public_id = ?").arg(kTransactionColumns),
+                          {publicId});
+    return query.next() ? std::optional(transactionFromRow(query)) : std::nullopt;
 }
 
-bool AccountStore::saveLocked() const
+bool AccountStore::isImported(const QString& source) const
 {
-    if (m_filePath.isEmpty())
-        return true;
-    QJsonArray accounts;
-    for (const ServiceAccount& account : m_accounts)
-        accounts.append(accountToJson(account));
-    QJsonArray transactions;
-    for (const ServiceTransaction& transaction : m_transactions)
-        transactions.append(transactionToJson(transaction));
-    const QJsonObject root{{"accounts", accounts}, {"transactions", transactions}};
-
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(root).toJson());
-    return file.commit();
+    QSqlDatabase db = connection();
+    return scalar(db, QStringLiteral("SELECT count(*) FROM imports WHERE source = ?"), {source}).toLongLong() > 0;
 }
 
-ServiceAccount* AccountStore::findLocked(qint64 id)
+void AccountStore::markImported(const QString& source)
 {
-    for (ServiceAccount& account : m_accounts) {
-        if (account.id == id)
-            return &account;
-    }
-    return nullptr;
+    QSqlDatabase db = connection();
+    run(db, QStringLiteral("INSERT INTO imports (source, imported_at) VALUES (?, ?)"),
+        {source, QDateTime::currentMSecsSinceEpoch()});
+}
+
+void setPassword(ServiceAccount& account, const QString& password)
+{
+    account.passwordSalt = randomText(12);
+    account.passwordSHA256 = passwordHash(account.passwordSalt, password);
+}
+
+QString randomToken()
+{
+    quint64 bits[2];
+    QRandomGenerator::system()->fillRange(bits);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bits), sizeof bits).toHex());
 }
 
 QString isoTimestamp(const QDateTime& time)

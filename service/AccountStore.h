@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 
-#include <mutex>
+#include <chrono>
 #include <optional>
+#include <stdexcept>
 #include <vector>
+
+class QSqlDatabase;
+class QSqlQuery;
+class QVariant;
 
 namespace kivo::service {
 
@@ -21,7 +25,11 @@ struct ServiceAccount {
 };
 
 struct ServiceTransaction {
+    // The database's own number (order of recording); never shown to anyone.
     qint64 id = 0;
+    // The transaction's name in answers and in the address of its page: 128 random bits, so a
+    // page can only be found by whoever was given its link.
+    QString publicId;
     qint64 accountId = 0;
     QDateTime createdAt;
     QString transactionType;
@@ -34,22 +42,37 @@ struct ServiceTransaction {
     QString description;
 };
 
-// The stand-in's accounts and their transactions, kept in one JSON file (or only in memory).
-// Every change is written at once through QSaveFile, readable by the owner only, since the file
-// holds API keys. All members are safe to call from the server's threads.
+struct TransactionPage {
+    std::vector<ServiceTransaction> rows; // newest first
+    qint64 totalCount = 0;
+};
+
+// A database that could not be read or written. Callers answer 503 and log it; nothing that
+// failed is ever reported as done.
+class StoreFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The accounts, their credits and their transactions, in SQLite (one file, WAL mode) or, for
+// several instances of the service, in one PostgreSQL database with the same tables. Every
+// change is one small database transaction. Safe to call from any thread: each thread gets
+// its own connection (Qt SQL connections belong to the thread that opened them).
 //
-// File form: {"accounts": [{"id", "name", "email", "password_salt", "password_sha256",
-// "api_key", "credits"}], "transactions": [{"id", "account_id", "created_at", …}]}. A
-// hand-written account may give "password" in clear instead; it is stored hashed on the next
-// write.
+// Addresses: a file path for SQLite; "postgresql://USER[:PASSWORD]@[HOST][:PORT]/DATABASE",
+// where "?host=/socket/folder" reaches a server through its Unix socket.
 class AccountStore {
 public:
-    // An empty path keeps everything in memory.
-    explicit AccountStore(QString filePath = {});
+    explicit AccountStore(QString address, std::chrono::milliseconds lockTimeout = std::chrono::seconds(5));
+    ~AccountStore();
 
-    // Reads the file; a missing file is an empty store. False, with the reason, when the file
-    // exists but cannot be read or is not a store.
-    bool load(QString* error);
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+
+    // Connects and creates the tables that are missing; false, with the reason, on failure.
+    bool open(QString* error);
+    // "SQLite /path/file" or "PostgreSQL DATABASE on HOST": for the start-up banner, never the password.
+    QString description() const;
 
     struct NewAccount {
         QString email;
@@ -60,35 +83,57 @@ public:
     // its credentials (for the start-up banner); otherwise nothing.
     std::optional<NewAccount> ensureDemoAccount(qint64 credits = 100);
 
+    // With a "Welcome credits" transaction for the starting balance. Throws StoreFailure, also
+    // when the e-mail address or the API key is taken.
     ServiceAccount addAccount(const QString& name, const QString& email, const QString& password,
                               const QString& apiKey, qint64 credits);
+    // An account as stored elsewhere (password already hashed), with its transactions in
+    // recording order; the account gets a new id. False when its e-mail or API key is taken.
+    bool importAccount(ServiceAccount account, std::vector<ServiceTransaction> transactions);
 
     std::optional<ServiceAccount> accountForApiKey(const QString& apiKey) const;
     std::optional<ServiceAccount> accountForLogin(const QString& email, const QString& password) const;
     std::optional<ServiceAccount> account(qint64 id) const;
 
-    // Takes one credit; false when the account has none left (or is gone).
-    bool takeCredit(qint64 accountId);
-    void returnCredit(qint64 accountId);
+    enum class Charge { charged, noCredits };
+    // Takes one credit and records the transaction in one database transaction: both happen or
+    // neither does. Fills in the transaction's ids.
+    Charge chargeRemoval(ServiceTransaction& transaction);
+    // Records a transaction without touching the balance (grants already counted, imports,
+    // tests); fills in its ids.
+    void recordTransaction(ServiceTransaction& transaction);
 
-    // Gives the transaction the next id and stores it.
-    ServiceTransaction recordTransaction(ServiceTransaction transaction);
-    // Newest first.
-    std::vector<ServiceTransaction> transactions(qint64 accountId) const;
-    std::optional<ServiceTransaction> transaction(qint64 id) const;
+    TransactionPage transactions(qint64 accountId, int page, int limit) const;
+    std::optional<ServiceTransaction> transaction(const QString& publicId) const;
 
-    QString filePath() const { return m_filePath; }
+    // Whether a source (an imported file) has been recorded as done; recording it is part of
+    // the caller's import.
+    bool isImported(const QString& source) const;
+    void markImported(const QString& source);
 
 private:
-    bool saveLocked() const;
-    ServiceAccount* findLocked(qint64 id);
+    // This thread's connection, opened when needed.
+    QSqlDatabase connection() const;
+    QSqlQuery run(QSqlDatabase& db, const QString& sql, const std::vector<QVariant>& values = {}) const;
+    // The first column of the first row, or an invalid value.
+    QVariant scalar(QSqlDatabase& db, const QString& sql, const std::vector<QVariant>& values = {}) const;
+    void createTables(QSqlDatabase& db) const;
+    void insertAccount(QSqlDatabase& db, const ServiceAccount& account, std::vector<ServiceTransaction> transactions) const;
+    void insertTransaction(QSqlDatabase& db, ServiceTransaction& transaction) const;
+    [[noreturn]] void fail(QSqlDatabase& db, const QString& what, const QString& detail) const;
+    QString beginStatement() const;
 
-    QString m_filePath;
-    mutable std::mutex m_mutex;
-    std::vector<ServiceAccount> m_accounts;
-    std::vector<ServiceTransaction> m_transactions;
-    qint64 m_nextTransactionId = 1;
+    QString m_address;
+    std::chrono::milliseconds m_lockTimeout;
+    bool m_postgres = false;
+    QString m_connectionPrefix;
 };
+
+// Gives the account a new salt and the hash of the password with it.
+void setPassword(ServiceAccount& account, const QString& password);
+
+// 128 random bits as 32 lower-case hexadecimal digits.
+QString randomToken();
 
 // ISO 8601 with milliseconds and the UTC offset written with a colon, e.g.
 // "2024-05-01T10:20:30.123+00:00".

@@ -1,7 +1,6 @@
 #include "ServicePages.h"
 
 #include "core/PngEncoder.h"
-#include "removal/remote/RemovalServiceClient.h"
 
 #include <QColor>
 #include <QImage>
@@ -55,7 +54,7 @@ std::string profileTransactionsPage()
     return page(QStringLiteral("Transactions"),
                 QStringLiteral("<p>Each background removal through this service takes one credit and is listed "
                                "as a transaction. The application's Transactions tab lists them page by page; "
-                               "each one has its own page here under <code>/transactions/&lt;id&gt;</code>.</p>"
+                               "each one has its own page here, at an address that only the account's own list shows.</p>"
                                "<p><a href=\"/profile\">Profile</a></p>"));
 }
 
@@ -63,7 +62,7 @@ std::string transactionPage(const std::optional<ServiceTransaction>& transaction
 {
     if (!transaction) {
         return page(QStringLiteral("Transaction not found"),
-                    QStringLiteral("<p>There is no transaction with this number.</p>"
+                    QStringLiteral("<p>There is no transaction at this address.</p>"
                                    "<p><a href=\"/profile/transactions\">Transactions</a></p>"));
     }
     const auto row = [](const QString& label, const QString& value) {
@@ -83,7 +82,7 @@ std::string transactionPage(const std::optional<ServiceTransaction>& transaction
         if (!path.isEmpty())
             images += QStringLiteral("<img src=\"%1\" alt=\"\" width=\"160\"> ").arg(path.toHtmlEscaped());
     }
-    return page(QStringLiteral("Transaction %1").arg(transaction->id),
+    return page(QStringLiteral("Transaction %1").arg(transaction->publicId),
                 QStringLiteral("<table>%1</table><p>%2</p><p><a href=\"/profile/transactions\">Transactions</a></p>")
                     .arg(rows, images));
 }

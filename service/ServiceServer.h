@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HttpServer.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -18,17 +20,28 @@ class AccountStore;
 //   GET  /api/transactions           ?page=&limit=&app_id=&api_key=
 //   GET  /, /profile, /profile/transactions, /transactions/<id>, /images/<name>.png, /avatar/<id>.png
 //
-// Removals run the local engine; each successful one takes a credit and is recorded as a
-// transaction. Requests run on the HTTP library's thread pool.
+// Removals run the local engine on a queue of their own; each successful one takes a credit and
+// is recorded as a transaction, together, when its answer is ready. Everything else is answered
+// by a pool of workers that never waits for the model.
 class ServiceServer {
 public:
     struct Options {
         QString host = QStringLiteral("127.0.0.1");
         int port = 0; // 0: any free port
         std::size_t maxRequestBytes = 50u * 1024u * 1024u;
-        // Where the transactions' image previews are kept; empty: a temporary folder that goes
+        // Where the transactions' preview images are kept; empty: a temporary folder that goes
         // away with the server.
         QString imageFolder;
+        // Removals admitted at once (uploading, waiting or running); more are refused with 503.
+        int removalQueueCapacity = 16;
+        // The model's threads run at this niceness, so that on a machine of its own the service
+        // answers everything else first while removals run. On a machine shared with other busy
+        // work, a high value lets that work starve the removals.
+        int modelNiceness = 10;
+        int workerThreads = 8;
+        // Load the segmentation network at start rather than before the first removal.
+        bool preloadModel = false;
+        HttpServer::Limits limits;
     };
 
     ServiceServer(AccountStore& store, Options options);
@@ -37,13 +50,10 @@ public:
     ServiceServer(const ServiceServer&) = delete;
     ServiceServer& operator=(const ServiceServer&) = delete;
 
-    // Binds the listening socket; false, with the reason, when that fails.
-    bool bind(QString* error);
-    // Serves on the calling thread until stop().
-    void serve();
-    // bind() and serve() on a thread of the server's own; returns once connections are accepted.
+    // Prepares the image folder, binds and serves on threads of its own; false, with the
+    // reason, when that fails.
     bool start(QString* error);
-    // Safe from any thread; returns once the serving has ended (if it had begun).
+    // Safe from any thread; returns once nothing of the server runs any more.
     void stop();
 
     int port() const;

@@ -1,5 +1,8 @@
 #include "ImageFileLoader.h"
 
+#include "ImageTruncation.h"
+
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -7,6 +10,7 @@
 #include <libheif/heif.h>
 
 #include <memory>
+#include <mutex>
 
 namespace kivo {
 
@@ -15,24 +19,48 @@ namespace {
 // Room for photos of up to about 130 megapixels; Qt's default (128 MiB) refuses 8000 × 6000.
 constexpr int allocationLimitMiB = 1024;
 
-QImage loadHeif(const QString& path)
+QString tooLarge(qint64 pixels, qint64 maxPixels)
 {
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
-    if (!context)
-        return {};
-    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
-        return {};
+    return QStringLiteral("the image is too large (%1 megapixels, at most %2)")
+        .arg(QString::number(double(pixels) / 1e6, 'g', 3), QString::number(double(maxPixels) / 1e6, 'g', 3));
+}
 
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
-        return {};
-    std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(rawHandle,
-                                                                                   heif_image_handle_release);
+using HeifContext = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
+using HeifHandle = std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)>;
 
+bool isHeif(const QByteArray& bytes)
+{
+    return heif_check_filetype(reinterpret_cast<const uint8_t*>(bytes.constData()), int(std::min<qsizetype>(bytes.size(), 64)))
+        == heif_filetype_yes_supported;
+}
+
+// The primary image of a HEIF container; null handles when it cannot be read.
+std::pair<HeifContext, HeifHandle> openHeif(const QByteArray& bytes)
+{
+    std::pair<HeifContext, HeifHandle> heif{HeifContext(heif_context_alloc(), heif_context_free),
+                                            HeifHandle(nullptr, heif_image_handle_release)};
+    heif_image_handle* handle = nullptr;
+    if (heif.first
+        && heif_context_read_from_memory_without_copy(heif.first.get(), bytes.constData(), size_t(bytes.size()), nullptr).code
+            == heif_error_Ok
+        && heif_context_get_primary_image_handle(heif.first.get(), &handle).code == heif_error_Ok)
+        heif.second.reset(handle);
+    return heif;
+}
+
+QString undecodableHeif()
+{
+    return QStringLiteral("the HEIF image cannot be decoded");
+}
+
+QImage decodeHeif(const QByteArray& bytes)
+{
+    const auto [context, handle] = openHeif(bytes);
     heif_image* rawImage = nullptr;
     // libheif applies the file's rotation and mirroring while decoding.
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
-        != heif_error_Ok)
+    if (!handle
+        || heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code
+            != heif_error_Ok)
         return {};
     std::unique_ptr<heif_image, decltype(&heif_image_release)> image(rawImage, heif_image_release);
 
@@ -48,23 +76,70 @@ QImage loadHeif(const QString& path)
 
 } // namespace
 
-QImage loadImageFile(const QString& path)
+QString checkImageData(const QByteArray& bytes, qint64 maxPixels)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"heic" || suffix == u"heif") {
-        QImage image = loadHeif(path);
-        if (!image.isNull())
-            return image;
-        // Misnamed files of another format still load below.
+    // Recognised by content, so misnamed files and uploads load too.
+    if (isHeif(bytes)) {
+        const auto [context, handle] = openHeif(bytes);
+        if (!handle)
+            return undecodableHeif();
+        const qint64 pixels = qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get());
+        return maxPixels > 0 && pixels > maxPixels ? tooLarge(pixels, maxPixels) : QString();
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead())
+        return QStringLiteral("not an image");
+    const QSize size = reader.size();
+    if (maxPixels > 0 && size.isValid() && qint64(size.width()) * size.height() > maxPixels)
+        return tooLarge(qint64(size.width()) * size.height(), maxPixels);
+    if (isTruncatedImage(bytes))
+        return QStringLiteral("the image is truncated (the file ends before its image data does)");
+    return {};
+}
+
+ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
+{
+    if (QString error = checkImageData(bytes, maxPixels); !error.isEmpty())
+        return {{}, error};
+    if (isHeif(bytes)) {
+        QImage image = decodeHeif(bytes);
+        return {image, image.isNull() ? undecodableHeif() : QString()};
     }
 
-    QImageReader::setAllocationLimit(allocationLimitMiB);
-    QImageReader reader(path);
+    static std::once_flag limitRaised;
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     QImage image = reader.read();
-    if (!image.isNull())
-        image.setDevicePixelRatio(1.0);
-    return image;
+    if (image.isNull())
+        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
+    image.setDevicePixelRatio(1.0);
+    return {image, {}};
+}
+
+ImageLoadResult readImageFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {{}, QStringLiteral("no such file")};
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return {{}, QStringLiteral("cannot read the file")};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {{}, QStringLiteral("cannot read the file (%1)").arg(file.errorString())};
+    return readImageData(bytes);
+}
+
+QImage loadImageFile(const QString& path)
+{
+    return readImageFile(path).image;
 }
 
 } // namespace kivo

@@ -4,6 +4,7 @@
 #include "removal/engine/LocalRemovalEngine.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -422,7 +423,9 @@ TEST(KivoproRemoveTest, WritesCutoutsAndMasksAndReportsEachFailure)
                                    test::testDataPath(QStringLiteral("grass.jpg")), QStringLiteral("-o"), results});
     EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
     EXPECT_TRUE(run.out.contains(QStringLiteral("coffee_no_bg.png ("))) << qPrintable(run.out);
-    EXPECT_TRUE(run.out.contains(QStringLiteral("No foreground objects detected in the image"))) << qPrintable(run.out);
+    // The engine's own diagnostics go with the failures, not among the results.
+    EXPECT_TRUE(run.err.contains(QStringLiteral("No foreground objects detected in the image"))) << qPrintable(run.err);
+    EXPECT_EQ(run.out.count(u'\n'), 1) << qPrintable(run.out);
     EXPECT_TRUE(run.err.contains(QStringLiteral("notes.png: not an image"))) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains(QStringLiteral("missing.jpg: no such file"))) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains(QStringLiteral("grass.jpg: no subject found"))) << qPrintable(run.err);
@@ -445,6 +448,43 @@ TEST(KivoproRemoveTest, WritesCutoutsAndMasksAndReportsEachFailure)
     EXPECT_EQ(mask.size(), QSize(300, 200));
     EXPECT_GT(qGray(mask.pixel(150, 80)), 245);
     EXPECT_LT(qGray(mask.pixel(10, 10)), 10);
+}
+
+TEST(KivoproRemoveTest, SameNamesGetDistinctFilesAndEveryInputIsOneLine)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("a")));
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("b")));
+    const QImage coffee(test::testDataPath(QStringLiteral("coffee.jpg")));
+    QFile jpeg(test::testDataPath(QStringLiteral("coffee.jpg")));
+    ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
+    const QByteArray jpegBytes = jpeg.readAll();
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    const QString first = write(QStringLiteral("a/coffee.jpg"), jpegBytes);
+    ASSERT_TRUE(coffee.save(folder.filePath(QStringLiteral("b/coffee.png"))));
+    const QString second = folder.filePath(QStringLiteral("b/coffee.png"));
+    const QString heic = write(QStringLiteral("new\nline.heic"), test::encodeHeic(coffee));
+    const QString truncated = write(QStringLiteral("cut\nshort.jpg"), jpegBytes.left(jpegBytes.size() / 2));
+    const QString results = folder.filePath(QStringLiteral("out"));
+
+    const ToolRun run = runRemoveTool({QStringLiteral("-o"), results, first, second, heic, truncated});
+    EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << qPrintable(run.out);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("/out/coffee_no_bg.png ("))) << qPrintable(lines[0]);
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("/out/coffee_no_bg-2.png ("))) << qPrintable(lines[1]);
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("new\\nline.heic -> "))) << qPrintable(lines[2]);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("cut\\nshort.jpg: the image is truncated"))) << qPrintable(run.err);
+
+    for (const QString& name : {QStringLiteral("coffee_no_bg.png"), QStringLiteral("coffee_no_bg-2.png"),
+                                QStringLiteral("new\nline_no_bg.png")})
+        EXPECT_EQ(QImage(results + u'/' + name).size(), coffee.size()) << qPrintable(name);
+    EXPECT_FALSE(QFile::exists(results + QStringLiteral("/cut\nshort_no_bg.png")));
 }
 
 TEST(KivoproRemoveTest, MissingModelIsAClearErrorNamingTheSetUp)

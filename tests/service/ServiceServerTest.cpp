@@ -1,35 +1,24 @@
-// The stand-in service run in-process on a free loopback port: sign-in, refusals of the removal
-// endpoint, the transactions list, the accounts file, the pages and robustness against bad input.
+// The service run in-process: sign-in, refusals of the removal endpoint, the transactions list,
+// the pages and images with their unguessable addresses, the removal queue's limit and the log.
 
-#include "AccountStore.h"
-#include "ServiceServer.h"
+#include "service/ServiceFixture.h"
+#include "service/ServiceProcess.h"
 
 #include "support/TestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <httplib.h>
+#include <thread>
 
 using namespace kivo;
 using namespace kivo::service;
+using namespace kivo::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QJsonObject jsonObject(const std::string& body)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
-}
 
 std::string loginBody(const QJsonObject& fields)
 {
@@ -39,54 +28,15 @@ std::string loginBody(const QJsonObject& fields)
     return QJsonDocument(body).toJson().toStdString();
 }
 
-class ServiceServerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        account = store.addAccount(u"Ada"_s, u"ada@example.org"_s, u"s3cret pass"_s, u"key-ada"_s, 5);
-        ServiceServer::Options options;
-        options.maxRequestBytes = maxBytes;
-        server = std::make_unique<ServiceServer>(store, options);
-        QString error;
-        ASSERT_TRUE(server->start(&error)) << error.toStdString();
-        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-        client->set_read_timeout(20, 0);
-    }
+QByteArray testFile(const QString& name)
+{
+    QFile file(testDataPath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
-    httplib::Result removal(const std::string& key, const httplib::MultipartFormDataItems& items)
-    {
-        httplib::Headers headers;
-        if (!key.empty())
-            headers.emplace("X-API-KEY", key);
-        return client->Post("/v1.0.1/remove_background?site_url=kivo-pro-macos", headers, items);
-    }
+const QRegularExpression kToken(u"^[0-9a-f]{32}$"_s);
 
-    qint64 credits() { return store.account(account.id)->credits; }
-
-    // Sends bytes as they are and returns everything the server answers until it closes.
-    QByteArray rawExchange(const QByteArray& request)
-    {
-        QTcpSocket socket;
-        socket.connectToHost(u"127.0.0.1"_s, quint16(server->port()));
-        if (!socket.waitForConnected(5000))
-            return {};
-        socket.write(request);
-        QByteArray answer;
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-            socket.waitForReadyRead(100);
-            answer += socket.readAll();
-        }
-        return answer + socket.readAll();
-    }
-
-    QTemporaryDir folder;
-    AccountStore store{folder.filePath(u"accounts.json"_s)};
-    ServiceAccount account;
-    std::size_t maxBytes = 50u * 1024u * 1024u;
-    std::unique_ptr<ServiceServer> server;
-    std::unique_ptr<httplib::Client> client;
-};
+using ServiceServerTest = ServiceFixture;
 
 } // namespace
 
@@ -131,48 +81,44 @@ TEST_F(ServiceServerTest, SignsInWithPasswordOrApiKey)
     }
 }
 
-TEST_F(ServiceServerTest, RemovalRefusesUnknownKeysAndMissingImages)
+TEST_F(ServiceServerTest, RemovalRefusalsNeedNoModelAndCostNothing)
 {
-    const httplib::MultipartFormDataItems noImage{{"return_type", "base64", "", ""}};
-    const httplib::MultipartFormDataItems notAnImage{{"return_type", "base64", "", ""},
-                                                     {"image", "plain text", "notes.png", "image/png"}};
+    store->addAccount(u"Bo"_s, u"bo@example.org"_s, u"pw"_s, u"key-empty"_s, 0);
+    const QByteArray jpeg = testFile(u"coffee.jpg"_s);
+    ASSERT_FALSE(jpeg.isEmpty());
+    const std::string truncated = jpeg.left(jpeg.size() * 6 / 10).toStdString();
 
-    auto result = removal("", notAnImage);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 401);
-    EXPECT_EQ(result->body, R"({"error":"Missing API key"})");
-
-    result = removal("key-other", notAnImage);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 401);
-    EXPECT_EQ(result->body, R"({"error":"Invalid API key"})");
-
-    result = removal("key-ada", noImage);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 400);
-    EXPECT_TRUE(jsonObject(result->body).value("error").isString());
-
-    result = removal("key-ada", notAnImage);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 400);
-    EXPECT_EQ(jsonObject(result->body).value("error"), u"The image could not be decoded"_s);
-
-    for (const char* quality : {"ultra", "High Quality", ""}) {
-        httplib::MultipartFormDataItems withQuality = notAnImage;
-        withQuality.push_back({"quality", quality, "", ""});
-        result = removal("key-ada", withQuality);
-        ASSERT_TRUE(result);
-        EXPECT_EQ(result->status, 400) << quality;
-        EXPECT_EQ(jsonObject(result->body).value("error"), u"quality must be fast, balanced or high"_s) << quality;
+    const struct {
+        std::string key;
+        httplib::MultipartFormDataItems items;
+        int status;
+        QString error; // the start of the error text
+    } cases[] = {
+        {"", {{"image", "plain text", "notes.png", "image/png"}}, 401, u"Missing API key"_s},
+        {"key-other", {{"image", "plain text", "notes.png", "image/png"}}, 401, u"Invalid API key"_s},
+        {"key-empty", {{"image", jpeg.toStdString(), "coffee.jpg", "image/jpeg"}}, 402, u"Not enough credits"_s},
+        {"key-ada", {{"return_type", "base64", "", ""}}, 400, u"No image in the request"_s},
+        {"key-ada", {{"image", "plain text", "notes.png", "image/png"}}, 400, u"The image could not be decoded: not an image"_s},
+        {"key-ada", {{"image", truncated, "coffee.jpg", "image/jpeg"}}, 400, u"The image could not be decoded: the image is truncated"_s},
+        {"key-ada", {{"image", "plain text", "notes.png", "image/png"}, {"quality", "ultra", "", ""}}, 400, u"quality must be fast, balanced or high"_s},
+        {"key-ada", {{"image", "plain text", "notes.png", "image/png"}, {"quality", "High Quality", "", ""}}, 400, u"quality must be fast, balanced or high"_s},
+        {"key-ada", {{"image", "plain text", "notes.png", "image/png"}, {"quality", "", "", ""}}, 400, u"quality must be fast, balanced or high"_s},
+    };
+    for (const auto& c : cases) {
+        auto items = c.items;
+        items.insert(items.begin(), {"return_type", "base64", "", ""});
+        const auto result = removal(c.key, items);
+        ASSERT_TRUE(result) << c.error.toStdString();
+        EXPECT_EQ(result->status, c.status) << result->body;
+        EXPECT_TRUE(jsonObject(result->body).value("error").toString().startsWith(c.error)) << result->body;
     }
-
     EXPECT_EQ(credits(), 5);
-    EXPECT_EQ(store.transactions(account.id).size(), 1u); // the welcome credits only
+    EXPECT_EQ(store->transactions(account.id, 1, 20).totalCount, 1); // the welcome credits only
 }
 
 TEST_F(ServiceServerTest, OversizedAndMalformedRequestsAreRefusedAndServingGoesOn)
 {
-    const std::string oversized(maxBytes + 1, 'x');
+    const std::string oversized(64 * 1024 + 1, 'x');
     auto result = client->Post("/api/app/login", oversized, "application/json");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 413);
@@ -195,12 +141,11 @@ TEST_F(ServiceServerTest, OversizedAndMalformedRequestsAreRefusedAndServingGoesO
     for (const auto& [type, body] : malformed) {
         result = client->Post("/v1.0.1/remove_background", {{"X-API-KEY", "key-ada"}}, body, type);
         ASSERT_TRUE(result) << type;
-        EXPECT_GE(result->status, 400) << type;
-        EXPECT_LT(result->status, 500) << type;
+        EXPECT_EQ(result->status, 400) << type;
     }
 
     // Bytes that are no HTTP request at all.
-    EXPECT_TRUE(rawExchange(QByteArray(5000, '\x01') + "\r\n\r\n").startsWith("HTTP/1.1 4"));
+    EXPECT_TRUE(rawExchange(QByteArray(5000, '\x01') + "\r\n\r\n").startsWith("HTTP/1.1 400"));
 
     result = client->Get("/api/transactions?page=x&api_key=key-ada");
     ASSERT_TRUE(result);
@@ -223,7 +168,7 @@ TEST_F(ServiceServerTest, ListsTransactionsNewestFirstPageByPage)
         transaction.route = u"/v1.0.1/remove_background"_s;
         transaction.siteURL = u"kivo-pro-macos"_s;
         transaction.description = QString::number(i);
-        store.recordTransaction(transaction);
+        store->recordTransaction(transaction);
     }
 
     auto result = client->Get("/api/transactions?page=1&limit=20&app_id=1&api_key=key-ada");
@@ -239,12 +184,13 @@ TEST_F(ServiceServerTest, ListsTransactionsNewestFirstPageByPage)
     EXPECT_EQ(newest.value("credit_change").toInteger(), -1);
     EXPECT_EQ(newest.value("route"), u"/v1.0.1/remove_background"_s);
     EXPECT_EQ(newest.value("site_url"), u"kivo-pro-macos"_s);
-    EXPECT_TRUE(newest.value("id").isDouble());
+    EXPECT_TRUE(kToken.match(newest.value("id").toString()).hasMatch()) << result->body;
     EXPECT_TRUE(QRegularExpression(u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+00:00$"_s)
                     .match(newest.value("created_at").toString())
                     .hasMatch())
         << newest.value("created_at").toString().toStdString();
-    EXPECT_TRUE(QUrl(newest.value("invoice_url").toString()).isValid());
+    EXPECT_EQ(newest.value("invoice_url").toString(),
+              server->address() + u"/transactions/"_s + newest.value("id").toString());
     EXPECT_EQ(rows.at(1).toObject().value("description"), u"23"_s);
 
     const QJsonObject pagination = object.value("pagination").toObject();
@@ -271,77 +217,97 @@ TEST_F(ServiceServerTest, ListsTransactionsNewestFirstPageByPage)
     EXPECT_TRUE(jsonObject(result->body).value("error").isString());
 }
 
-TEST_F(ServiceServerTest, PagesForTheApplicationsLinks)
+TEST_F(ServiceServerTest, PagesOpenOnlyAtTheirUnguessableAddresses)
 {
-    for (const char* path : {"/", "/profile", "/profile/transactions", "/transactions/1"}) {
+    const TransactionPage page = store->transactions(account.id, 1, 20);
+    ASSERT_EQ(page.rows.size(), 1u);
+    const QString welcome = page.rows.front().publicId;
+    ASSERT_TRUE(kToken.match(welcome).hasMatch()) << welcome.toStdString();
+
+    for (const std::string& path : std::vector<std::string>{"/", "/profile", "/profile/transactions",
+                                                             "/transactions/" + welcome.toStdString()}) {
         const auto result = client->Get(path);
         ASSERT_TRUE(result) << path;
         EXPECT_EQ(result->status, 200) << path;
         EXPECT_EQ(result->get_header_value("Content-Type"), "text/html; charset=utf-8") << path;
     }
-    auto result = client->Get("/transactions/999");
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 404);
-    result = client->Get("/avatar/1.png");
-    ASSERT_TRUE(result);
-    EXPECT_FALSE(QImage::fromData(QByteArray::fromStdString(result->body), "PNG").isNull());
+    // Counting no longer finds anything.
+    for (const char* path : {"/transactions/1", "/transactions/2", "/images/1.png",
+                             "/images/00000000000000000000000000000001.png", "/images/../service.sqlite"}) {
+        const auto result = client->Get(path);
+        ASSERT_TRUE(result) << path;
+        EXPECT_EQ(result->status, 404) << path;
+    }
+    const auto avatar = client->Get("/avatar/1.png");
+    ASSERT_TRUE(avatar);
+    EXPECT_FALSE(QImage::fromData(QByteArray::fromStdString(avatar->body), "PNG").isNull());
+    EXPECT_EQ(QFile::permissions(folder.filePath(u"images"_s)),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                  | QFileDevice::WriteUser | QFileDevice::ExeUser);
+}
+
+class SmallQueueTest : public ServiceFixture {
+protected:
+    void adjust(ServiceServer::Options& options) override { options.removalQueueCapacity = 1; }
+};
+
+TEST_F(SmallQueueTest, AFullQueueIsRefusedAtOnceWithRetryAfterAndTheRestStaysFast)
+{
+    // A removal whose body is still arriving holds the only place (once its head is in before
+    // the probe's).
+    std::unique_ptr<RawConnection> slow;
+    ASSERT_TRUE(waitUntil([&] {
+        slow = std::make_unique<RawConnection>(server->port());
+        slow->send("POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
+                   "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 100000\r\n\r\n--B\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto result = removal("key-ada", {{"image", "x", "a.png", "image/png"}});
+        return result && result->status == 503;
+    }, std::chrono::seconds(10)));
+
+    const auto refused = removal("key-ada", {{"image", std::string(1 << 20, 'x'), "a.png", "image/png"}});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_GE(QByteArray::fromStdString(refused->get_header_value("Retry-After")).toInt(), 1);
+    EXPECT_TRUE(jsonObject(refused->body).value("error").toString().contains(u"busy"_s)) << refused->body;
+
+    const auto listing = client->Get("/api/transactions?page=1&limit=20&app_id=1&api_key=key-ada");
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->status, 200);
+    EXPECT_EQ(credits(), 5);
 }
 
 TEST_F(ServiceServerTest, LogsOneLinePerRequestWithoutTheKey)
 {
-    test::StdoutCapture output;
+    StdoutCapture output;
     client->Get("/api/transactions?page=1&limit=20&app_id=1&api_key=key-ada");
     removal("key-ada", {{"return_type", "base64", "", ""}});
     // The line is written once the answer has gone out: wait for it.
-    test::waitUntil([&] { return output.text().count(u"[kivopro-service] "_s) >= 2; }, std::chrono::seconds(5));
+    waitUntil([&] { return output.text().count(u"[kivopro-service] "_s) >= 2; }, std::chrono::seconds(5));
     const QString text = output.text();
     EXPECT_EQ(text.count(u"[kivopro-service] "_s), 2) << text.toStdString();
     EXPECT_TRUE(text.contains(u"GET /api/transactions?api_key=[hidden]&app_id=1&limit=20&page=1 200"_s)) << text.toStdString();
     EXPECT_FALSE(text.contains(u"key-ada"_s));
 }
 
-TEST(AccountStoreTest, KeepsAccountsInAnOwnerOnlyFile)
+TEST(ServiceProgramTest, WithoutTheModelRemovalsSayWhyAndTheRestWorks)
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(u"accounts.json"_s);
-    {
-        AccountStore store(path);
-        QString error;
-        ASSERT_TRUE(store.load(&error));
-        const auto demo = store.ensureDemoAccount(3);
-        ASSERT_TRUE(demo.has_value());
-        EXPECT_FALSE(store.ensureDemoAccount().has_value());
-        const auto account = store.accountForLogin(demo->email, demo->password);
-        ASSERT_TRUE(account.has_value());
-        EXPECT_TRUE(store.takeCredit(account->id));
-    }
-    EXPECT_EQ(QFile::permissions(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                     | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QTemporaryDir empty;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_DATA_HOME"_s, empty.path());
+    environment.insert(u"XDG_DATA_DIRS"_s, empty.path());
+    ServiceProcess service({}, {}, environment);
+    ASSERT_TRUE(service.isReady()) << service.output().toStdString();
+    httplib::Client http(service.address().toStdString());
+    ASSERT_TRUE(waitUntil([&] { return service.output().contains(u"removals are unavailable"_s); }));
 
-    AccountStore reloaded(path);
-    QString error;
-    ASSERT_TRUE(reloaded.load(&error));
-    const auto account = reloaded.account(1);
-    ASSERT_TRUE(account.has_value());
-    EXPECT_EQ(account->credits, 2);
-    QFile stored(path);
-    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-    EXPECT_FALSE(stored.readAll().contains("\"password\""));
-
-    // A hand-written account may give its password in clear; a damaged file is refused, not replaced.
-    const QString handWritten = folder.filePath(u"hand.json"_s);
-    QFile file(handWritten);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(R"({"accounts":[{"id":7,"name":"Bo","email":"bo@example.org","password":"pw","api_key":"k7","credits":1}]})");
-    file.close();
-    AccountStore written(handWritten);
-    ASSERT_TRUE(written.load(&error));
-    EXPECT_TRUE(written.accountForLogin(u"bo@example.org"_s, u"pw"_s).has_value());
-    EXPECT_FALSE(written.accountForLogin(u"bo@example.org"_s, u"PW"_s).has_value());
-
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("{broken");
-    file.close();
-    AccountStore damaged(handWritten);
-    EXPECT_FALSE(damaged.load(&error));
+    const auto refused = http.Post("/v1.0.1/remove_background", {{"X-API-KEY", service.apiKey().toStdString()}},
+                                   httplib::MultipartFormDataItems{{"image", "x", "x.png", "image/png"}});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_FALSE(refused->get_header_value("Retry-After").empty());
+    EXPECT_NE(refused->body.find("tools/setup.sh"), std::string::npos) << refused->body;
+    const auto listing = http.Get(("/api/transactions?api_key=" + service.apiKey().toStdString()).c_str());
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->status, 200);
 }

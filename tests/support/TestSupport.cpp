@@ -5,7 +5,11 @@
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <libheif/heif.h>
+
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,6 +30,39 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 QString testDataPath(const QString& name)
 {
     return QStringLiteral(KIVO_TEST_DATA_DIR "/") + name;
+}
+
+QByteArray encodeHeic(const QImage& source)
+{
+    const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
+        return {};
+    std::unique_ptr<heif_encoder, decltype(&heif_encoder_release)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossy_quality(encoder.get(), 90);
+
+    heif_image* rawImage = nullptr;
+    if (heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage).code
+        != heif_error_Ok)
+        return {};
+    std::unique_ptr<heif_image, decltype(&heif_image_release)> image(rawImage, heif_image_release);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width() * 3));
+    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok)
+        return {};
+
+    QByteArray bytes;
+    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* target) {
+                           static_cast<QByteArray*>(target)->append(static_cast<const char*>(data), qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
+        return {};
+    return bytes;
 }
 
 StdoutCapture::StdoutCapture()

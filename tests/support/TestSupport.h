@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QImage>
 #include <QString>
 
 #include <chrono>
@@ -21,6 +22,9 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 // A file under tests/data.
 QString testDataPath(const QString& name);
+
+// The image as HEIC bytes (libheif's HEVC encoder), for the loaders' tests; empty on failure.
+QByteArray encodeHeic(const QImage& image);
 
 // Captures what the code under test prints on standard output while it is alive.
 class StdoutCapture {

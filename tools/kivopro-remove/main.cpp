@@ -4,11 +4,18 @@
 //                  [--hard-edges] INPUT...
 //
 // Writes NAME_no_bg.png (or NAME_mask.png with --mask) for every input, beside the input or
-// into OUTDIR, prints one line per file with the time it took, and exits with 1 when any
-// input failed (2 for a usage error). Without the processing options the output is the
-// engine's plain one: Balanced, no refinement, the soft edge kept.
+// into OUTDIR; two inputs that would give the same name get NAME_no_bg-2.png and so on, as
+// "Download All" does. Prints one line per input with the time it took: results on standard
+// output, failures (and the engine's diagnostics) on standard error, with control characters in
+// names escaped so that every input stays one line. Exits with 1 when any input failed (2 for a
+// usage error).
+// Without the processing options the output is the engine's plain one: Balanced, no refinement,
+// the soft edge kept.
 
+#include "core/ImageFileLoader.h"
+#include "core/Log.h"
 #include "core/PngEncoder.h"
+#include "removal/batch/CutoutFiles.h"
 
 #include "removal/engine/ForegroundSegmenter.h"
 #include "removal/engine/LocalRemovalEngine.h"
@@ -18,16 +25,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QImageReader>
+#include <QHash>
 #include <QSaveFile>
+#include <QSet>
 
 #include <cstdio>
 #include <optional>
 
 namespace {
-
-// Photos of 8000 × 6000 and more need far more than Qt's default limit of 128 MiB.
-constexpr int allocationLimitMiB = 1024;
 
 struct Options {
     QString outputDirectory;
@@ -47,36 +52,25 @@ QString seconds(const QElapsedTimer& timer)
     return QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) + QStringLiteral(" s");
 }
 
-std::optional<QImage> loadImage(const QString& path, QString* error)
+// A name as one line of output: backslashes, line breaks and other control characters escaped.
+QString printable(const QString& name)
 {
-    const QFileInfo file(path);
-    if (!file.exists()) {
-        *error = QStringLiteral("no such file");
-        return std::nullopt;
+    QString text;
+    for (const QChar c : name) {
+        if (c == u'\\')
+            text += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            text += QStringLiteral("\\n");
+        else if (c == u'\r')
+            text += QStringLiteral("\\r");
+        else if (c == u'\t')
+            text += QStringLiteral("\\t");
+        else if (c.category() == QChar::Other_Control)
+            text += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            text += c;
     }
-    if (!file.isFile() || !file.isReadable()) {
-        *error = QStringLiteral("cannot read the file");
-        return std::nullopt;
-    }
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(allocationLimitMiB);
-    QImage image = reader.read();
-    if (!image.isNull())
-        return image;
-    switch (reader.error()) {
-    case QImageReader::UnsupportedFormatError:
-        *error = QStringLiteral("not an image");
-        break;
-    case QImageReader::DeviceError:
-    case QImageReader::FileNotFoundError:
-        *error = QStringLiteral("cannot read the file");
-        break;
-    default:
-        *error = QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString());
-        break;
-    }
-    return std::nullopt;
+    return text;
 }
 
 bool writePng(const QImage& image, const QString& path, QString* error)
@@ -88,7 +82,7 @@ bool writePng(const QImage& image, const QString& path, QString* error)
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("cannot write %1: %2").arg(printable(QDir::toNativeSeparators(path)), file.errorString());
         return false;
     }
     return true;
@@ -107,10 +101,12 @@ public:
 private:
     bool fail(const QString& input, const QString& reason, const QElapsedTimer& timer)
     {
-        printLine(stderr, QStringLiteral("kivopro-remove: %1: %2 (%3)").arg(input, reason, seconds(timer)));
+        printLine(stderr, QStringLiteral("kivopro-remove: %1: %2 (%3)").arg(printable(input), reason, seconds(timer)));
         return false;
     }
 
+    // The output folder's names already written in this run, for the "-2" rule.
+    QHash<QString, QSet<QString>> m_takenNames;
     Options m_options;
     bool m_networkChecked = false;
     bool m_networkUnavailable = false;
@@ -121,11 +117,10 @@ bool Remover::process(const QString& input)
     QElapsedTimer timer;
     timer.start();
 
-    QString error;
-    const std::optional<QImage> image = loadImage(input, &error);
-    if (!image)
-        return fail(input, error, timer);
-    const std::optional<kivo::WorkingImage> working = kivo::makeWorkingImage(*image);
+    const kivo::ImageLoadResult loaded = kivo::readImageFile(input);
+    if (!loaded.error.isEmpty())
+        return fail(input, loaded.error, timer);
+    const std::optional<kivo::WorkingImage> working = kivo::makeWorkingImage(loaded.image);
     if (!working)
         return fail(input, QStringLiteral("Failed to process image"), timer);
 
@@ -161,11 +156,14 @@ bool Remover::process(const QString& input)
 
     const QFileInfo source(input);
     const QString directory = m_options.outputDirectory.isEmpty() ? source.absolutePath() : m_options.outputDirectory;
-    const QString output = QDir(directory).filePath(source.completeBaseName() + suffix);
+    const QString output = kivo::distinctPathInFolder(directory, source.completeBaseName() + suffix,
+                                                      m_takenNames[QDir(directory).absolutePath()]);
+    QString error;
     if (!writePng(result, output, &error))
         return fail(input, error, timer);
 
-    printLine(stdout, QStringLiteral("%1 -> %2 (%3)").arg(input, QDir::toNativeSeparators(output), seconds(timer)));
+    printLine(stdout, QStringLiteral("%1 -> %2 (%3)")
+                          .arg(printable(input), printable(QDir::toNativeSeparators(output)), seconds(timer)));
     return true;
 }
 
@@ -175,6 +173,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kivopro-remove"));
+    kivo::setLogStream(stderr);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -220,7 +219,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (!options.outputDirectory.isEmpty() && !QDir().mkpath(options.outputDirectory)) {
-        printLine(stderr, QStringLiteral("kivopro-remove: cannot create the folder %1").arg(options.outputDirectory));
+        printLine(stderr, QStringLiteral("kivopro-remove: cannot create the folder %1").arg(printable(options.outputDirectory)));
         return 2;
     }
 
@@ -228,7 +227,7 @@ int main(int argc, char** argv)
     int failures = 0;
     for (const QString& input : options.inputs) {
         if (remover.networkUnavailable()) {
-            printLine(stderr, QStringLiteral("kivopro-remove: %1: skipped").arg(input));
+            printLine(stderr, QStringLiteral("kivopro-remove: %1: skipped").arg(printable(input)));
             ++failures;
         } else if (!remover.process(input)) {
             ++failures;

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <array>
+#include <cstdlib>
 #include <new>
 
 namespace kivo {
@@ -22,8 +23,17 @@ const QString setupHint = QStringLiteral("run tools/setup.sh to fetch it");
 // outlives sessions that are destroyed during static destruction.
 std::shared_ptr<Ort::Env> sharedEnvironment()
 {
-    static std::shared_ptr<Ort::Env> env =
-        std::make_shared<Ort::Env>(ORT_LOGGING_LEVEL_ERROR, "kivopro");
+    static std::shared_ptr<Ort::Env> env = [] {
+        // The ONNX Runtime build we use carries a telemetry module that, when the environment is
+        // created, writes an empty mat-debug-<pid>.log and a .ses file into TMPDIR, keeps an
+        // event database and a device identifier under ~/.cache/Microsoft and can upload them.
+        // DisableTelemetryEvents() stops none of that; only this variable, read when the
+        // environment is created, does. It is set before any environment exists.
+        ::setenv("ORT_DISABLE_TELEMETRY", "1", 1);
+        auto created = std::make_shared<Ort::Env>(ORT_LOGGING_LEVEL_ERROR, "kivopro");
+        created->DisableTelemetryEvents();
+        return created;
+    }();
     return env;
 }
 

@@ -1,0 +1,56 @@
+#include "service/ThrowawayPostgres.h"
+
+#include <QFile>
+#include <QProcess>
+
+namespace kivo::test {
+
+namespace {
+
+const QString kScript = QStringLiteral(KIVO_SOURCE_DIR "/tools/pg-throwaway.sh");
+constexpr int kNotInstalled = 3;
+
+} // namespace
+
+ThrowawayPostgres::ThrowawayPostgres()
+    : m_folder(m_parent.filePath(QStringLiteral("postgres")))
+{
+    // As root the server runs as another user, who must be able to pass through.
+    QFile::setPermissions(m_parent.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                               | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    int exitCode = 0;
+    const QString output = run(QStringLiteral("start"), &exitCode);
+    m_installed = exitCode != kNotInstalled;
+    if (exitCode == 0)
+        m_address = output.trimmed();
+    else
+        m_error = output;
+}
+
+ThrowawayPostgres::~ThrowawayPostgres()
+{
+    stop();
+}
+
+void ThrowawayPostgres::stop()
+{
+    int exitCode = 0;
+    run(QStringLiteral("stop"), &exitCode);
+}
+
+QString ThrowawayPostgres::run(const QString& command, int* exitCode)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("bash"), {kScript, command, m_folder});
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        *exitCode = -1;
+        return QStringLiteral("pg-throwaway.sh %1 did not finish").arg(command);
+    }
+    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAll());
+}
+
+} // namespace kivo::test
