@@ -5,6 +5,7 @@
 #include "TabButton.h"
 #include "core/WidgetStyle.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/monitor/TriggerSettingsView.h"
 #include "settings/SettingsView.h"
 
 #include <QFrame>
@@ -56,7 +57,7 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     m_screens->addWidget(new BackgroundRemovalTab(appState));
     m_screens->addWidget(emptyScreen());
     m_screens->addWidget(emptyScreen());
-    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(new TriggerSettingsView(appState));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

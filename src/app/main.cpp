@@ -1,6 +1,8 @@
 #include "core/AppConstants.h"
 #include "core/AppState.h"
+#include "core/KeychainHelper.h"
 #include "MainTabView.h"
+#include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -17,6 +19,9 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kivopro.svg")));
 
     kivo::AppState appState;
+    // The folder monitor lives above the core; installing it resumes monitoring of the stored
+    // folder when the trigger is on.
+    appState.installFolderMonitor(std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard()));
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));

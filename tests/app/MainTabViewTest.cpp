@@ -1,6 +1,7 @@
 #include "app/MainTabView.h"
 #include "core/NotificationCenter.h"
 #include "app/TabButton.h"
+#include "removal/monitor/TriggerSettingsView.h"
 #include "support/IsolatedAppState.h"
 
 #include <QPushButton>
@@ -40,6 +41,7 @@ TEST_F(MainTabViewTest, ProcessAllIsShownOnlyOnTheBatchTab)
     view.tabButton(AppTab::backgroundRemoval)->click();
     EXPECT_TRUE(view.processAllButton()->isVisible());
     EXPECT_EQ(view.screen(AppTab::backgroundRemoval)->isVisible(), true);
+    EXPECT_TRUE(qobject_cast<TriggerSettingsView*>(view.screen(AppTab::trigger)));
 }
 
 TEST_F(MainTabViewTest, ClickingTheActiveTabChangesNothing)
