@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Benchmark of the local engine: builds what it needs, prepares the model, the 12 MP photo and
-# the reference runtime (onnxruntime-node, installed into the cache folder), then
-# prints the figures. Extra arguments go to the benchmark (e.g. --runs 7).
+# The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
+# figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh            build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|monitor] [--runs N]   build folder: $KIVO_BUILD_DIR or build/
+#
+# engine (the default): the local engine, against the reference runtime (onnxruntime-node,
+# installed into the cache folder); monitor: the folder monitor with the local engine.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
+which=engine
+case "${1:-}" in engine|monitor) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -15,6 +19,16 @@ bash "$root/tools/model/prepare-model.sh"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
+
+# A bigger source photo scales up better; the test photo is the fallback.
+source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
+[ -f "$source" ] || source="$root/tests/data/coffee.jpg"
+
+if [ "$which" = monitor ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_folder_monitor_bench >/dev/null
+  exec "$build/bench/kivo_folder_monitor_bench" --source "$source" --work "$work" "$@"
+fi
+
 cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivopro-remove >/dev/null
 
 # The reference runtime is installed into the cache folder, beside a copy of its script, so
@@ -27,10 +41,6 @@ if [ ! -d "$reference/node_modules/onnxruntime-node" ]; then
   # Its install script would fetch GPU libraries from outside the registry; the CPU build ships in the package.
   (cd "$reference" && npm install --ignore-scripts --no-audit --no-fund --no-package-lock --silent)
 fi
-
-# A bigger source photo scales up better; the test photo is the fallback.
-source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
-[ -f "$source" ] || source="$root/tests/data/coffee.jpg"
 
 exec "$build/bench/kivo_local_engine_bench" --source "$source" --work "$work" \
   --remove-tool "$build/tools/kivopro-remove" --reference "$reference/infer.cjs" "$@"
