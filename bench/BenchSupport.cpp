@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "removal/engine/ForegroundSegmenter.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
+
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -83,7 +87,7 @@ QString spread(const std::vector<double>& values)
     return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
 }
 
-bool makePhoto(const QString& source, const QString& target)
+bool makePhoto(const QString& source, const QString& target, quint32 seed)
 {
     if (QFile::exists(target))
         return true;
@@ -94,7 +98,7 @@ bool makePhoto(const QString& source, const QString& target)
                        .convertToFormat(QImage::Format_RGB32);
     photo = photo.copy(QRect((photo.width() - photoSize.width()) / 2, (photo.height() - photoSize.height()) / 2,
                              photoSize.width(), photoSize.height()));
-    QRandomGenerator grain(12);
+    QRandomGenerator grain(seed);
     for (int y = 0; y < photo.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
         for (int x = 0; x < photo.width(); ++x) {
@@ -120,6 +124,27 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+std::vector<float> inferOrDie(std::span<const float> input)
+{
+    kivo::ForegroundSegmenter::Result result = kivo::ForegroundSegmenter::shared().segment(input);
+    if (result.probabilities.empty()) {
+        say(QStringLiteral("inference failed: ") + result.error);
+        std::exit(1);
+    }
+    return std::move(result.probabilities);
+}
+
+double peakResidentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
 }
 
 QString loadAverages()

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kivo::bench {
@@ -44,13 +45,19 @@ QString spread(const std::vector<double>& values);
 
 // The 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
 // little grain so that decoding and compression see photo-like data, not a smooth gradient.
-// Made once; false when the source cannot be read.
-bool makePhoto(const QString& source, const QString& target);
+// `seed` varies the grain between photos. Made once; false when the source cannot be read.
+bool makePhoto(const QString& source, const QString& target, quint32 seed = 12);
 
 // Decoded as the application decodes photos (orientation applied, large sizes allowed).
 QImage decode(const QString& path);
 
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// One network inference at the default side; the benchmark ends when the network cannot run.
+std::vector<float> inferOrDie(std::span<const float> input);
+
+// The process's peak resident memory so far (VmHWM), in MiB.
+double peakResidentMiB();
 
 // The machine's load averages, for the record beside the figures.
 QString loadAverages();

@@ -36,16 +36,6 @@ struct Options : CommonOptions {
     QString reference;
 };
 
-std::vector<float> inferOrDie(std::span<const float> input)
-{
-    ForegroundSegmenter::Result result = ForegroundSegmenter::shared().segment(input);
-    if (result.probabilities.empty()) {
-        say(QStringLiteral("inference failed: ") + result.error);
-        std::exit(1);
-    }
-    return std::move(result.probabilities);
-}
-
 // (d) The reference runtime in its own long-lived process, one inference at a time, alternating
 // with ours so that both see the same machine state.
 void compareWithReference(const Options& options, std::span<const float> input, const std::vector<double>& oursEarlier)

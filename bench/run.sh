@@ -1,22 +1,21 @@
 #!/usr/bin/env bash
-# Benchmarks of the local engine: builds what they need, prepares the model, the 12 MP photo and
-# (for the engine benchmark) the reference runtime (onnxruntime-node, installed into the cache
-# folder), then prints the figures. Extra arguments go to the benchmark (e.g. --runs 7).
+# The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
+# figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh [engine|quality] [ARGS...]     build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|monitor] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
 #
-# engine (the default): the network, the 12 MP pipeline step by step, the reference runtime.
+# engine (the default): the network, the 12 MP pipeline step by step, against the reference
+# runtime (onnxruntime-node, installed into the cache folder).
 # quality: Fast's input size, the processing modes, their peak memory; the masks' agreement is
 # measured on the 12 MP photo and the test photos, or on --photos A,B,... (photos with one
 # clear subject) instead of the test photos.
+# monitor: the folder monitor with the local engine.
 set -euo pipefail
-which=engine
-if [ "${1:-}" = engine ] || [ "${1:-}" = quality ]; then
-  which=$1; shift
-fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
+which=engine
+case "${1:-}" in engine|quality|monitor) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -24,17 +23,23 @@ bash "$root/tools/model/prepare-model.sh"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivo_quality_modes_bench kivopro-remove >/dev/null
 
 # A bigger source photo scales up better; the test photo is the fallback.
 source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
 [ -f "$source" ] || source="$root/tests/data/coffee.jpg"
 
 if [ "$which" = quality ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_quality_modes_bench kivopro-remove >/dev/null
   exec "$build/bench/kivo_quality_modes_bench" --source "$source" --work "$work" \
     --remove-tool "$build/tools/kivopro-remove" \
     --photos "$root/tests/data/astronaut.jpg,$root/tests/data/coffee.jpg" "$@"
 fi
+if [ "$which" = monitor ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_folder_monitor_bench >/dev/null
+  exec "$build/bench/kivo_folder_monitor_bench" --source "$source" --work "$work" "$@"
+fi
+
+cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivopro-remove >/dev/null
 
 # The reference runtime is installed into the cache folder, beside a copy of its script, so
 # nothing of it lands in the working tree.

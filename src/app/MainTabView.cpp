@@ -9,6 +9,7 @@
 #include "core/NotificationCenter.h"
 #include "core/WidgetStyle.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/monitor/TriggerSettingsView.h"
 #include "settings/SettingsView.h"
 
 #include <QFrame>
@@ -62,7 +63,7 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     m_screens->addWidget(new BackgroundRemovalTab(appState));
     m_screens->addWidget(emptyScreen());
     m_screens->addWidget(new TransactionsTab(appState));
-    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(new TriggerSettingsView(appState));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -155,8 +156,7 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
 
 HostedSettingsPages MainTabView::hostedSettingsPages()
 {
-    // The folder monitor's page joins here once that screen exists; until then its tab says so.
-    return {nullptr, new AccountSettingsView(m_appState)};
+    return {new TriggerSettingsView(m_appState), new AccountSettingsView(m_appState)};
 }
 
 void MainTabView::showSettings()

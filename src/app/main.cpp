@@ -3,6 +3,8 @@
 #include "commands/KeyboardShortcutsView.h"
 #include "core/AppConstants.h"
 #include "core/AppState.h"
+#include "core/KeychainHelper.h"
+#include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,6 +21,9 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kivopro.svg")));
 
     kivo::AppState appState;
+    // The folder monitor lives above the core; installing it resumes monitoring of the stored
+    // folder when the trigger is on.
+    appState.installFolderMonitor(std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard()));
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));

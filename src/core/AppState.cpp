@@ -3,9 +3,12 @@
 #include "AppConstants.h"
 #include "Clock.h"
 #include "KeychainHelper.h"
+#include "Log.h"
 #include "SessionRenewal.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRegularExpression>
@@ -64,11 +67,15 @@ AppState::AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceMan
     m_userPreferences = m_preferenceManager.preferences();
     deriveBackendBaseURL();
     restoreCachedSignIn();
-    // Folder monitoring, when enabled with a folder, starts here as the last step once the
-    // folder monitor exists; it is stopped again when this object is destroyed.
+    // Folder monitoring, the last step of start-up, waits for installFolderMonitor.
 }
 
-AppState::~AppState() = default;
+AppState::~AppState()
+{
+    // The monitor's workers post back to it, never to this object: it goes first.
+    stopFolderMonitoring();
+    m_folderMonitor.reset();
+}
 
 void AppState::setActiveTab(AppTab tab)
 {
@@ -125,6 +132,75 @@ void AppState::setTriggerStatus(TriggerStatus status)
         return;
     m_triggerStatus = status;
     emit triggerStatusChanged();
+}
+
+TriggerActivity* AppState::addTriggerActivity(const QString& filename)
+{
+    auto* activity = new TriggerActivity(filename, this);
+    m_triggerRecentActivity.prepend(activity);
+    constexpr qsizetype maximumActivities = 10;
+    while (m_triggerRecentActivity.size() > maximumActivities) {
+        // Views may be inside one of its signals right now.
+        if (TriggerActivity* oldest = m_triggerRecentActivity.takeLast())
+            oldest->deleteLater();
+    }
+    emit triggerRecentActivityChanged();
+    return activity;
+}
+
+void AppState::clearTriggerRecentActivity()
+{
+    for (const QPointer<TriggerActivity>& activity : std::as_const(m_triggerRecentActivity))
+        if (activity)
+            activity->deleteLater();
+    m_triggerRecentActivity.clear();
+    emit triggerRecentActivityChanged();
+}
+
+void AppState::installFolderMonitor(std::unique_ptr<FolderMonitoring> monitor)
+{
+    stopFolderMonitoring();
+    m_folderMonitor = std::move(monitor);
+    if (m_userPreferences.triggerEnabled && m_userPreferences.triggerFolderPath)
+        startFolderMonitoring();
+}
+
+void AppState::startFolderMonitoring()
+{
+    const std::optional<QString>& path = m_userPreferences.triggerFolderPath;
+    if (!path || path->isEmpty() || !QFileInfo::exists(*path)) {
+        logLine(QStringLiteral("[AppState] Cannot start monitoring: invalid folder path"));
+        return;
+    }
+    // A restart on the folder already watched (each time the Trigger tab appears) would only
+    // lose the files being written at that moment.
+    if (m_folderMonitor && m_folderMonitor->watchedFolder() == QDir::cleanPath(*path))
+        return;
+    stopFolderMonitoring();
+    if (!m_folderMonitor || !m_folderMonitor->startWatching(*path))
+        return;
+    setTriggerStatus(TriggerStatus::monitoring);
+    logLine(QStringLiteral("[AppState] Started monitoring folder: ") + *path);
+}
+
+void AppState::stopFolderMonitoring()
+{
+    if (!m_folderMonitor || !m_folderMonitor->isWatching())
+        return;
+    m_folderMonitor->stopWatching();
+    setTriggerStatus(TriggerStatus::idle);
+    logLine(QStringLiteral("[AppState] Stopped folder monitoring"));
+}
+
+void AppState::setTriggerEnabled(bool enabled)
+{
+    UserPreferences preferences = m_userPreferences;
+    preferences.triggerEnabled = enabled;
+    setUserPreferences(preferences);
+    if (enabled)
+        startFolderMonitoring();
+    else
+        stopFolderMonitoring();
 }
 
 void AppState::savePreferences()

@@ -2,6 +2,7 @@
 
 #include "DefaultsStore.h"
 #include "DomainModel.h"
+#include "FolderMonitoring.h"
 #include "PreferenceManager.h"
 #include "UserPreferences.h"
 
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace kivo {
@@ -74,7 +76,22 @@ public:
     TriggerStatus triggerStatus() const { return m_triggerStatus; }
     void setTriggerStatus(TriggerStatus status);
 
+    // Newest first, at most ten. The activities are children of this object.
     const QList<QPointer<TriggerActivity>>& triggerRecentActivity() const { return m_triggerRecentActivity; }
+    // A new "Processing" activity at the top; the oldest beyond ten goes.
+    TriggerActivity* addTriggerActivity(const QString& filename);
+    void clearTriggerRecentActivity();
+
+    // The folder monitor's watching comes from above this layer (see FolderMonitoring.h). The
+    // application installs it right after constructing the state, and the last step of start-up
+    // runs then: monitoring resumes when it is enabled and has a folder.
+    void installFolderMonitor(std::unique_ptr<FolderMonitoring> monitor);
+    // Checks the stored folder, restarts the watch, shows "Monitoring".
+    void startFolderMonitoring();
+    // Stops a running watch and shows "Idle"; without one, changes nothing.
+    void stopFolderMonitoring();
+    // Stores the switch, then starts or stops.
+    void setTriggerEnabled(bool enabled);
 
     QUrl backendBaseURL() const { return m_backendBaseURL; }
 
@@ -133,6 +150,7 @@ private:
     QUrl m_backendBaseURL;
     TriggerStatus m_triggerStatus = TriggerStatus::idle;
     QList<QPointer<TriggerActivity>> m_triggerRecentActivity;
+    std::unique_ptr<FolderMonitoring> m_folderMonitor;
 };
 
 } // namespace kivo

@@ -4,6 +4,7 @@
 #include "core/NotificationCenter.h"
 #include "app/TabButton.h"
 #include "service/ScriptedHttpServer.h"
+#include "removal/monitor/TriggerSettingsView.h"
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
@@ -45,6 +46,7 @@ TEST_F(MainTabViewTest, ProcessAllIsShownOnlyOnTheBatchTab)
     view.tabButton(AppTab::backgroundRemoval)->click();
     EXPECT_TRUE(view.processAllButton()->isVisible());
     EXPECT_EQ(view.screen(AppTab::backgroundRemoval)->isVisible(), true);
+    EXPECT_TRUE(qobject_cast<TriggerSettingsView*>(view.screen(AppTab::trigger)));
 }
 
 TEST_F(MainTabViewTest, ClickingTheActiveTabChangesNothing)

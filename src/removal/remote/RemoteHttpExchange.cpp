@@ -44,6 +44,12 @@ public:
     void start(const RemoteHttpRequest& request, std::chrono::milliseconds deadline,
                const RemoteHttpExchange::Completion& completion)
     {
+        if (m_closed) {
+            RemoteHttpResult refused;
+            refused.transportError = QStringLiteral("Operation canceled");
+            completion(refused);
+            return;
+        }
         if (!m_manager)
             m_manager = new QNetworkAccessManager(this);
 
@@ -69,6 +75,12 @@ public:
         });
     }
 
+    void close()
+    {
+        m_closed = true;
+        abortAll();
+    }
+
     void abortAll()
     {
         // abort() emits finished synchronously, which edits the set.
@@ -82,6 +94,7 @@ private:
 
     QNetworkAccessManager* m_manager = nullptr;
     QSet<QNetworkReply*> m_inFlight;
+    bool m_closed = false;
 };
 
 RemoteHttpExchange::RemoteHttpExchange()
@@ -115,6 +128,12 @@ void RemoteHttpExchange::send(RemoteHttpRequest request, std::chrono::millisecon
             worker->start(request, deadline, completion);
         },
         Qt::QueuedConnection);
+}
+
+void RemoteHttpExchange::close()
+{
+    RemoteHttpWorker* worker = m_worker;
+    QMetaObject::invokeMethod(worker, [worker] { worker->close(); }, Qt::QueuedConnection);
 }
 
 QString RemoteHttpExchange::timedOutDescription()

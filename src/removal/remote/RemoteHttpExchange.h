@@ -46,6 +46,11 @@ public:
     // Thread-safe; returns at once. The completion runs exactly once, on the exchange's thread.
     void send(RemoteHttpRequest request, std::chrono::milliseconds deadline, Completion completion);
 
+    // Thread-safe; returns at once. Aborts the requests in flight and refuses every later one:
+    // their completions run with a transport error. For owners shutting down while their
+    // workers may still be sending.
+    void close();
+
     // The text a request gets when its deadline passes.
     static QString timedOutDescription();
 

@@ -68,6 +68,10 @@ public:
     // passes, and returns it or nothing. Only logs; a late answer is dropped safely.
     std::optional<QImage> removeBackgroundWithService(const QImage& image, const RemoteServiceSnapshot& snapshot);
 
+    // Ends the requests in flight and every later one at once, as destruction does, while the
+    // client stays usable for callers that have not noticed yet.
+    void cancelRequests() { m_exchange.close(); }
+
 private:
     const KeychainHelper& m_keychain;
     Options m_options;

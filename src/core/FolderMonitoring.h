@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace kivo {
+
+// The folder monitor's watching and processing, as AppState reaches them. They need the removal
+// engines, which live above this folder, so the application implements this interface there
+// and installs it into AppState (AppState::installFolderMonitor); AppState keeps the status,
+// the preferences and the log lines of starting and stopping.
+//
+// All calls come on the window's thread.
+class FolderMonitoring {
+public:
+    virtual ~FolderMonitoring() = default;
+
+    // Starts watching `folderPath` and every folder below it, replacing any earlier watch.
+    // False when the watch cannot be set up (the implementation says why on standard output).
+    virtual bool startWatching(const QString& folderPath) = 0;
+    // Stops at once: no file reported after this returns starts processing. Files already
+    // being processed finish.
+    virtual void stopWatching() = 0;
+    // The folder being watched, or empty.
+    virtual QString watchedFolder() const = 0;
+    bool isWatching() const { return !watchedFolder().isEmpty(); }
+};
+
+} // namespace kivo
