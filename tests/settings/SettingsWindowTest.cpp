@@ -79,15 +79,18 @@ protected:
         answerNextModal([&alertText, file](QWidget* panel) {
             auto* dialog = qobject_cast<QFileDialog*>(panel);
             ASSERT_TRUE(dialog);
-            dialog->selectFile(file);
+            // Typed as a user would: selectFile() leaves the name box alone while it has the focus.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_TRUE(name);
+            name->setText(file);
             answerNextModal([&alertText](QWidget* alert) {
                 auto* box = qobject_cast<QMessageBox*>(alert);
-                ASSERT_TRUE(box);
+                ASSERT_TRUE(box) << alert->metaObject()->className();
                 EXPECT_EQ(box->windowTitle(), u"Settings");
                 alertText = box->text();
                 box->buttons().front()->click();
             });
-            static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept checks the name
+            QMetaObject::invokeMethod(dialog, &QDialog::accept); // the panel checks the typed name
         });
         trigger();
         return alertText;
