@@ -2,6 +2,8 @@
 // step by step, peak memory of kivopro-remove, and the same inference by the reference runtime
 // (ONNX Runtime from Node.js), alternated with ours. Run through bench/run.sh.
 
+#include "BenchSupport.h"
+
 #include "core/PngEncoder.h"
 
 #include "removal/engine/ForegroundSegmenter.h"
@@ -15,7 +17,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -38,9 +39,9 @@ extern char** environ;
 namespace {
 
 using kivo::ForegroundSegmenter;
+using namespace kivo::bench;
 
 constexpr double networkGflop = 320.0;  // multiply-adds × 2 of one 1024 × 1024 inference
-constexpr QSize photoSize(4000, 3000);
 
 struct Options {
     QString source;
@@ -50,33 +51,6 @@ struct Options {
     int runs = 5;
 };
 
-void say(const QString& line)
-{
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double milliseconds(const std::function<void()>& work)
-{
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-QString ms(double value)
-{
-    return QStringLiteral("%1 ms").arg(value, 7, 'f', 1);
-}
 
 QString spread(const std::vector<double>& values)
 {
@@ -84,8 +58,7 @@ QString spread(const std::vector<double>& values)
     return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
 }
 
-// A 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
-// little grain so that decoding and compression see photo-like data, not a smooth gradient.
+// The 12-megapixel photo, made once and kept as a JPEG.
 bool makePhoto(const QString& source, const QString& target)
 {
     if (QFile::exists(target))
@@ -93,22 +66,9 @@ bool makePhoto(const QString& source, const QString& target)
     const QImage small(source);
     if (small.isNull())
         return false;
-    QImage photo = small.scaled(photoSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
-                       .convertToFormat(QImage::Format_RGB32);
-    photo = photo.copy(QRect((photo.width() - photoSize.width()) / 2, (photo.height() - photoSize.height()) / 2,
-                             photoSize.width(), photoSize.height()));
-    QRandomGenerator grain(12);
-    for (int y = 0; y < photo.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
-        for (int x = 0; x < photo.width(); ++x) {
-            const int n = int(grain.bounded(9)) - 4;
-            row[x] = qRgb(std::clamp(qRed(row[x]) + n, 0, 255), std::clamp(qGreen(row[x]) + n, 0, 255),
-                          std::clamp(qBlue(row[x]) + n, 0, 255));
-        }
-    }
     QImageWriter writer(target, "jpeg");
     writer.setQuality(92);
-    return writer.write(photo);
+    return writer.write(kivo::bench::makePhoto(small));
 }
 
 QImage decode(const QString& path)

@@ -7,9 +7,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-svg-dev qtkeychain-qt6-dev
-  libopencv-dev libheif-dev libcpp-httplib-dev libgtest-dev googletest libisal-dev
+  libopencv-dev libheif-dev libzstd-dev libcpp-httplib-dev libgtest-dev googletest libisal-dev
   python3-onnx
   xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji
+  poppler-utils libheif-examples
 )
 
 as_root() {
