@@ -4,6 +4,8 @@
 #include "core/NotificationCenter.h"
 #include "TabButton.h"
 #include "core/WidgetStyle.h"
+#include "editor/window/ImageEditorTab.h"
+#include "editor/window/ImagePreviewPopup.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "settings/SettingsView.h"
 
@@ -53,8 +55,15 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
 {
     setMinimumSize(1000, 700);
 
-    m_screens->addWidget(new BackgroundRemovalTab(appState));
-    m_screens->addWidget(emptyScreen());
+    auto* batchTab = new BackgroundRemovalTab(appState);
+    // The batch tab's full-size preview is the editor's, with the editor's export flow.
+    batchTab->setPreviewFactory([&appState](const QImage& image, const QString& title, std::function<void()> close) {
+        auto* popup = new ImagePreviewPopup(appState, image, title);
+        QObject::connect(popup, &ImagePreviewPopup::closeRequested, popup, std::move(close));
+        return popup;
+    });
+    m_screens->addWidget(batchTab);
+    m_screens->addWidget(new ImageEditorTab(appState));
     m_screens->addWidget(emptyScreen());
     m_screens->addWidget(emptyScreen());
 
