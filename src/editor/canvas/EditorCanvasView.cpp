@@ -9,6 +9,8 @@
 #include "editor/rendering/CanvasRenderer.h"
 #include "editor/rendering/ImageFilters.h"
 
+#include "core/ImageAllocation.h"
+
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -148,14 +150,20 @@ void EditorCanvasView::rebuildComposition()
 {
     m_compositionStale = false;
     const qreal ratio = devicePixelRatioF();
-    m_composition = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    m_composition.setDevicePixelRatio(ratio);
+    // The buffer is kept from one composition to the next: the background covers all of it.
+    if (m_composition.size() != size() * ratio) {
+        m_composition = allocateImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        m_composition.setDevicePixelRatio(ratio);
+        m_checkerboard = m_composition.copy();
+        QPainter checkerboard(&m_checkerboard);
+        paintCheckerboard(checkerboard, rect());
+    }
     QPainter painter(&m_composition);
     const QRect area = rect();
     const auto& session = m_model.selectedSession();
     const CanvasBackground background = session ? session->canvasBackground : CanvasBackground::transparent;
     switch (background) {
-    case CanvasBackground::transparent: paintCheckerboard(painter, area); break;
+    case CanvasBackground::transparent: painter.drawImage(0, 0, m_checkerboard); break;
     case CanvasBackground::white: painter.fillRect(area, Qt::white); break;
     case CanvasBackground::black: painter.fillRect(area, Qt::black); break;
     case CanvasBackground::custom: painter.fillRect(area, session->customBackgroundColor); break;

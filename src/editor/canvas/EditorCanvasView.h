@@ -46,6 +46,8 @@ private:
     QWidget* m_placeholder = nullptr;
     QWidget* m_progressOverlay = nullptr;
     QImage m_composition;
+    // The transparent background at the widget's pixel size, drawn once per size.
+    QImage m_checkerboard;
     bool m_compositionStale = true;
     // Keyed by the image's cache key and the scaled width and height.
     using ScaledKey = QPair<qint64, quint64>;
