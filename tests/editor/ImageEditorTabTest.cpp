@@ -248,3 +248,19 @@ TEST_F(ImageEditorTabTest, ImageFilesDroppedOnTheCanvasAreImported)
     EXPECT_EQ(model().selectedSession()->layers.front().name, u"dropped.png");
     EXPECT_TRUE(model().selectedSession()->layers.front().isBaseLayer);
 }
+
+TEST_F(ImageEditorTabTest, ThePanelsFollowTheirPreferences)
+{
+    EXPECT_TRUE(tab.toolPanel()->isVisible());
+    EXPECT_TRUE(tab.layerPanel()->isVisible());
+    UserPreferences preferences = state.userPreferences();
+    preferences.showToolsPanel = false;
+    state.setUserPreferences(preferences);
+    EXPECT_FALSE(tab.toolPanel()->isVisible());
+    EXPECT_TRUE(tab.layerPanel()->isVisible());
+    preferences.showToolsPanel = true;
+    preferences.showLayersPanel = false;
+    state.setUserPreferences(preferences);
+    EXPECT_TRUE(tab.toolPanel()->isVisible());
+    EXPECT_FALSE(tab.layerPanel()->isVisible());
+}

@@ -13,7 +13,6 @@ DrawingCanvas::DrawingCanvas(QWidget* parent)
     // Everything under the canvas stays visible.
     setAutoFillBackground(false);
     setAttribute(Qt::WA_NoSystemBackground);
-    setMouseTracking(false);
 }
 
 QPointF DrawingCanvas::toCanvas(const QPointF& widgetPoint) const

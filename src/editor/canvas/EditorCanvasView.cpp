@@ -97,9 +97,7 @@ EditorCanvasView::EditorCanvasView(ImageEditorModel& model, QWidget* parent)
 
     m_drawingCanvas->setTool(model.currentTool());
     m_drawingCanvas->setDrawingPolicy(model.drawingPolicy());
-    connect(m_drawingCanvas, &DrawingCanvas::drawingBegan, this, [this] { m_model.setDrawing(true); });
     connect(m_drawingCanvas, &DrawingCanvas::strokeFinished, &m_model, &ImageEditorModel::handleFinishedStroke);
-    connect(m_drawingCanvas, &DrawingCanvas::drawingEnded, this, [this] { m_model.setDrawing(false); });
 
     connect(&model, &ImageEditorModel::toolChanged, this, [this] { m_drawingCanvas->setTool(m_model.currentTool()); });
     connect(&model, &ImageEditorModel::selectedSessionChanged, this, &EditorCanvasView::sessionChanged);

@@ -88,8 +88,6 @@ public:
     // The drawing canvas's size, which strokes are mapped against.
     QSizeF canvasSize() const { return m_canvasSize; }
     void setCanvasSize(const QSizeF& size) { m_canvasSize = size; }
-    bool isDrawing() const { return m_isDrawing; }
-    void setDrawing(bool drawing) { m_isDrawing = drawing; }
 
     // A finished stroke, by the current tool: the brush paints, the eraser erases, selection
     // and crop set the selection; pen and pencil strokes are ignored.
@@ -155,7 +153,6 @@ private:
     double m_brushSize = 12.0;
     DrawingPolicy m_drawingPolicy = DrawingPolicy::anyInput;
     QSizeF m_canvasSize{0, 0};
-    bool m_isDrawing = false;
     std::optional<QRectF> m_selectionRectCanvas;
     bool m_isRemovingBackground = false;
     QList<QUuid> m_sessionIds;

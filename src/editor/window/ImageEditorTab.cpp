@@ -47,14 +47,14 @@ ImageEditorTab::ImageEditorTab(AppState& appState, QWidget* parent)
     auto* work = new QHBoxLayout;
     work->setContentsMargins(0, 0, 0, 0);
     work->setSpacing(0);
-    auto* leftLine = new QFrame;
-    leftLine->setFrameShape(QFrame::VLine);
-    auto* rightLine = new QFrame;
-    rightLine->setFrameShape(QFrame::VLine);
+    m_toolPanelLine = new QFrame;
+    m_toolPanelLine->setFrameShape(QFrame::VLine);
+    m_layerPanelLine = new QFrame;
+    m_layerPanelLine->setFrameShape(QFrame::VLine);
     work->addWidget(m_toolPanel);
-    work->addWidget(leftLine);
+    work->addWidget(m_toolPanelLine);
     work->addWidget(m_canvas, 1);
-    work->addWidget(rightLine);
+    work->addWidget(m_layerPanelLine);
     work->addWidget(m_layerPanel);
 
     auto* divider = new QFrame;
@@ -81,8 +81,10 @@ ImageEditorTab::ImageEditorTab(AppState& appState, QWidget* parent)
     connect(&appState, &AppState::editorSessionsChanged, this, &ImageEditorTab::refreshSessionPicker);
     connect(m_model.get(), &ImageEditorModel::alertRequested, this, [this](const QString& message) { showEditorAlert(this, message); });
     connect(m_model.get(), &ImageEditorModel::exportRequested, this, &ImageEditorTab::exportCanvas);
+    connect(&appState, &AppState::userPreferencesChanged, this, &ImageEditorTab::refreshPanels);
     refreshSessionPicker();
     refreshControls();
+    refreshPanels();
 }
 
 // The widgets refer to the model: they go first.
@@ -190,6 +192,17 @@ void ImageEditorTab::refreshControls()
     m_importButton->setEnabled(hasSession);
     m_exportButton->setEnabled(hasSession);
     refreshSessionPicker();
+}
+
+// The panels follow the preferences that the "Toggle Tools Panel" and "Toggle Layers Panel"
+// shortcuts and the settings change.
+void ImageEditorTab::refreshPanels()
+{
+    const UserPreferences& preferences = m_model->appState().userPreferences();
+    m_toolPanel->setVisible(preferences.showToolsPanel);
+    m_toolPanelLine->setVisible(preferences.showToolsPanel);
+    m_layerPanel->setVisible(preferences.showLayersPanel);
+    m_layerPanelLine->setVisible(preferences.showLayersPanel);
 }
 
 void ImageEditorTab::showNewSessionDialog()

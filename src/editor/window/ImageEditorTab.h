@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QFrame;
 class QPushButton;
 class QStackedWidget;
 
@@ -52,6 +53,7 @@ private:
     QWidget* buildTopBar();
     void refreshSessionPicker();
     void refreshControls();
+    void refreshPanels();
 
     std::unique_ptr<ImageEditorModel> m_model;
     QStackedWidget* m_pages = nullptr;
@@ -65,6 +67,8 @@ private:
     ToolPanel* m_toolPanel = nullptr;
     EditorCanvasView* m_canvas = nullptr;
     LayerPanel* m_layerPanel = nullptr;
+    QFrame* m_toolPanelLine = nullptr;
+    QFrame* m_layerPanelLine = nullptr;
     NewSessionDialog* m_newSessionDialog = nullptr;
 };
 
