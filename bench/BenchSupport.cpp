@@ -83,6 +83,25 @@ double peakResidentMiB()
     return statusMiB("VmHWM");
 }
 
+std::optional<EditorOptions> parseEditorOptions(const QStringList& arguments)
+{
+    EditorOptions options;
+    QString source;
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments[i] == u"--source")
+            source = arguments[i + 1];
+        else if (arguments[i] == u"--runs")
+            options.runs = arguments[i + 1].toInt();
+        else if (arguments[i] == u"--strokes")
+            options.strokes = arguments[i + 1].toInt();
+    }
+    const QImage small(source);
+    if (small.isNull() || options.runs < 1 || options.strokes < 1)
+        return std::nullopt;
+    options.photo = makePhoto(small);
+    return options;
+}
+
 QImage makePhoto(const QImage& small)
 {
     QImage photo = small.scaled(photoSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)

@@ -2,10 +2,15 @@
 
 // Helpers shared by the benchmarks: timing, medians, memory figures and the 12-megapixel photo.
 
+#include "core/AppState.h"
+
 #include <QImage>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace kivo::bench {
@@ -38,5 +43,22 @@ double peakResidentMiB();
 // A 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
 // little grain so that decoding and compression see photo-like data, not a smooth gradient.
 QImage makePhoto(const QImage& small);
+
+// The editor benchmarks' command line: --source PHOTO [--runs N] [--strokes N]. The photo is
+// the 12-megapixel one made from PHOTO. Nothing when it does not load or a count is not positive.
+struct EditorOptions {
+    QImage photo;
+    int runs = 5;
+    int strokes = 100;
+};
+std::optional<EditorOptions> parseEditorOptions(const QStringList& arguments);
+
+// An application state over its own per-user defaults in a temporary folder.
+struct IsolatedAppState {
+    QTemporaryDir home;
+    DefaultsStore store{home.filePath(QStringLiteral("defaults.ini"))};
+    PreferenceManager preferences{store};
+    AppState appState{store, preferences};
+};
 
 } // namespace kivo::bench

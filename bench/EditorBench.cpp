@@ -13,8 +13,6 @@
 #include "editor/document/PixelEdits.h"
 #include "editor/document/SessionEdits.h"
 
-#include "core/AppState.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
@@ -27,12 +25,6 @@ namespace {
 
 using namespace kivo;
 using namespace kivo::bench;
-
-struct Options {
-    QString source;
-    int runs = 5;
-    int strokes = 100;
-};
 
 // Brush strokes as a user draws them: a wandering line of 30 points, 24 pixels wide.
 QImage paintRandomStroke(const QImage& image, QRandomGenerator& random)
@@ -94,7 +86,7 @@ void report(const QString& what, const Timings& timings, double targetMs)
             .arg(verdict(timings.medianWall() < targetMs)));
 }
 
-void timeTargets(ImageEditorModel& model, const Options& options)
+void timeTargets(ImageEditorModel& model, const EditorOptions& options)
 {
     QRandomGenerator random(5);
     Timings save, render, filters, png;
@@ -132,7 +124,7 @@ void timeTargets(ImageEditorModel& model, const Options& options)
     say(QStringLiteral("    each filter alone: ") + alone.join(QStringLiteral(", ")));
 }
 
-void strokesAndHistory(ImageEditorModel& model, const Options& options)
+void strokesAndHistory(ImageEditorModel& model, const EditorOptions& options)
 {
     QRandomGenerator random(9);
     std::vector<std::pair<size_t, size_t>> steps;
@@ -188,25 +180,16 @@ void strokesAndHistory(ImageEditorModel& model, const Options& options)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    Options options;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--source") options.source = args[i + 1];
-        else if (args[i] == u"--runs") options.runs = args[i + 1].toInt();
-        else if (args[i] == u"--strokes") options.strokes = args[i + 1].toInt();
-    }
-    const QImage small(options.source);
-    if (small.isNull() || options.runs < 1 || options.strokes < 1) {
+    const auto parsed = parseEditorOptions(app.arguments());
+    if (!parsed) {
         say(QStringLiteral("usage: kivo_editor_bench --source PHOTO [--runs N] [--strokes N]"));
         return 2;
     }
+    const EditorOptions& options = *parsed;
 
-    QTemporaryDir home;
-    DefaultsStore store(home.filePath(QStringLiteral("defaults.ini")));
-    PreferenceManager preferences(store);
-    AppState appState(store, preferences);
-    ImageEditorModel model(appState);
-    buildSession(model, makePhoto(small));
+    IsolatedAppState state;
+    ImageEditorModel model(state.appState);
+    buildSession(model, options.photo);
 
     say(QStringLiteral("KIVOPRO editor core: %1 cores, 12 MP base (4000 x 3000) with 3 more layers, medians of %2 runs")
             .arg(QThread::idealThreadCount())

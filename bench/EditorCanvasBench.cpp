@@ -10,10 +10,7 @@
 #include "editor/canvas/EditorCanvasView.h"
 #include "editor/document/ImageEditorModel.h"
 
-#include "core/AppState.h"
-
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -45,26 +42,17 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QString source;
-    int runs = 5;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--source") source = args[i + 1];
-        else if (args[i] == u"--runs") runs = args[i + 1].toInt();
-    }
-    const QImage small(source);
-    if (small.isNull() || runs < 1) {
+    const auto options = parseEditorOptions(app.arguments());
+    if (!options) {
         say(QStringLiteral("usage: kivo_editor_canvas_bench --source PHOTO [--runs N]"));
         return 2;
     }
+    const int runs = options->runs;
 
-    QTemporaryDir home;
-    DefaultsStore store(home.filePath(QStringLiteral("defaults.ini")));
-    PreferenceManager preferences(store);
-    AppState appState(store, preferences);
-    ImageEditorModel model(appState);
+    IsolatedAppState state;
+    ImageEditorModel model(state.appState);
     model.createNamedSession(QStringLiteral("bench"));
-    model.importImage(QUrl::fromLocalFile(QStringLiteral("/bench/photo.jpg")), makePhoto(small));
+    model.importImage(QUrl::fromLocalFile(QStringLiteral("/bench/photo.jpg")), options->photo);
     model.setBrushSize(24);
 
     EditorCanvasView canvas(model);

@@ -22,6 +22,7 @@
 #include "editor/window/ToolPanel.h"
 #include "removal/batch/BackgroundRemovalCard.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "tour-support/TourSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,26 +47,8 @@ namespace {
 
 using namespace kivo;
 
-void pump(int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
-
-bool waitFor(const std::function<bool()>& condition, int seconds)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using tour::pump;
+using tour::waitFor;
 
 class Tour {
 public:
@@ -77,13 +60,8 @@ public:
 
     void shoot(const QString& name)
     {
-        pump(300);
-        const QString path = QDir(m_folder).filePath(QStringLiteral("%1-%2.png").arg(++m_step, 2, 10, QLatin1Char('0')).arg(name));
-        QPixmap picture = m_window.screen() ? m_window.screen()->grabWindow(0) : QPixmap();
-        if (picture.isNull() || QGuiApplication::platformName() == u"offscreen")
-            picture = m_window.grab();
-        picture.save(path);
-        std::printf("screenshot: %s\n", qPrintable(path));
+        tour::saveScreenshot(m_window, QDir(m_folder).filePath(
+                                           QStringLiteral("%1-%2.png").arg(++m_step, 2, 10, QLatin1Char('0')).arg(name)));
     }
 
     // A drag over the drawing canvas through `points` (widget coordinates), as the mouse does.
