@@ -1,30 +1,53 @@
 #include "BenchSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
 namespace kivo::bench {
 
-namespace {
-
-double statusMiB(const char* field)
+CommonOptions parseCommonOptions(const QStringList& arguments)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1StringView(field)),
-                                  QRegularExpression::MultilineOption);
-    const auto match = line.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toDouble() / 1024.0 : 0;
+    CommonOptions options;
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
+        options.named.insert(arguments[i], arguments[i + 1]);
+    options.source = options.named.value(QStringLiteral("--source"));
+    options.work = options.named.value(QStringLiteral("--work"));
+    options.removeTool = options.named.value(QStringLiteral("--remove-tool"));
+    options.runs = std::max(1, options.named.value(QStringLiteral("--runs"), QString::number(options.runs)).toInt());
+    return options;
 }
 
-} // namespace
+QString prepareWork(const CommonOptions& options, const QString& usage)
+{
+    if (options.source.isEmpty() || options.work.isEmpty()) {
+        say(QStringLiteral("usage: ") + usage);
+        return {};
+    }
+    QDir().mkpath(options.work);
+    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
+    if (!makePhoto(options.source, photo)) {
+        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
+        return {};
+    }
+    return photo;
+}
 
 void say(const QString& line)
 {
@@ -49,16 +72,24 @@ double milliseconds(const std::function<void()>& work)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+QString ms(double value)
+{
+    return QStringLiteral("%1 ms").arg(value, 7, 'f', 1);
+}
+
+QString spread(const std::vector<double>& values)
+{
+    if (values.empty())
+        return {};
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
+}
+
 double processCpuMilliseconds()
 {
     timespec time{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
     return double(time.tv_sec) * 1e3 + double(time.tv_nsec) / 1e6;
-}
-
-QString ms(double value)
-{
-    return QStringLiteral("%1 ms").arg(value, 7, 'f', 1);
 }
 
 void Timings::measure(const std::function<void()>& work)
@@ -73,6 +104,21 @@ QString Timings::describe() const
     return QStringLiteral("%1 (cpu %2 ms)").arg(ms(median(wall))).arg(median(cpu), 0, 'f', 0);
 }
 
+namespace {
+
+double statusMiB(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1StringView(field)),
+                                  QRegularExpression::MultilineOption);
+    const auto match = line.match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toDouble() / 1024.0 : 0;
+}
+
+} // namespace
+
 double residentMiB()
 {
     return statusMiB("VmRSS");
@@ -83,27 +129,13 @@ double peakResidentMiB()
     return statusMiB("VmHWM");
 }
 
-std::optional<EditorOptions> parseEditorOptions(const QStringList& arguments)
+bool makePhoto(const QString& source, const QString& target)
 {
-    EditorOptions options;
-    QString source;
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments[i] == u"--source")
-            source = arguments[i + 1];
-        else if (arguments[i] == u"--runs")
-            options.runs = arguments[i + 1].toInt();
-        else if (arguments[i] == u"--strokes")
-            options.strokes = arguments[i + 1].toInt();
-    }
+    if (QFile::exists(target))
+        return true;
     const QImage small(source);
-    if (small.isNull() || options.runs < 1 || options.strokes < 1)
-        return std::nullopt;
-    options.photo = makePhoto(small);
-    return options;
-}
-
-QImage makePhoto(const QImage& small)
-{
+    if (small.isNull())
+        return false;
     QImage photo = small.scaled(photoSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
                        .convertToFormat(QImage::Format_RGB32);
     photo = photo.copy(QRect((photo.width() - photoSize.width()) / 2, (photo.height() - photoSize.height()) / 2,
@@ -117,7 +149,67 @@ QImage makePhoto(const QImage& small)
                           std::clamp(qBlue(row[x]) + n, 0, 255));
         }
     }
-    return photo;
+    QImageWriter writer(target, "jpeg");
+    writer.setQuality(92);
+    return writer.write(photo);
+}
+
+QImage decode(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(1024);
+    return reader.read();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QString loadAverages()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+std::optional<ProgramRun> runMeasured(const QString& program, const QStringList& arguments, const QString& logPath)
+{
+    QList<QByteArray> strings{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        strings.append(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : strings)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray log = QFile::encodeName(logPath);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return std::nullopt;
+    int status = 0;
+    rusage usage{};
+    // The kernel's accounting of the child alone: its own peak, not the benchmark's.
+    wait4(pid, &status, 0, &usage);
+
+    ProgramRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.wallSeconds = double(timer.elapsed()) / 1000.0;
+    run.peakMiB = double(usage.ru_maxrss) / 1024.0;
+    QFile output(logPath);
+    if (output.open(QIODevice::ReadOnly))
+        run.output = QString::fromUtf8(output.readAll());
+    return run;
 }
 
 } // namespace kivo::bench

@@ -1,9 +1,12 @@
 #pragma once
 
-// Helpers shared by the benchmarks: timing, medians, memory figures and the 12-megapixel photo.
+// What the benchmarks share: timing and medians, the 12-megapixel test photo, and running a
+// program while the kernel accounts its peak memory.
 
 #include "core/AppState.h"
+#include "core/KeychainHelper.h"
 
+#include <QHash>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -17,13 +20,35 @@ namespace kivo::bench {
 
 inline constexpr QSize photoSize(4000, 3000);
 
+// What every benchmark takes: --source PHOTO --work DIR [--runs N] [--remove-tool PATH]; the
+// other "--name value" pairs are in `named`.
+struct CommonOptions {
+    QString source;
+    QString work;
+    QString removeTool;
+    int runs = 5;
+    QHash<QString, QString> named;
+};
+
+// From a command line, the program's name first as Qt gives it.
+CommonOptions parseCommonOptions(const QStringList& arguments);
+
+// Makes the work folder and the 12-megapixel photo in it (see makePhoto); the photo's path, or
+// empty after saying what is missing.
+QString prepareWork(const CommonOptions& options, const QString& usage);
+
+// One line on standard output, flushed.
 void say(const QString& line);
+
 double median(std::vector<double> values);
 double milliseconds(const std::function<void()>& work);
+QString ms(double value);
+// "(min …, max …, n runs)".
+QString spread(const std::vector<double>& values);
+
 // CPU time of the whole process (all threads) so far, in milliseconds: on a shared machine it
 // shows the work apart from the waiting.
 double processCpuMilliseconds();
-QString ms(double value);
 
 // Repeated measurements of one piece of work: wall-clock and process CPU time.
 struct Timings {
@@ -40,25 +65,41 @@ struct Timings {
 double residentMiB();
 double peakResidentMiB();
 
-// A 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
-// little grain so that decoding and compression see photo-like data, not a smooth gradient.
-QImage makePhoto(const QImage& small);
-
-// The editor benchmarks' command line: --source PHOTO [--runs N] [--strokes N]. The photo is
-// the 12-megapixel one made from PHOTO. Nothing when it does not load or a count is not positive.
-struct EditorOptions {
-    QImage photo;
-    int runs = 5;
-    int strokes = 100;
-};
-std::optional<EditorOptions> parseEditorOptions(const QStringList& arguments);
-
-// An application state over its own per-user defaults in a temporary folder.
+// An application state over its own per-user defaults and credential file in a temporary folder.
 struct IsolatedAppState {
     QTemporaryDir home;
     DefaultsStore store{home.filePath(QStringLiteral("defaults.ini"))};
     PreferenceManager preferences{store};
-    AppState appState{store, preferences};
+    KeychainHelper keychain{KeychainHelper::Options{QStringLiteral("kivopro-bench"),
+                                                    home.filePath(QStringLiteral("credentials.json")),
+                                                    std::chrono::seconds(2)}};
+    AppState appState{store, preferences, keychain};
 };
+
+// The 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
+// little grain so that decoding and compression see photo-like data, not a smooth gradient.
+// Made once; false when the source cannot be read.
+bool makePhoto(const QString& source, const QString& target);
+
+// Decoded as the application decodes photos (orientation applied, large sizes allowed).
+QImage decode(const QString& path);
+
+bool writeFile(const QString& path, const QByteArray& bytes);
+
+// The machine's load averages, for the record beside the figures.
+QString loadAverages();
+
+struct ProgramRun {
+    int exitCode = -1;
+    double wallSeconds = 0;
+    double peakMiB = 0;
+    // What the program printed on standard output.
+    QString output;
+};
+
+// Runs a program to its end; nothing when it cannot be started. Its peak memory is the larger of
+// its own and the caller's peak so far (the kernel carries that over into a spawned child), so
+// measure before the caller has grown.
+std::optional<ProgramRun> runMeasured(const QString& program, const QStringList& arguments, const QString& logPath);
 
 } // namespace kivo::bench

@@ -2,7 +2,7 @@
 // filters and export (medians), then 100 brush strokes with the resident memory, and undo and
 // redo through all of them, checked against the pixels of every step.
 //
-//   kivo_editor_bench --source PHOTO [--runs N] [--strokes N]
+//   kivo_editor_bench --source PHOTO --work DIR [--runs N] [--strokes N]    (bash bench/run.sh editor)
 
 #include "BenchSupport.h"
 
@@ -25,6 +25,11 @@ namespace {
 
 using namespace kivo;
 using namespace kivo::bench;
+
+struct Options {
+    int runs = 5;
+    int strokes = 100;
+};
 
 // Brush strokes as a user draws them: a wandering line of 30 points, 24 pixels wide.
 QImage paintRandomStroke(const QImage& image, QRandomGenerator& random)
@@ -86,7 +91,7 @@ void report(const QString& what, const Timings& timings, double targetMs)
             .arg(verdict(timings.medianWall() < targetMs)));
 }
 
-void timeTargets(ImageEditorModel& model, const EditorOptions& options)
+void timeTargets(ImageEditorModel& model, const Options& options)
 {
     QRandomGenerator random(5);
     Timings save, render, filters, png;
@@ -124,7 +129,7 @@ void timeTargets(ImageEditorModel& model, const EditorOptions& options)
     say(QStringLiteral("    each filter alone: ") + alone.join(QStringLiteral(", ")));
 }
 
-void strokesAndHistory(ImageEditorModel& model, const EditorOptions& options)
+void strokesAndHistory(ImageEditorModel& model, const Options& options)
 {
     QRandomGenerator random(9);
     std::vector<std::pair<size_t, size_t>> steps;
@@ -180,19 +185,20 @@ void strokesAndHistory(ImageEditorModel& model, const EditorOptions& options)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const auto parsed = parseEditorOptions(app.arguments());
-    if (!parsed) {
-        say(QStringLiteral("usage: kivo_editor_bench --source PHOTO [--runs N] [--strokes N]"));
+    const CommonOptions common = parseCommonOptions(app.arguments());
+    const QString photo =
+        prepareWork(common, QStringLiteral("kivo_editor_bench --source PHOTO --work DIR [--runs N] [--strokes N]"));
+    if (photo.isEmpty())
         return 2;
-    }
-    const EditorOptions& options = *parsed;
+    const Options options{common.runs, std::max(1, common.named.value(QStringLiteral("--strokes"), QStringLiteral("100")).toInt())};
 
     IsolatedAppState state;
     ImageEditorModel model(state.appState);
-    buildSession(model, options.photo);
+    buildSession(model, decode(photo));
 
-    say(QStringLiteral("KIVOPRO editor core: %1 cores, 12 MP base (4000 x 3000) with 3 more layers, medians of %2 runs")
+    say(QStringLiteral("KIVOPRO editor core: %1 cores, load %2, 12 MP base (4000 x 3000) with 3 more layers, medians of %3 runs")
             .arg(QThread::idealThreadCount())
+            .arg(loadAverages())
             .arg(options.runs));
     timeTargets(model, options);
     strokesAndHistory(model, options);

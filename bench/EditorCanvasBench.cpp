@@ -2,7 +2,7 @@
 // from mouse release to the canvas showing the result, and the repaint work per mouse move
 // while a stroke is dragged. Runs on the offscreen platform unless told otherwise.
 //
-//   kivo_editor_canvas_bench --source PHOTO [--runs N]
+//   kivo_editor_canvas_bench --source PHOTO --work DIR [--runs N]    (bash bench/run.sh editor)
 
 #include "BenchSupport.h"
 
@@ -42,17 +42,16 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto options = parseEditorOptions(app.arguments());
-    if (!options) {
-        say(QStringLiteral("usage: kivo_editor_canvas_bench --source PHOTO [--runs N]"));
+    const CommonOptions options = parseCommonOptions(app.arguments());
+    const QString photo = prepareWork(options, QStringLiteral("kivo_editor_canvas_bench --source PHOTO --work DIR [--runs N]"));
+    if (photo.isEmpty())
         return 2;
-    }
-    const int runs = options->runs;
+    const int runs = options.runs;
 
     IsolatedAppState state;
     ImageEditorModel model(state.appState);
     model.createNamedSession(QStringLiteral("bench"));
-    model.importImage(QUrl::fromLocalFile(QStringLiteral("/bench/photo.jpg")), options->photo);
+    model.importImage(QUrl::fromLocalFile(photo), decode(photo));
     model.setBrushSize(24);
 
     EditorCanvasView canvas(model);
@@ -62,7 +61,8 @@ int main(int argc, char* argv[])
     QWidget* drawing = canvas.drawingCanvas();
     PaintCounter counter;
     drawing->installEventFilter(&counter);
-    say(QStringLiteral("KIVOPRO editor canvas: 12 MP base shown at %1 x %2, platform %3, medians of %4 strokes")
+    say(QStringLiteral("KIVOPRO editor canvas: load %1, 12 MP base shown at %2 x %3, platform %4, medians of %5 strokes")
+            .arg(loadAverages())
             .arg(canvasSize.width())
             .arg(canvasSize.height())
             .arg(QGuiApplication::platformName())

@@ -12,13 +12,10 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -26,15 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 #include <optional>
-#include <spawn.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
@@ -43,47 +32,9 @@ using namespace kivo::bench;
 
 constexpr double networkGflop = 320.0;  // multiply-adds × 2 of one 1024 × 1024 inference
 
-struct Options {
-    QString source;
-    QString work;
-    QString removeTool;
+struct Options : CommonOptions {
     QString reference;
-    int runs = 5;
 };
-
-
-QString spread(const std::vector<double>& values)
-{
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
-}
-
-// The 12-megapixel photo, made once and kept as a JPEG.
-bool makePhoto(const QString& source, const QString& target)
-{
-    if (QFile::exists(target))
-        return true;
-    const QImage small(source);
-    if (small.isNull())
-        return false;
-    QImageWriter writer(target, "jpeg");
-    writer.setQuality(92);
-    return writer.write(kivo::bench::makePhoto(small));
-}
-
-QImage decode(const QString& path)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(1024);
-    return reader.read();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
 
 std::vector<float> inferOrDie(std::span<const float> input)
 {
@@ -158,54 +109,31 @@ void compareWithReference(const Options& options, std::span<const float> input, 
     say(QStringLiteral("    ours, all single inferences %1 = %2 GFLOP/s").arg(ms(median(all))).arg(networkGflop / (median(all) / 1000), 0, 'f', 0));
 }
 
-// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child.
+// (c) Peak resident memory of kivopro-remove, from the kernel's accounting of the child; run
+// first, while the benchmark itself is small (see runMeasured).
 void measureRemoveTool(const Options& options, const QString& photo)
 {
     const QString outputDir = QDir(options.work).filePath(QStringLiteral("out"));
     const QString second = QDir(options.work).filePath(QStringLiteral("photo-12mp-again.jpg"));
     QFile::remove(second);
     QFile::copy(photo, second);
-    const QString log = QDir(options.work).filePath(QStringLiteral("kivopro-remove.log"));
-
-    QList<QByteArray> arguments{QFile::encodeName(options.removeTool), QFile::encodeName(photo), QFile::encodeName(second),
-                                "-o", QFile::encodeName(outputDir)};
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray logPath = QFile::encodeName(log);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    QElapsedTimer timer;
-    timer.start();
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    const auto run = runMeasured(options.removeTool, {photo, second, QStringLiteral("-o"), outputDir},
+                                 QDir(options.work).filePath(QStringLiteral("kivopro-remove.log")));
+    if (!run) {
         say(QStringLiteral("(c) cannot start %1; skipped").arg(options.removeTool));
         return;
     }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double wall = double(timer.elapsed()) / 1000.0;
-
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
     QStringList times;
     const QRegularExpression secondsPattern(QStringLiteral("\\(([0-9.]+) s\\)$"));
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QRegularExpressionMatch match = secondsPattern.match(QString::fromUtf8(line));
+    for (const QString& line : run->output.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = secondsPattern.match(line);
         if (match.hasMatch())
             times << match.captured(1) + QStringLiteral(" s");
     }
-    const double peakMiB = double(usage.ru_maxrss) / 1024.0;
     say(QStringLiteral("(c) kivopro-remove on the 12 MP photo twice (exit %1, %2 s in all)")
-            .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1).arg(wall, 0, 'f', 2));
+            .arg(run->exitCode).arg(run->wallSeconds, 0, 'f', 2));
     say(QStringLiteral("    peak resident memory        %1 MiB   (target < 1536 MiB) %2")
-            .arg(peakMiB, 0, 'f', 0).arg(peakMiB < 1536 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+            .arg(run->peakMiB, 0, 'f', 0).arg(run->peakMiB < 1536 ? QStringLiteral("met") : QStringLiteral("MISSED")));
     say(QStringLiteral("    per image (first loads the network) %1").arg(times.join(QStringLiteral(", "))));
 }
 
@@ -214,35 +142,17 @@ void measureRemoveTool(const Options& options, const QString& photo)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Options options;
-    const QStringList arguments = app.arguments();
-    for (int i = 1; i + 1 < arguments.size(); i += 2) {
-        const QString& name = arguments[i];
-        const QString& value = arguments[i + 1];
-        if (name == QLatin1String("--source"))
-            options.source = value;
-        else if (name == QLatin1String("--work"))
-            options.work = value;
-        else if (name == QLatin1String("--remove-tool"))
-            options.removeTool = value;
-        else if (name == QLatin1String("--reference"))
-            options.reference = value;
-        else if (name == QLatin1String("--runs"))
-            options.runs = std::max(1, value.toInt());
-    }
-    if (options.source.isEmpty() || options.work.isEmpty()) {
-        say(QStringLiteral("usage: kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    Options options{parseCommonOptions(app.arguments()), {}};
+    options.reference = options.named.value(QStringLiteral("--reference"));
+    const QString photo = prepareWork(
+        options, QStringLiteral("kivo_local_engine_bench --source PHOTO --work DIR [--runs N] [--remove-tool PATH] [--reference infer.cjs]"));
+    if (photo.isEmpty())
         return 2;
-    }
-    QDir().mkpath(options.work);
-    const QString photo = QDir(options.work).filePath(QStringLiteral("photo-12mp.jpg"));
-    if (!makePhoto(options.source, photo)) {
-        say(QStringLiteral("cannot make the 12 MP photo from %1").arg(options.source));
-        return 1;
-    }
 
     say(QStringLiteral("KIVOPRO local engine: %1 cores, ONNX Runtime %2, medians of %3 runs after 2 warm-ups")
             .arg(QThread::idealThreadCount()).arg(QString::fromStdString(Ort::GetVersionString())).arg(options.runs));
+    if (!options.removeTool.isEmpty())
+        measureRemoveTool(options, photo);
 
     QString loadError;
     const double loadMs = milliseconds([&] { loadError = ForegroundSegmenter::shared().load(); });
@@ -286,7 +196,7 @@ int main(int argc, char** argv)
         tWorking.push_back(milliseconds([&] { working = kivo::makeWorkingImage(image); }));
         tInput.push_back(milliseconds([&] { networkInput = kivo::makeNetworkInput(working->pixels); }));
         tInfer.push_back(milliseconds([&] { probabilities = inferOrDie(networkInput); }));
-        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, working->pixels.size(), nullptr); }));
+        tMask.push_back(milliseconds([&] { mask = kivo::scaleNetworkMask(probabilities, ForegroundSegmenter::defaultInputSide, working->pixels.size(), nullptr); }));
         tComposite.push_back(milliseconds([&] {
             const auto composited = kivo::applyForegroundMask(kivo::ForegroundMask{*mask, 1}, *working);
             cutout = kivo::renderCutout(*composited);
@@ -336,7 +246,5 @@ int main(int argc, char** argv)
 
     if (!options.reference.isEmpty())
         compareWithReference(options, input, inference);
-    if (!options.removeTool.isEmpty())
-        measureRemoveTool(options, photo);
     return 0;
 }

@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Benchmark of the local engine: builds what it needs, prepares the model, the 12 MP photo and
-# the reference runtime (onnxruntime-node, installed into the cache folder), then
-# prints the figures. Extra arguments go to the benchmark (e.g. --runs 7).
+# Benchmarks of the local engine: builds what they need, prepares the model, the 12 MP photo and
+# (for the engine benchmark) the reference runtime (onnxruntime-node, installed into the cache
+# folder), then prints the figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh            build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|editor] [ARGS...]     build folder: $KIVO_BUILD_DIR or build/
+#
+# engine (the default): the network, the 12 MP pipeline step by step, the reference runtime.
+# editor: the image editor's core (history, flattening, filters, export, 100 strokes with undo
+# and redo through them) and its canvas (a stroke from release to screen, repaints per move).
+# quality: Fast's input size, the processing modes, their peak memory; the masks' agreement is
+# measured on the 12 MP photo and the test photos, or on --photos A,B,... (photos with one
+# clear subject) instead of the test photos.
 set -euo pipefail
+which=engine
+if [ "${1:-}" = engine ] || [ "${1:-}" = quality ] || [ "${1:-}" = editor ]; then
+  which=$1; shift
+fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
@@ -15,7 +26,23 @@ bash "$root/tools/model/prepare-model.sh"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivopro-remove >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kivo_local_engine_bench kivo_quality_modes_bench kivopro-remove >/dev/null
+
+# A bigger source photo scales up better; the test photo is the fallback.
+source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
+[ -f "$source" ] || source="$root/tests/data/coffee.jpg"
+
+if [ "$which" = editor ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_editor_bench kivo_editor_canvas_bench >/dev/null
+  "$build/bench/kivo_editor_bench" --source "$source" --work "$work" "$@" | grep -v '^\[Export\]\|^Image exported'
+  exec "$build/bench/kivo_editor_canvas_bench" --source "$source" --work "$work" "$@"
+fi
+
+if [ "$which" = quality ]; then
+  exec "$build/bench/kivo_quality_modes_bench" --source "$source" --work "$work" \
+    --remove-tool "$build/tools/kivopro-remove" \
+    --photos "$root/tests/data/astronaut.jpg,$root/tests/data/coffee.jpg" "$@"
+fi
 
 # The reference runtime is installed into the cache folder, beside a copy of its script, so
 # nothing of it lands in the working tree.
@@ -27,10 +54,6 @@ if [ ! -d "$reference/node_modules/onnxruntime-node" ]; then
   # Its install script would fetch GPU libraries from outside the registry; the CPU build ships in the package.
   (cd "$reference" && npm install --ignore-scripts --no-audit --no-fund --no-package-lock --silent)
 fi
-
-# A bigger source photo scales up better; the test photo is the fallback.
-source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
-[ -f "$source" ] || source="$root/tests/data/coffee.jpg"
 
 exec "$build/bench/kivo_local_engine_bench" --source "$source" --work "$work" \
   --remove-tool "$build/tools/kivopro-remove" --reference "$reference/infer.cjs" "$@"

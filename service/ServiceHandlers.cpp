@@ -257,6 +257,15 @@ void handleRemoval(const HandlerContext& context, const httplib::Request& reques
         setJsonError(response, 400, QStringLiteral("No image in the request"));
         return;
     }
+    // The stand-in's own extension: the processing quality of the local engine.
+    const auto qualityPart = std::find_if(body.parts.begin(), body.parts.end(),
+                                          [](const httplib::MultipartFormData& part) { return part.name == "quality"; });
+    const auto quality =
+        qualityPart == body.parts.end() ? std::optional(ProcessingQuality::balanced) : qualityFromName(fromStd(qualityPart->content));
+    if (!quality) {
+        setJsonError(response, 400, QStringLiteral("quality must be fast, balanced or high"));
+        return;
+    }
     QString decodeError;
     const auto input = decodeUpload(*imagePart, &decodeError);
     if (!input) {
@@ -264,7 +273,9 @@ void handleRemoval(const HandlerContext& context, const httplib::Request& reques
         return;
     }
 
-    if (const QString modelError = ForegroundSegmenter::shared().load(); !modelError.isEmpty()) {
+    const RemovalOptions options{*quality};
+    if (const QString modelError = ForegroundSegmenter::shared().load(networkInputSide(options.quality));
+        !modelError.isEmpty()) {
         setJsonError(response, 503, modelError);
         return;
     }
@@ -272,7 +283,7 @@ void handleRemoval(const HandlerContext& context, const httplib::Request& reques
         setJsonError(response, 402, QStringLiteral("Not enough credits"));
         return;
     }
-    const auto cutout = removeBackgroundLocally(*input);
+    const auto cutout = removeBackgroundLocally(*input, options);
     if (!cutout) {
         context.store.returnCredit(account->id);
         setJsonError(response, 422, QStringLiteral("No foreground objects detected in the image"));

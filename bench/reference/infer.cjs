@@ -23,6 +23,8 @@ async function main() {
     executionMode: 'sequential',
     graphOptimizationLevel: 'all',
     enableMemPattern: false,
+    // Fixed to the size it runs at, as the engine's session is.
+    freeDimensionOverrides: { height: 1024, width: 1024 },
   });
   const loadMs = performance.now() - started;
 

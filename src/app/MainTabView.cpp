@@ -1,8 +1,12 @@
 #include "MainTabView.h"
 
+#include "TabButton.h"
+
+#include "account/AccountSettingsView.h"
+#include "account/SignInExchange.h"
+#include "account/TransactionsTab.h"
 #include "core/AppState.h"
 #include "core/NotificationCenter.h"
-#include "TabButton.h"
 #include "core/WidgetStyle.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/ImagePreviewPopup.h"
@@ -51,9 +55,11 @@ QWidget* emptyScreen()
 MainTabView::MainTabView(AppState& appState, QWidget* parent)
     : QWidget(parent)
     , m_appState(appState)
+    , m_sessionRenewal(std::make_unique<BackendSessionRenewal>())
     , m_screens(new QStackedWidget(this))
 {
     setMinimumSize(1000, 700);
+    appState.setSessionRenewal(m_sessionRenewal.get());
 
     auto* batchTab = new BackgroundRemovalTab(appState);
     // The batch tab's full-size preview is the editor's, with the editor's export flow.
@@ -64,7 +70,7 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     });
     m_screens->addWidget(batchTab);
     m_screens->addWidget(new ImageEditorTab(appState));
-    m_screens->addWidget(emptyScreen());
+    m_screens->addWidget(new TransactionsTab(appState));
     m_screens->addWidget(emptyScreen());
 
     auto* layout = new QVBoxLayout(this);
@@ -76,6 +82,18 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     connect(&appState, &AppState::activeTabChanged, this, &MainTabView::onActiveTabChanged);
     connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &MainTabView::onNotification);
     onActiveTabChanged();
+}
+
+MainTabView::~MainTabView()
+{
+    m_appState.setSessionRenewal(nullptr);
+}
+
+void MainTabView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A task of its own on the window's thread, neither awaited nor cancelled here.
+    QMetaObject::invokeMethod(&m_appState, &AppState::restoreSession, Qt::QueuedConnection);
 }
 
 QWidget* MainTabView::buildTabBar()
@@ -144,10 +162,16 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
     showSettings();
 }
 
+HostedSettingsPages MainTabView::hostedSettingsPages()
+{
+    // The folder monitor's page joins here once that screen exists; until then its tab says so.
+    return {nullptr, new AccountSettingsView(m_appState)};
+}
+
 void MainTabView::showSettings()
 {
     if (!m_settingsView) {
-        m_settingsView = new SettingsView(m_appState, this);
+        m_settingsView = new SettingsView(m_appState, hostedSettingsPages(), this);
         m_settingsView->setWindowModality(Qt::WindowModal);
         m_settingsView->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_settingsView, &SettingsView::selectedTabChanged, this,

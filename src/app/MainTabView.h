@@ -1,12 +1,13 @@
 #pragma once
 
 #include "core/DomainModel.h"
-#include "settings/SettingsTab.h"
+#include "settings/SettingsView.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QPushButton;
 class QStackedWidget;
@@ -14,7 +15,7 @@ class QStackedWidget;
 namespace kivo {
 
 class AppState;
-class SettingsView;
+class BackendSessionRenewal;
 class TabButton;
 
 // The main window's content: the tab bar across the top and the active tab's screen below.
@@ -23,6 +24,7 @@ class MainTabView : public QWidget {
     Q_OBJECT
 public:
     explicit MainTabView(AppState& appState, QWidget* parent = nullptr);
+    ~MainTabView() override;
 
     QPushButton* processAllButton() const { return m_processAllButton; }
     QPushButton* settingsButton() const { return m_settingsButton; }
@@ -34,12 +36,19 @@ public:
 
     void showSettings();
 
+protected:
+    // Each appearance starts a restore of the stored sign-in.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void onActiveTabChanged();
     void onNotification(const QString& name, const QVariantMap& userInfo);
     QWidget* buildTabBar();
+    HostedSettingsPages hostedSettingsPages();
 
     AppState& m_appState;
+    // The restore's network half, installed into the application state while this view lives.
+    std::unique_ptr<BackendSessionRenewal> m_sessionRenewal;
     std::array<TabButton*, 4> m_tabButtons{};
     QPushButton* m_processAllButton = nullptr;
     QPushButton* m_settingsButton = nullptr;

@@ -1,6 +1,8 @@
+#include "app/MainTabView.h"
+#include "commands/KeyboardShortcutsModifier.h"
+#include "commands/KeyboardShortcutsView.h"
 #include "core/AppConstants.h"
 #include "core/AppState.h"
-#include "MainTabView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,7 +24,11 @@ int main(int argc, char* argv[])
     window.setWindowTitle(QStringLiteral("KIVOPRO"));
     window.setMinimumSize(1200, 800);
     window.setCentralWidget(new kivo::MainTabView(appState));
-    window.show();
 
+    // The shortcuts watch every key press of the application's own windows.
+    kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { return kivo::chooseImageToOpen(&window); });
+    shortcuts.shortcutsManager().installKeyMonitor(app);
+
+    window.show();
     return app.exec();
 }

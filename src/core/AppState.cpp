@@ -2,8 +2,14 @@
 
 #include "AppConstants.h"
 #include "Clock.h"
+#include "KeychainHelper.h"
+#include "SessionRenewal.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSysInfo>
 #include <QUuid>
 
 namespace kivo {
@@ -24,17 +30,34 @@ std::optional<QUrl> parseBaseURL(const QString& text)
     return url;
 }
 
+// The running system as "<kernel> <major>.<minor>.<patch>", e.g. "Linux 6.1.0" for the kernel
+// "6.1.0-18-amd64": the same shape the backend gets from the application on other systems.
+QString operatingSystemVersionText()
+{
+    QString name = QSysInfo::kernelType();
+    if (!name.isEmpty())
+        name[0] = name.at(0).toUpper();
+    static const QRegularExpression numbers(QStringLiteral(R"(^(\d+)(?:\.(\d+))?(?:\.(\d+))?)"));
+    const auto match = numbers.match(QSysInfo::kernelVersion());
+    QStringList parts;
+    for (int group = 1; group <= 3; ++group)
+        parts << (match.captured(group).isEmpty() ? QStringLiteral("0") : match.captured(group));
+    return name + u' ' + parts.join(u'.');
+}
+
 } // namespace
 
 AppState::AppState(QObject* parent)
-    : AppState(DefaultsStore::standard(), PreferenceManager::shared(), parent)
+    : AppState(DefaultsStore::standard(), PreferenceManager::shared(), KeychainHelper::standard(), parent)
 {
 }
 
-AppState::AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceManager, QObject* parent)
+AppState::AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceManager, const KeychainHelper& keychain,
+                   QObject* parent)
     : QObject(parent)
     , m_userDefaults(userDefaults)
     , m_preferenceManager(preferenceManager)
+    , m_keychain(keychain)
     , m_backendBaseURL(QString(kDefaultWebsiteBaseURL))
 {
     Q_ASSERT(m_backendBaseURL.isValid());
@@ -120,13 +143,10 @@ void AppState::deriveBackendBaseURL()
 void AppState::restoreCachedSignIn()
 {
     const auto account = loadAccountInfo();
-    if (!account)
+    if (!account || isSessionExpired())
         return;
-    const double expiry = m_userDefaults.doubleValue(sessionExpiryKey);
-    if (expiry > 0 && expiry >= clock::nowInSeconds()) {
-        m_accountInfo = account;
-        m_isAuthenticated = true;
-    }
+    m_accountInfo = account;
+    m_isAuthenticated = true;
 }
 
 void AppState::saveAccountInfo(const AccountInfo& account, int days)
@@ -151,6 +171,75 @@ bool AppState::isSessionExpired() const
     if (expiry <= 0)
         return true;
     return expiry < clock::nowInSeconds();
+}
+
+void AppState::logout()
+{
+    m_userDefaults.remove(accountInfoKey);
+    m_userDefaults.remove(sessionExpiryKey);
+    m_userDefaults.remove(lastValidatedKey);
+    setAuthenticated(false);
+    setAccountInfo(std::nullopt);
+    m_keychain.deleteItem(QString(kSessionAccount));
+    m_keychain.deleteItem(QString(kApiKeyAccount));
+}
+
+void AppState::restoreSession()
+{
+    if (m_isAuthenticated)
+        return;
+    const auto apiKey = m_keychain.load(QString(kApiKeyAccount));
+    if (!apiKey || apiKey->isEmpty())
+        return;
+    if (!m_sessionRenewal) {
+        applyRenewal(std::nullopt);
+        return;
+    }
+    const QPointer<AppState> self(this);
+    m_sessionRenewal->renew(m_userPreferences.backendBaseURLString, *apiKey, deviceInfo(),
+                            [self](const std::optional<AccountInfo>& account) {
+                                if (self)
+                                    self->applyRenewal(account);
+                            });
+}
+
+void AppState::applyRenewal(const std::optional<AccountInfo>& account)
+{
+    if (!account) {
+        // No usable answer: the cached sign-in still counts while its session lasts.
+        if (const auto cached = loadAccountInfo(); cached && !isSessionExpired()) {
+            setAccountInfo(cached);
+            setAuthenticated(true);
+        }
+        return;
+    }
+    setAccountInfo(account);
+    setAuthenticated(true);
+    saveAccountInfo(*account, sessionLifetimeDays);
+    rememberAccountInPreferences(*account);
+}
+
+void AppState::rememberAccountInPreferences(const AccountInfo& account)
+{
+    if (account.email) {
+        UserPreferences preferences = m_userPreferences;
+        preferences.accountEmail = account.email;
+        setUserPreferences(preferences);
+    }
+    if (account.name) {
+        UserPreferences preferences = m_userPreferences;
+        preferences.accountName = account.name;
+        setUserPreferences(preferences);
+    }
+}
+
+QJsonObject AppState::deviceInfo() const
+{
+    QJsonObject info{{QStringLiteral("os_version"), operatingSystemVersionText()}};
+    if (const QString version = QCoreApplication::applicationVersion(); !version.isEmpty())
+        info.insert(QStringLiteral("app_version"), version);
+    info.insert(QStringLiteral("installation_uuid"), installationUUID());
+    return info;
 }
 
 QString AppState::installationUUID() const

@@ -5,6 +5,7 @@
 #include "PreferenceManager.h"
 #include "UserPreferences.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -13,6 +14,9 @@
 #include <optional>
 
 namespace kivo {
+
+class KeychainHelper;
+class SessionRenewal;
 
 // The one object holding the application's shared state. It lives on the window's thread;
 // views observe its change signals and change it through its setters and operations.
@@ -34,11 +38,14 @@ public:
     static constexpr QLatin1StringView accountInfoKey{"com.kivopro.accountInfo"};
     static constexpr QLatin1StringView sessionExpiryKey{"com.kivopro.sessionExpiry"};
     static constexpr QLatin1StringView lastValidatedKey{"com.kivopro.lastSessionValidated"};
+    // A session opened by a sign-in or a restore lasts this long.
+    static constexpr int sessionLifetimeDays = 7;
 
     // Over the user's standard stores.
     explicit AppState(QObject* parent = nullptr);
     // Over the given stores (tests, tools).
-    AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceManager, QObject* parent = nullptr);
+    AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceManager, const KeychainHelper& keychain,
+             QObject* parent = nullptr);
     ~AppState() override;
 
     AppTab activeTab() const { return m_activeTab; }
@@ -54,6 +61,9 @@ public:
     const UserPreferences& userPreferences() const { return m_userPreferences; }
     // Every assignment is persisted at once (savePreferences).
     void setUserPreferences(const UserPreferences& preferences);
+    // The preferences as stored at this moment. Safe on any thread: it reads the per-user
+    // defaults, never the working copy above.
+    UserPreferences storedPreferences() const { return m_preferenceManager.loadPreferences(); }
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     void setAuthenticated(bool authenticated);
@@ -73,9 +83,26 @@ public:
     // Stores the account and opens a session of `days` days from now.
     void saveAccountInfo(const AccountInfo& account, int days);
     std::optional<AccountInfo> loadAccountInfo() const;
+    // The signed-in account's e-mail and name (those it has) into the preferences, saved.
+    void rememberAccountInPreferences(const AccountInfo& account);
     bool isSessionExpired() const;
     // The installation's identifier: created once, upper-case canonical UUID, never changed.
     QString installationUUID() const;
+
+    // Ends the sign-in: the stored account and session, the published account and the stored
+    // API key go; the preferences (the remembered e-mail and name among them) stay.
+    void logout();
+    // Renews a stored sign-in with the stored API key unless already signed in. Returns at once;
+    // the backend's answer (through the installed renewal) signs in, and no answer falls back to
+    // an unexpired cached session.
+    void restoreSession();
+    // "device_info" of a sign-in request: the system's name and version, the application's
+    // version and the installation identifier.
+    QJsonObject deviceInfo() const;
+
+    // The network part of restoreSession(); the installer keeps it alive while installed.
+    void setSessionRenewal(SessionRenewal* renewal) { m_sessionRenewal = renewal; }
+    const KeychainHelper& keychain() const { return m_keychain; }
 
 signals:
     void activeTabChanged();
@@ -90,9 +117,12 @@ signals:
 private:
     void deriveBackendBaseURL();
     void restoreCachedSignIn();
+    void applyRenewal(const std::optional<AccountInfo>& account);
 
     DefaultsStore& m_userDefaults;
     PreferenceManager& m_preferenceManager;
+    const KeychainHelper& m_keychain;
+    SessionRenewal* m_sessionRenewal = nullptr;
 
     AppTab m_activeTab = AppTab::backgroundRemoval;
     QList<ImageProcessingTask> m_processingQueue;

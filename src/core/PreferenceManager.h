@@ -22,7 +22,8 @@ public:
     const UserPreferences& preferences() const { return m_preferences; }
     void setPreferences(const UserPreferences& preferences);
 
-    // The stored record, or the defaults when nothing is stored or it does not decode.
+    // The stored record, or the defaults when nothing is stored or it does not decode. Safe on
+    // any thread: it reads only the defaults store.
     UserPreferences loadPreferences() const;
     void save();
 

@@ -1,7 +1,10 @@
 #include "StrictDecoding.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringDecoder>
+
+#include <cmath>
 
 namespace kivo {
 
@@ -21,6 +24,49 @@ std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes)
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+std::optional<qint64> jsonWholeNumber(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (number != std::trunc(number) || std::abs(number) >= 9.2e18)
+        return std::nullopt;
+    return qint64(number);
+}
+
+std::optional<qint64> jsonWholeNumber(const QJsonObject& object, QLatin1StringView key)
+{
+    return jsonWholeNumber(object.value(key));
+}
+
+std::optional<QString> jsonString(const QJsonObject& object, QLatin1StringView key)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<QList<QJsonObject>> jsonObjectArray(const QJsonValue& value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QList<QJsonObject> objects;
+    for (const QJsonValue& element : value.toArray()) {
+        if (!element.isObject())
+            return std::nullopt;
+        objects.append(element.toObject());
+    }
+    return objects;
+}
+
+QString jsonParseErrorDescription(const QJsonParseError& error)
+{
+    return QStringLiteral("The data couldn't be read because it isn't valid JSON (%1 at offset %2).")
+        .arg(error.errorString())
+        .arg(error.offset);
 }
 
 } // namespace kivo

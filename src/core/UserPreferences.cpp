@@ -186,10 +186,14 @@ QByteArray UserPreferences::toJsonBytes() const
     return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
 }
 
-std::optional<UserPreferences> UserPreferences::fromJson(const QJsonObject& object)
+std::optional<UserPreferences> UserPreferences::fromJson(const QJsonObject& object, QString* failure)
 {
     UserPreferences prefs;
-    bool ok = true;
+    QString firstFailure;
+    const auto fail = [&firstFailure](const char* key, const char* sentence) {
+        if (firstFailure.isEmpty())
+            firstFailure = QString::fromLatin1(sentence).arg(QLatin1StringView(key));
+    };
     visitFields(prefs, [&](const char* key, auto& field) {
         using T = std::decay_t<decltype(field)>;
         const QJsonValue value = object.value(QLatin1StringView(key));
@@ -201,22 +205,31 @@ std::optional<UserPreferences> UserPreferences::fromJson(const QJsonObject& obje
                 if (decode(value, decoded))
                     field = decoded;
                 else
-                    ok = false;
+                    fail(key, "The value of \"%1\" is not valid.");
             }
-        } else {
-            if (!decode(value, field))
-                ok = false;
+        } else if (value.isUndefined()) {
+            fail(key, "The value of \"%1\" is missing.");
+        } else if (!decode(value, field)) {
+            fail(key, "The value of \"%1\" is not valid.");
         }
     });
-    if (!ok)
+    if (!firstFailure.isEmpty()) {
+        if (failure)
+            *failure = firstFailure;
         return std::nullopt;
+    }
     return prefs;
 }
 
-std::optional<UserPreferences> UserPreferences::fromJsonBytes(const QByteArray& bytes)
+std::optional<UserPreferences> UserPreferences::fromJsonBytes(const QByteArray& bytes, QString* failure)
 {
     const auto object = parseJsonObject(bytes);
-    return object ? fromJson(*object) : std::nullopt;
+    if (!object) {
+        if (failure)
+            *failure = QStringLiteral("The data is not a JSON object.");
+        return std::nullopt;
+    }
+    return fromJson(*object, failure);
 }
 
 } // namespace kivo

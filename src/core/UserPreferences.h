@@ -68,9 +68,10 @@ struct UserPreferences {
 
     // Strict: every non-optional member must be present with the right type and enumerations
     // must hold one of their raw values, or the whole record fails. Optional members may be
-    // missing or null; unknown members are ignored.
-    static std::optional<UserPreferences> fromJson(const QJsonObject& object);
-    static std::optional<UserPreferences> fromJsonBytes(const QByteArray& bytes);
+    // missing or null; unknown members are ignored. On failure `failure`, when given, receives
+    // a sentence naming the first member at fault.
+    static std::optional<UserPreferences> fromJson(const QJsonObject& object, QString* failure = nullptr);
+    static std::optional<UserPreferences> fromJsonBytes(const QByteArray& bytes, QString* failure = nullptr);
 };
 
 } // namespace kivo

@@ -1,8 +1,10 @@
 #include "WidgetStyle.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kivo {
 
@@ -29,6 +31,46 @@ QPixmap tintedPixmap(const QIcon& icon, const QSize& size, const QColor& color, 
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);
     return pixmap;
+}
+
+void styleFont(QWidget* widget, qreal scale, QFont::Weight weight)
+{
+    QFont font = widget->font();
+    font.setPointSizeF(font.pointSizeF() * scale);
+    font.setWeight(weight);
+    widget->setFont(font);
+}
+
+QLabel* secondaryLabel(const QString& text, qreal fontScale)
+{
+    auto* label = new QLabel(text);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    label->setWordWrap(true);
+    if (fontScale != 1.0)
+        styleFont(label, fontScale);
+    return label;
+}
+
+QLabel* symbolLabel(const QString& resource, const QColor& color, int side)
+{
+    auto* label = new QLabel;
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(tintedPixmap(QIcon(resource), QSize(side, side), color));
+    return label;
+}
+
+QWidget* centredColumn(std::initializer_list<QWidget*> widgets, int spacing)
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (spacing >= 0)
+        layout->setSpacing(spacing);
+    layout->addStretch();
+    for (QWidget* widget : widgets)
+        layout->addWidget(widget, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    return page;
 }
 
 } // namespace kivo

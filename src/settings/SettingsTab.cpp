@@ -16,17 +16,17 @@ QString settingsTabLabel(SettingsTab tab)
     return {};
 }
 
-QString settingsTabIconName(SettingsTab tab)
+QString settingsTabIconPath(SettingsTab tab)
 {
-    // Freedesktop icon names standing in for the platform's symbols.
+    // The application's own drawings of the platform symbols ("gear", "cpu", ...).
     switch (tab) {
-    case SettingsTab::general: return QStringLiteral("preferences-system");
-    case SettingsTab::exportTab: return QStringLiteral("document-export");
-    case SettingsTab::processing: return QStringLiteral("cpu");
-    case SettingsTab::shortcuts: return QStringLiteral("preferences-desktop-keyboard");
-    case SettingsTab::trigger: return QStringLiteral("folder-new");
-    case SettingsTab::about: return QStringLiteral("help-about");
-    case SettingsTab::account: return QStringLiteral("user-identity");
+    case SettingsTab::general: return QStringLiteral(":/settings-icons/gear.svg");
+    case SettingsTab::exportTab: return QStringLiteral(":/settings-icons/square-and-arrow-up.svg");
+    case SettingsTab::processing: return QStringLiteral(":/settings-icons/cpu.svg");
+    case SettingsTab::shortcuts: return QStringLiteral(":/settings-icons/keyboard.svg");
+    case SettingsTab::trigger: return QStringLiteral(":/settings-icons/folder-badge-plus.svg");
+    case SettingsTab::about: return QStringLiteral(":/settings-icons/info-circle.svg");
+    case SettingsTab::account: return QStringLiteral(":/settings-icons/person-crop-circle.svg");
     }
     return {};
 }

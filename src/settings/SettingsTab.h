@@ -19,7 +19,8 @@ constexpr RawValueTable<SettingsTab, 7> rawValueTable(SettingsTab)
 }
 
 QString settingsTabLabel(SettingsTab tab);
-QString settingsTabIconName(SettingsTab tab);
+// The tab's icon in the settings widgets' resources.
+QString settingsTabIconPath(SettingsTab tab);
 
 // The tab an "openSettings" notification asks for: its "tab" member when that is a string naming
 // a settings tab, otherwise the general tab.

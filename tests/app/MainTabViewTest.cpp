@@ -1,4 +1,6 @@
 #include "app/MainTabView.h"
+#include "account/TransactionsTab.h"
+#include "core/AppConstants.h"
 #include "core/NotificationCenter.h"
 #include "app/TabButton.h"
 #include "editor/document/ImageEditorModel.h"
@@ -6,7 +8,9 @@
 #include "editor/window/ImagePreviewPopup.h"
 #include "removal/batch/BackgroundRemovalCard.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "service/ScriptedHttpServer.h"
 #include "support/IsolatedAppState.h"
+#include "support/TestSupport.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -71,11 +75,41 @@ TEST_F(MainTabViewTest, OpenSettingsNotificationOpensTheSheetOnTheNamedTab)
     NotificationCenter::defaultCenter().post(kOpenSettings, {{QStringLiteral("tab"), QStringLiteral("account")}});
     EXPECT_TRUE(view.showingSettings());
     EXPECT_EQ(view.selectedSettingsTab(), SettingsTab::account);
+    auto* settings = view.findChild<SettingsView*>();
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->selectedTab(), SettingsTab::account);
 
     // Already shown: only the tab changes.
     NotificationCenter::defaultCenter().post(kOpenSettings, {{QStringLiteral("tab"), QStringLiteral("nope")}});
     EXPECT_TRUE(view.showingSettings());
     EXPECT_EQ(view.selectedSettingsTab(), SettingsTab::general);
+    EXPECT_EQ(settings->selectedTab(), SettingsTab::general);
+}
+
+TEST(MainTabViewRestore, EachAppearanceStartsARestoreWithTheStoredKey)
+{
+    test::ScriptedHttpServer server([](const auto&, httplib::Response& response) {
+        response.set_content(R"({"name": "Restored", "credits": 2})", "application/json");
+    });
+    test::IsolatedAppState isolated;
+    isolated.keychain.save(QString(kApiKeyAccount), QStringLiteral("stored-key"));
+    UserPreferences preferences = isolated.appState.userPreferences();
+    preferences.backendBaseURLString = server.baseURL();
+    isolated.appState.setUserPreferences(preferences);
+
+    MainTabView view{isolated.appState};
+    view.show();
+    ASSERT_TRUE(test::waitUntil([&] { return isolated.appState.isAuthenticated(); }));
+    EXPECT_EQ(isolated.appState.accountInfo()->name, QStringLiteral("Restored"));
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    // Signed in by now: appearing again asks nothing.
+    view.hide();
+    view.show();
+    QTest::qWait(200);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(qobject_cast<TransactionsTab*>(view.screen(AppTab::transactions)));
 }
 
 namespace {

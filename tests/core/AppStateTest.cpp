@@ -1,8 +1,14 @@
+#include "core/AppConstants.h"
 #include "core/AppState.h"
 #include "core/Clock.h"
+#include "core/KeychainHelper.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QUuid>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,7 +28,7 @@ protected:
     std::unique_ptr<AppState> restart()
     {
         manager = std::make_unique<PreferenceManager>(store);
-        return std::make_unique<AppState>(store, *manager);
+        return std::make_unique<AppState>(store, *manager, keychain);
     }
 
     void storeSession(const AccountInfo& account, std::optional<double> expiry)
@@ -34,6 +40,9 @@ protected:
 
     QTemporaryDir dir;
     DefaultsStore store{dir.filePath(QStringLiteral("defaults.ini"))};
+    KeychainHelper keychain{KeychainHelper::Options{QStringLiteral("kivopro-test-") + QUuid::createUuid().toString(),
+                                                    dir.filePath(QStringLiteral("credentials.json")),
+                                                    std::chrono::seconds(2)}};
     std::unique_ptr<PreferenceManager> manager;
 };
 
@@ -151,4 +160,50 @@ TEST_F(AppStateTest, PublishedFieldsSignalTheirChanges)
     state->appendEditorSession(EditorSession{});
     EXPECT_EQ(sessions.count(), 1);
     EXPECT_EQ(state->editorSessions().size(), 1);
+}
+
+TEST_F(AppStateTest, LogoutForgetsTheSessionAndKeyButKeepsPreferencesAndInstallation)
+{
+    storeSession(account(), now + 100);
+    auto state = restart();
+    UserPreferences prefs = state->userPreferences();
+    prefs.accountEmail = QStringLiteral("ann@x.example");
+    prefs.accountName = QStringLiteral("Ann");
+    state->setUserPreferences(prefs);
+    state->saveAccountInfo(account(), 7);
+    const QString installation = state->installationUUID();
+    ASSERT_TRUE(keychain.save(QString(kApiKeyAccount), QStringLiteral("secret-key")));
+    ASSERT_TRUE(keychain.save(QString(kSessionAccount), QStringLiteral("token")));
+    ASSERT_TRUE(state->isAuthenticated());
+
+    state->logout();
+    EXPECT_FALSE(state->isAuthenticated());
+    EXPECT_FALSE(state->accountInfo().has_value());
+    for (const auto key : {AppState::accountInfoKey, AppState::sessionExpiryKey, AppState::lastValidatedKey})
+        EXPECT_FALSE(store.data(key).has_value()) << key.data();
+    EXPECT_FALSE(keychain.load(QString(kApiKeyAccount)).has_value());
+    EXPECT_FALSE(keychain.load(QString(kSessionAccount)).has_value());
+
+    state = restart();
+    EXPECT_FALSE(state->isAuthenticated());
+    EXPECT_EQ(state->userPreferences().accountEmail, QStringLiteral("ann@x.example"));
+    EXPECT_EQ(state->userPreferences().accountName, QStringLiteral("Ann"));
+    EXPECT_EQ(state->installationUUID(), installation);
+}
+
+TEST_F(AppStateTest, DeviceInfoNamesTheRunningSystemAndThisInstallation)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
+    const auto state = restart();
+    const QJsonObject info = state->deviceInfo();
+    EXPECT_EQ(info.keys(), (QStringList{"app_version", "installation_uuid", "os_version"}));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^Linux \d+\.\d+\.\d+$)"))
+                    .match(info.value("os_version").toString())
+                    .hasMatch())
+        << info.value("os_version").toString().toStdString();
+    EXPECT_EQ(info.value("app_version").toString(), u"2.3.4");
+    EXPECT_EQ(info.value("installation_uuid").toString(), state->installationUUID());
+
+    QCoreApplication::setApplicationVersion(QString());
+    EXPECT_FALSE(state->deviceInfo().contains("app_version"));
 }

@@ -2,6 +2,7 @@
 // machine, and the stand-in removal service on 127.0.0.1.
 
 #include "removal/batch/BatchRemovalQueue.h"
+#include "removal/engine/LocalRemovalEngine.h"
 
 #include "service/ServiceProcess.h"
 #include "service/SyntheticPhoto.h"
@@ -90,6 +91,24 @@ TEST_F(BatchRunTest, LocalRunTakesEveryTaskThroughProcessingToItsOutcomeAndEnds)
     // The flag clears when the run ends, so the controls come back.
     EXPECT_FALSE(queue.isProcessing());
     EXPECT_EQ(appState.processingQueue(), tasks);
+}
+
+TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngine)
+{
+    UserPreferences preferences = appState.userPreferences();
+    preferences.processingQuality = ProcessingQuality::fast;
+    preferences.edgeRefinement = 0.3;
+    preferences.preserveFineDetails = false;
+    appState.setUserPreferences(preferences);
+
+    setTasks({test::makeBallPhoto()});
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(waitForRunToEnd());
+    const ImageProcessingTask& task = queue.selectedImages().at(0);
+    ASSERT_TRUE(task.processedImage.has_value()) << task.error.value_or(QString()).toStdString();
+    const auto expected = removeBackgroundLocally(task.originalImage, RemovalOptions{ProcessingQuality::fast, 0.3, false});
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(*task.processedImage, *expected);
 }
 
 TEST_F(BatchRunTest, SecondProcessAllQueuesBehindTheFirstAndRedoesCompletedTasks)

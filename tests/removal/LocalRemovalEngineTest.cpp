@@ -8,9 +8,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <onnxruntime_cxx_api.h>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -205,6 +210,153 @@ TEST_F(LocalRemovalEngineTest, ConcurrentCallsEachGetTheirOwnResult)
     EXPECT_EQ(*coffeeTogether, *coffeeAlone);
 }
 
+namespace {
+
+// The float32 network as converted before it took other sizes, run as the engine used to run it.
+std::vector<float> originalNetworkOutput(std::span<const float> input)
+{
+    const QString path = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                QStringLiteral("kivopro/models/isnet-general-use-fp32.onnx"));
+    EXPECT_FALSE(path.isEmpty()) << "run tools/setup.sh";
+    if (path.isEmpty())
+        return {};
+    Ort::Env env(ORT_LOGGING_LEVEL_ERROR, "kivopro-test");
+    Ort::SessionOptions options;
+    options.SetIntraOpNumThreads(QThread::idealThreadCount());
+    options.SetInterOpNumThreads(1);
+    options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    options.DisableMemPattern();
+    Ort::Session session(env, QFile::encodeName(path).constData(), options);
+    const std::array<int64_t, 4> shape{1, 3, 1024, 1024};
+    const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    Ort::Value tensor = Ort::Value::CreateTensor<float>(memory, const_cast<float*>(input.data()), input.size(),
+                                                        shape.data(), shape.size());
+    Ort::AllocatorWithDefaultOptions allocator;
+    const auto inputName = session.GetInputNameAllocated(0, allocator);
+    const auto outputName = session.GetOutputNameAllocated(0, allocator);
+    const char* inputs[] = {inputName.get()};
+    const char* outputs[] = {outputName.get()};
+    std::vector<Ort::Value> result = session.Run(Ort::RunOptions{nullptr}, inputs, &tensor, 1, outputs, 1);
+    const float* data = result[0].GetTensorData<float>();
+    return std::vector<float>(data, data + result[0].GetTensorTypeAndShapeInfo().GetElementCount());
+}
+
+} // namespace
+
+TEST_F(LocalRemovalEngineTest, AnySizeNetworkComputesWhatTheOriginalDidAndTakesSmallerInputs)
+{
+    const QImage input = loadTestImage(QStringLiteral("astronaut.jpg"));
+    const std::optional<WorkingImage> working = makeWorkingImage(input);
+    ASSERT_TRUE(working);
+    const std::vector<float> networkInput = makeNetworkInput(working->pixels);
+    const std::vector<float> original = originalNetworkOutput(networkInput);
+    ASSERT_EQ(original.size(), size_t(1024 * 1024));
+
+    // Balanced: the same network output bit for bit, so the same mask.
+    const ForegroundSegmenter::Result rewritten = ForegroundSegmenter::shared().segment(networkInput);
+    ASSERT_FALSE(rewritten.probabilities.empty()) << qPrintable(rewritten.error);
+    EXPECT_TRUE(rewritten.probabilities == original);
+    const std::optional<ForegroundMask> balanced = generateForegroundMask(*working);
+    ASSERT_TRUE(balanced);
+    EXPECT_EQ(balanced->values, scaleNetworkMask(original, 1024, input.size(), nullptr).value_or(QImage()));
+    EXPECT_FALSE(balanced->decontaminateColours);
+
+    const int side = 640;
+    const ForegroundSegmenter::Result small = ForegroundSegmenter::shared().segment(makeNetworkInput(working->pixels, side), side);
+    ASSERT_EQ(small.probabilities.size(), size_t(side * side)) << qPrintable(small.error);
+    const std::optional<QImage> smallMask = scaleNetworkMask(small.probabilities, side, input.size(), nullptr);
+    ASSERT_TRUE(smallMask);
+    EXPECT_GT(meanMask(ForegroundMask{*smallMask}, QRect(125, 60, 30, 40)), 0.95); // the face
+    EXPECT_LT(meanMask(ForegroundMask{*smallMask}, QRect(250, 10, 60, 50)), 0.05); // the backdrop
+
+    // A size the network cannot take is an error, not a crash.
+    EXPECT_FALSE(ForegroundSegmenter::shared().load(1000).isEmpty());
+    EXPECT_TRUE(ForegroundSegmenter::shared().segment(std::vector<float>(3 * 100 * 100), 100).probabilities.empty());
+}
+
+TEST_F(LocalRemovalEngineTest, ProcessingModesOnAPhoto)
+{
+    // One clear subject: the network finds the same one at every input size.
+    const QImage input = loadTestImage(QStringLiteral("coffee.jpg"));
+    const std::optional<WorkingImage> working = makeWorkingImage(input);
+    ASSERT_TRUE(working);
+    const auto cutoutFor = [&](const RemovalOptions& options) {
+        const std::optional<QImage> cutout = removeBackgroundLocally(input, options);
+        EXPECT_TRUE(cutout) << int(options.quality);
+        return cutout.value_or(QImage());
+    };
+    const QImage fast = cutoutFor({ProcessingQuality::fast, 0, true});
+    const QImage crisp = cutoutFor({ProcessingQuality::fast, 0.5, false});
+    const QImage balanced = cutoutFor({});
+    const QImage high = cutoutFor({ProcessingQuality::highQuality, 0, true});
+    for (const QImage* cutout : {&fast, &crisp, &high})
+        ASSERT_EQ(cutout->size(), input.size());
+
+    // Fast finds the same subject.
+    qint64 both = 0;
+    qint64 either = 0;
+    for (int y = 0; y < input.height(); ++y) {
+        for (int x = 0; x < input.width(); ++x) {
+            const bool inFast = qAlpha(fast.pixel(x, y)) >= 128;
+            const bool inBalanced = qAlpha(balanced.pixel(x, y)) >= 128;
+            both += inFast && inBalanced;
+            either += inFast || inBalanced;
+        }
+    }
+    EXPECT_GE(double(both) / double(either), 0.95);
+
+    // High Quality changes the edge only: deep inside the subject and the background the alpha
+    // stays, and opaque pixels keep the photo's colours.
+    cv::Mat opaque(input.height(), input.width(), CV_8U);
+    cv::Mat clear(input.height(), input.width(), CV_8U);
+    for (int y = 0; y < input.height(); ++y) {
+        for (int x = 0; x < input.width(); ++x) {
+            opaque.at<uchar>(y, x) = qAlpha(balanced.pixel(x, y)) == 255;
+            clear.at<uchar>(y, x) = qAlpha(balanced.pixel(x, y)) == 0;
+        }
+    }
+    const cv::Mat reach = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(41, 41));
+    cv::erode(opaque, opaque, reach);
+    cv::erode(clear, clear, reach);
+    int interior = 0;
+    int changedEdge = 0;
+    for (int y = 0; y < input.height(); ++y) {
+        for (int x = 0; x < input.width(); ++x) {
+            const QRgb refined = high.pixel(x, y);
+            if (opaque.at<uchar>(y, x) || clear.at<uchar>(y, x)) {
+                ++interior;
+                ASSERT_EQ(qAlpha(refined), qAlpha(balanced.pixel(x, y))) << x << "," << y;
+            } else {
+                changedEdge += qAlpha(refined) != qAlpha(balanced.pixel(x, y));
+            }
+            if (qAlpha(refined) == 255) {
+                ASSERT_EQ(refined, working->pixels.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(interior, input.width() * input.height() / 4);
+    EXPECT_GT(changedEdge, 100);
+
+    // Crisp edges: a partly transparent pixel always has both sides within two pixels.
+    for (int y = 2; y < input.height() - 2; ++y) {
+        for (int x = 2; x < input.width() - 2; ++x) {
+            const int alpha = qAlpha(crisp.pixel(x, y));
+            if (alpha == 0 || alpha == 255)
+                continue;
+            bool inside = false;
+            bool outside = false;
+            for (int dy = -2; dy <= 2; ++dy) {
+                for (int dx = -2; dx <= 2; ++dx) {
+                    const int neighbour = qAlpha(crisp.pixel(x + dx, y + dy));
+                    inside |= neighbour >= 128;
+                    outside |= neighbour < 128;
+                }
+            }
+            ASSERT_TRUE(inside && outside) << x << "," << y << " alpha " << alpha;
+        }
+    }
+}
+
 TEST(ForegroundSegmenterTest, MissingOrDamagedModelIsAClearErrorNamingTheSetUp)
 {
     QTemporaryDir folder;
@@ -309,4 +461,41 @@ TEST(KivoproRemoveTest, MissingModelIsAClearErrorNamingTheSetUp)
     EXPECT_TRUE(run.err.contains(QStringLiteral("tools/setup.sh"))) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains(QStringLiteral("astronaut.jpg: skipped"))) << qPrintable(run.err);
     EXPECT_FALSE(QFile::exists(empty.filePath(QStringLiteral("coffee_no_bg.png"))));
+}
+
+TEST(KivoproRemoveTest, ProcessingFlagsReachTheEngineAndNoFlagsGiveThePlainCutout)
+{
+    QTemporaryDir folder;
+    const QImage input = loadTestImage(QStringLiteral("coffee.jpg"));
+    struct Case {
+        QStringList flags;
+        RemovalOptions options;
+    };
+    const Case cases[] = {
+        {{}, RemovalOptions{}},
+        {{QStringLiteral("--quality"), QStringLiteral("fast"), QStringLiteral("--refine"), QStringLiteral("0.5"),
+          QStringLiteral("--hard-edges")},
+         RemovalOptions{ProcessingQuality::fast, 0.5, false}},
+        {{QStringLiteral("--quality"), QStringLiteral("high")}, RemovalOptions{ProcessingQuality::highQuality, 0, true}},
+    };
+    for (const Case& c : cases) {
+        const QString output = folder.filePath(c.flags.join(QString()));
+        const ToolRun run = runRemoveTool(c.flags + QStringList{test::testDataPath(QStringLiteral("coffee.jpg")),
+                                                                QStringLiteral("-o"), output});
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        const QImage written = QImage(output + QStringLiteral("/coffee_no_bg.png")).convertToFormat(QImage::Format_ARGB32);
+        const std::optional<QImage> expected = removeBackgroundLocally(input, c.options);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(written, *expected) << qPrintable(c.flags.join(u' '));
+    }
+
+    const QStringList wrongFlags[] = {{QStringLiteral("--quality"), QStringLiteral("ultra")},
+                                      {QStringLiteral("--refine"), QStringLiteral("2")},
+                                      {QStringLiteral("--refine"), QStringLiteral("strong")}};
+    for (const QStringList& flags : wrongFlags) {
+        const ToolRun run = runRemoveTool(flags + QStringList{test::testDataPath(QStringLiteral("coffee.jpg")),
+                                                              QStringLiteral("-o"), folder.path()});
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(flags.join(u' '));
+        EXPECT_TRUE(run.err.contains(QStringLiteral("--quality takes fast, balanced or high"))) << qPrintable(run.err);
+    }
 }

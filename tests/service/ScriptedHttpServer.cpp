@@ -40,6 +40,9 @@ ScriptedHttpServer::ScriptedHttpServer(Script script)
         std::lock_guard lock(m_mutex);
         ++m_answered;
     };
+    // One request per connection: a client that outlives the server (a widget's network access
+    // manager) would otherwise hold a kept-alive connection that stop() waits out for seconds.
+    m_server.set_keep_alive_max_count(1);
     m_server.Post(".*", handle);
     m_server.Get(".*", handle);
 

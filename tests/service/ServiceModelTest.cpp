@@ -112,3 +112,26 @@ TEST_F(ServiceModelTest, ACutOutThroughTheServiceMatchesTheLocalEngine)
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(again->body)).object().value("credits").toInteger(),
               creditsBefore - 2);
 }
+
+TEST_F(ServiceModelTest, TheQualityFieldChoosesTheEnginesProcessing)
+{
+    ServiceProcess service;
+    ASSERT_TRUE(service.isReady()) << service.output().toStdString();
+    const QByteArray png = encoded(makeBallPhoto(), "PNG");
+    const auto expected = removeBackgroundLocally(QImage::fromData(png, "PNG"), RemovalOptions{ProcessingQuality::fast});
+    ASSERT_TRUE(expected.has_value());
+
+    httplib::Client http(service.address().toStdString());
+    http.set_read_timeout(90, 0);
+    const httplib::Headers headers{{"X-API-KEY", service.apiKey().toStdString()}};
+    const httplib::MultipartFormDataItems items{{"return_type", "base64", "", ""},
+                                                {"image", png.toStdString(), "ball.png", "image/png"},
+                                                {"quality", "fast", "", ""}};
+    const auto result = http.Post("/v1.0.1/remove_background?site_url=kivo-pro-macos", headers, items);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->status, 200) << result->body;
+    const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object();
+    const QImage cutout =
+        QImage::fromData(QByteArray::fromBase64(answer.value("image_base64").toString().toLatin1()), "PNG");
+    EXPECT_EQ(largestChannelDifference(cutout, *expected), 0);
+}

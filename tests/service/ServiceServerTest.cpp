@@ -157,6 +157,15 @@ TEST_F(ServiceServerTest, RemovalRefusesUnknownKeysAndMissingImages)
     EXPECT_EQ(result->status, 400);
     EXPECT_EQ(jsonObject(result->body).value("error"), u"The image could not be decoded"_s);
 
+    for (const char* quality : {"ultra", "High Quality", ""}) {
+        httplib::MultipartFormDataItems withQuality = notAnImage;
+        withQuality.push_back({"quality", quality, "", ""});
+        result = removal("key-ada", withQuality);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 400) << quality;
+        EXPECT_EQ(jsonObject(result->body).value("error"), u"quality must be fast, balanced or high"_s) << quality;
+    }
+
     EXPECT_EQ(credits(), 5);
     EXPECT_EQ(store.transactions(account.id).size(), 1u); // the welcome credits only
 }

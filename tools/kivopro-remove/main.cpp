@@ -1,10 +1,12 @@
 // kivopro-remove: the local engine on the command line.
 //
-//   kivopro-remove [-o OUTDIR] [--mask] INPUT...
+//   kivopro-remove [-o OUTDIR] [--mask] [--quality fast|balanced|high] [--refine STRENGTH]
+//                  [--hard-edges] INPUT...
 //
 // Writes NAME_no_bg.png (or NAME_mask.png with --mask) for every input, beside the input or
 // into OUTDIR, prints one line per file with the time it took, and exits with 1 when any
-// input failed (2 for a usage error).
+// input failed (2 for a usage error). Without the processing options the output is the
+// engine's plain one: Balanced, no refinement, the soft edge kept.
 
 #include "core/PngEncoder.h"
 
@@ -30,6 +32,7 @@ constexpr int allocationLimitMiB = 1024;
 struct Options {
     QString outputDirectory;
     bool writeMask = false;
+    kivo::RemovalOptions removal;
     QStringList inputs;
 };
 
@@ -129,13 +132,14 @@ bool Remover::process(const QString& input)
     // A missing or damaged model fails every image the same way; say so once, clearly.
     if (!m_networkChecked) {
         m_networkChecked = true;
-        const QString loadError = kivo::ForegroundSegmenter::shared().load();
+        const QString loadError =
+            kivo::ForegroundSegmenter::shared().load(kivo::networkInputSide(m_options.removal.quality));
         if (!loadError.isEmpty()) {
             m_networkUnavailable = true;
             return fail(input, loadError, timer);
         }
     }
-    const std::optional<kivo::ForegroundMask> mask = kivo::generateForegroundMask(*working);
+    const std::optional<kivo::ForegroundMask> mask = kivo::generateForegroundMask(*working, m_options.removal);
     // With the network loaded, the engine fails only for lack of a subject (or memory); its
     // own log line above gives the exact reason.
     if (!mask)
@@ -182,8 +186,19 @@ int main(int argc, char** argv)
                                           QStringLiteral("dir"));
     const QCommandLineOption maskOption(QStringLiteral("mask"),
                                         QStringLiteral("Write the soft mask as a grey PNG (NAME_mask.png) instead."));
+    const QCommandLineOption qualityOption(QStringLiteral("quality"),
+                                           QStringLiteral("Processing quality: fast, balanced (default) or high."),
+                                           QStringLiteral("quality"), QStringLiteral("balanced"));
+    const QCommandLineOption refineOption(QStringLiteral("refine"),
+                                          QStringLiteral("Refine the edges with this strength, 0 to 1 (default 0)."),
+                                          QStringLiteral("strength"), QStringLiteral("0"));
+    const QCommandLineOption hardEdgesOption(QStringLiteral("hard-edges"),
+                                             QStringLiteral("Snap the mask to crisp edges instead of keeping fine details."));
     parser.addOption(outputOption);
     parser.addOption(maskOption);
+    parser.addOption(qualityOption);
+    parser.addOption(refineOption);
+    parser.addOption(hardEdgesOption);
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Image files."), QStringLiteral("INPUT..."));
     parser.process(app);
 
@@ -191,6 +206,15 @@ int main(int argc, char** argv)
     options.outputDirectory = parser.value(outputOption);
     options.writeMask = parser.isSet(maskOption);
     options.inputs = parser.positionalArguments();
+    const std::optional<kivo::ProcessingQuality> quality = kivo::qualityFromName(parser.value(qualityOption));
+    bool refineIsNumber = false;
+    const double refine = parser.value(refineOption).toDouble(&refineIsNumber);
+    if (!quality || !refineIsNumber || !(refine >= 0 && refine <= 1)) {
+        printLine(stderr, QStringLiteral("kivopro-remove: --quality takes fast, balanced or high; --refine a number from 0 to 1\n")
+                              + parser.helpText());
+        return 2;
+    }
+    options.removal = kivo::RemovalOptions{*quality, refine, !parser.isSet(hardEdgesOption)};
     if (options.inputs.isEmpty()) {
         printLine(stderr, QStringLiteral("kivopro-remove: no input files\n") + parser.helpText());
         return 2;

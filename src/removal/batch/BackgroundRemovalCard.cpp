@@ -79,26 +79,6 @@ QPixmap fitted(const QImage& image, bool onCheckerboard = false)
     return pixmap;
 }
 
-QLabel* iconLabel(const QString& resource, const QColor& color, int side)
-{
-    auto* label = new QLabel;
-    label->setAlignment(Qt::AlignCenter);
-    label->setPixmap(tintedPixmap(QIcon(resource), QSize(side, side), color));
-    return label;
-}
-
-QWidget* column(std::initializer_list<QWidget*> widgets)
-{
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addStretch();
-    for (QWidget* widget : widgets)
-        layout->addWidget(widget, 0, Qt::AlignHCenter);
-    layout->addStretch();
-    return page;
-}
-
 } // namespace
 
 BackgroundRemovalCard::BackgroundRemovalCard(QWidget* parent)
@@ -130,7 +110,7 @@ BackgroundRemovalCard::BackgroundRemovalCard(QWidget* parent)
     auto* images = new QHBoxLayout;
     images->addStretch();
     images->addLayout(original);
-    images->addWidget(iconLabel(QStringLiteral(":/removal-icons/arrow-right.svg"), palette().color(QPalette::PlaceholderText), 18));
+    images->addWidget(symbolLabel(QStringLiteral(":/removal-icons/arrow-right.svg"), palette().color(QPalette::PlaceholderText), 18));
     images->addLayout(processed);
     images->addStretch();
 
@@ -170,18 +150,18 @@ QWidget* BackgroundRemovalCard::buildResultPane()
     m_resultPane->insertWidget(resultPage, m_processedImage);
 
     const QColor grey = palette().color(QPalette::PlaceholderText);
-    m_resultPane->insertWidget(pendingPage, column({iconLabel(QStringLiteral(":/removal-icons/clock.svg"), grey, 26),
-                                                    caption(tr("Pending"))}));
+    m_resultPane->insertWidget(pendingPage, centredColumn({symbolLabel(QStringLiteral(":/removal-icons/clock.svg"), grey, 26),
+                                                           caption(tr("Pending"))}));
     m_busy = new BusyIndicator;
-    m_resultPane->insertWidget(processingPage, column({m_busy, caption(tr("Processing..."))}));
+    m_resultPane->insertWidget(processingPage, centredColumn({m_busy, caption(tr("Processing..."))}));
 
     m_errorLabel = new QLabel;
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_errorLabel->setStyleSheet(QStringLiteral("color: #ff3b30; font-size: 8pt;"));
     auto* failedCaption = caption(tr("Failed"));
-    QWidget* failed = column({iconLabel(QStringLiteral(":/removal-icons/warning.svg"), QColor(0xff, 0x3b, 0x30), 24),
-                              failedCaption});
+    QWidget* failed = centredColumn({symbolLabel(QStringLiteral(":/removal-icons/warning.svg"), QColor(0xff, 0x3b, 0x30), 24),
+                                     failedCaption});
     // Added without an alignment, the label takes the box's width and the height its wrapped
     // lines need; centred, the layout would give it a single line and cut the text mid-word.
     auto* failedLayout = static_cast<QVBoxLayout*>(failed->layout());

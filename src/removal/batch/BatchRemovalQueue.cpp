@@ -257,14 +257,16 @@ void BatchRemovalQueue::processImage(int generation, qsizetype index, const QLis
                                   Qt::QueuedConnection);
     };
 
+    // Read per image, so that a change in the settings applies from the next image on.
+    const RemovalOptions options = storedRemovalOptions(m_appState);
     const auto working = makeWorkingImage(snapshot.at(index).originalImage);
     if (!working)
         return post({}, QStringLiteral("Failed to process image"));
-    const auto mask = generateForegroundMask(*working);
+    const auto mask = generateForegroundMask(*working, options);
     if (!mask) {
         // A missing or damaged model fails every image the same way: say once per run what
         // to do about it, the cards only say "Failed to create mask".
-        const QString modelProblem = ForegroundSegmenter::shared().load();
+        const QString modelProblem = ForegroundSegmenter::shared().load(networkInputSide(options.quality));
         if (!modelProblem.isEmpty() && !m_modelProblemReported.exchange(true))
             QMetaObject::invokeMethod(this, [this, modelProblem] { emit alertRequested(modelProblem + u'.'); },
                                       Qt::QueuedConnection);

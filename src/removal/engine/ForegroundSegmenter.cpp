@@ -16,7 +16,6 @@ namespace kivo {
 
 namespace {
 
-constexpr int pixelCount = ForegroundSegmenter::inputSize * ForegroundSegmenter::inputSize;
 const QString setupHint = QStringLiteral("run tools/setup.sh to fetch it");
 
 // ONNX Runtime allows one environment per process; every session keeps it alive, so it also
@@ -37,6 +36,7 @@ bool hasShape(const Ort::ConstTensorTypeAndShapeInfo& info, const std::vector<in
 
 struct ForegroundSegmenter::Session {
     std::shared_ptr<Ort::Env> env;
+    int side = 0;
     Ort::Session session{nullptr};
     std::string inputName;
     std::string outputName;
@@ -44,7 +44,12 @@ struct ForegroundSegmenter::Session {
 
 QString ForegroundSegmenter::modelRelativePath()
 {
-    return QStringLiteral("kivopro/models/isnet-general-use-fp32.onnx");
+    return QStringLiteral("kivopro/models/isnet-general-use-fp32-anysize.onnx");
+}
+
+bool ForegroundSegmenter::isValidInputSide(int side)
+{
+    return side >= inputSideStep && side <= maximumInputSide && side % inputSideStep == 0;
 }
 
 ForegroundSegmenter::ForegroundSegmenter(QString modelPath)
@@ -60,16 +65,20 @@ ForegroundSegmenter& ForegroundSegmenter::shared()
     return instance;
 }
 
-QString ForegroundSegmenter::load()
+QString ForegroundSegmenter::load(int side)
 {
     std::lock_guard lock(m_mutex);
-    return loadLocked();
+    return loadLocked(side);
 }
 
-QString ForegroundSegmenter::loadLocked()
+QString ForegroundSegmenter::loadLocked(int side)
 {
-    if (m_session)
+    if (!isValidInputSide(side))
+        return QStringLiteral("The segmentation network cannot take a %1 × %1 input").arg(side);
+    if (m_session && m_session->side == side)
         return {};
+    // The previous session goes first, so that two never occupy memory together.
+    m_session.reset();
 
     QString path = m_modelPath;
     if (path.isEmpty()) {
@@ -99,12 +108,15 @@ QString ForegroundSegmenter::loadLocked()
         options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
         // Planning the memory pattern buys no speed here but raises the peak by about 500 MB.
         options.DisableMemPattern();
+        // The model names its input's free dimensions "height" and "width" (tools/model).
+        options.AddFreeDimensionOverrideByName("height", side);
+        options.AddFreeDimensionOverrideByName("width", side);
         const QByteArray nativePath = QFile::encodeName(path);
         loaded->session = Ort::Session(*loaded->env, nativePath.constData(), options);
 
         Ort::AllocatorWithDefaultOptions allocator;
-        const std::vector<int64_t> inputShape{1, 3, inputSize, inputSize};
-        const std::vector<int64_t> outputShape{1, 1, inputSize, inputSize};
+        const std::vector<int64_t> inputShape{1, 3, side, side};
+        const std::vector<int64_t> outputShape{1, 1, side, side};
         if (loaded->session.GetInputCount() != 1 || loaded->session.GetOutputCount() < 1
             || !hasShape(loaded->session.GetInputTypeInfo(0).GetTensorTypeAndShapeInfo(), inputShape)
             || !hasShape(loaded->session.GetOutputTypeInfo(0).GetTensorTypeAndShapeInfo(), outputShape)) {
@@ -112,6 +124,7 @@ QString ForegroundSegmenter::loadLocked()
         }
         loaded->inputName = loaded->session.GetInputNameAllocated(0, allocator).get();
         loaded->outputName = loaded->session.GetOutputNameAllocated(0, allocator).get();
+        loaded->side = side;
         m_session = std::move(loaded);
         return {};
     } catch (const Ort::Exception& error) {
@@ -122,18 +135,19 @@ QString ForegroundSegmenter::loadLocked()
     }
 }
 
-ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input)
+ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side)
 {
-    if (input.size() != size_t(3 * pixelCount))
-        return {{}, QStringLiteral("The segmentation network needs a 3 × %1 × %1 input").arg(inputSize)};
+    const size_t pixelCount = size_t(side) * size_t(side);
+    if (input.size() != 3 * pixelCount)
+        return {{}, QStringLiteral("The segmentation network needs a 3 × %1 × %1 input").arg(side)};
 
     std::lock_guard lock(m_mutex);
-    if (QString error = loadLocked(); !error.isEmpty())
+    if (QString error = loadLocked(side); !error.isEmpty())
         return {{}, error};
 
     try {
         const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-        const std::array<int64_t, 4> shape{1, 3, inputSize, inputSize};
+        const std::array<int64_t, 4> shape{1, 3, side, side};
         // ONNX Runtime only reads its inputs; the API merely lacks a const overload.
         Ort::Value tensor = Ort::Value::CreateTensor<float>(
             memory, const_cast<float*>(input.data()), input.size(), shape.data(), shape.size());
@@ -143,7 +157,7 @@ ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> 
             m_session->session.Run(Ort::RunOptions{nullptr}, &inputName, &tensor, 1, &outputName, 1);
 
         if (outputs.size() != 1 || !outputs[0].IsTensor()
-            || outputs[0].GetTensorTypeAndShapeInfo().GetElementCount() != size_t(pixelCount)) {
+            || outputs[0].GetTensorTypeAndShapeInfo().GetElementCount() != pixelCount) {
             return {{}, QStringLiteral("The segmentation network gave an output of an unexpected size")};
         }
         const float* data = outputs[0].GetTensorData<float>();
@@ -155,19 +169,19 @@ ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> 
     }
 }
 
-std::vector<float> makeNetworkInput(const QImage& image)
+std::vector<float> makeNetworkInput(const QImage& image, int side)
 {
     const QImage argb = image.format() == QImage::Format_ARGB32 ? image : image.convertToFormat(QImage::Format_ARGB32);
     const cv::Mat pixels(argb.height(), argb.width(), CV_8UC4, const_cast<uchar*>(argb.constBits()),
                          size_t(argb.bytesPerLine()));
     cv::Mat scaled;
-    cv::resize(pixels, scaled, cv::Size(ForegroundSegmenter::inputSize, ForegroundSegmenter::inputSize), 0, 0,
-               cv::INTER_LINEAR);
+    cv::resize(pixels, scaled, cv::Size(side, side), 0, 0, cv::INTER_LINEAR);
 
     std::array<float, 256> normalised{};
     for (int value = 0; value < 256; ++value)
         normalised[size_t(value)] = float(value) / 255.0f - 0.5f;
 
+    const int pixelCount = side * side;
     std::vector<float> planes(size_t(3 * pixelCount));
     float* red = planes.data();
     float* green = red + pixelCount;
@@ -181,15 +195,15 @@ std::vector<float> makeNetworkInput(const QImage& image)
     return planes;
 }
 
-std::optional<QImage> scaleNetworkMask(std::span<const float> probabilities, QSize size, QString* error)
+std::optional<QImage> scaleNetworkMask(std::span<const float> probabilities, int side, QSize size, QString* error)
 {
     auto fail = [error](const QString& reason) -> std::optional<QImage> {
         if (error)
             *error = reason;
         return std::nullopt;
     };
-    if (probabilities.size() != size_t(pixelCount))
-        return fail(QStringLiteral("the network's mask has %1 values, expected %2").arg(probabilities.size()).arg(pixelCount));
+    if (side <= 0 || probabilities.size() != size_t(side) * size_t(side))
+        return fail(QStringLiteral("the network's mask has %1 values, expected %2 × %2").arg(probabilities.size()).arg(side));
     if (size.isEmpty())
         return fail(QStringLiteral("the image is empty"));
 
@@ -198,8 +212,7 @@ std::optional<QImage> scaleNetworkMask(std::span<const float> probabilities, QSi
         return fail(QStringLiteral("not enough memory for a %1 × %2 mask").arg(size.width()).arg(size.height()));
 
     try {
-        const cv::Mat network(ForegroundSegmenter::inputSize, ForegroundSegmenter::inputSize, CV_32F,
-                              const_cast<float*>(probabilities.data()));
+        const cv::Mat network(side, side, CV_32F, const_cast<float*>(probabilities.data()));
         cv::Mat network16;
         network.convertTo(network16, CV_16U, 65535.0);
         cv::Mat full(mask.height(), mask.width(), CV_16U, mask.bits(), size_t(mask.bytesPerLine()));

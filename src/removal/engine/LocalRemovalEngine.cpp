@@ -1,6 +1,8 @@
 #include "LocalRemovalEngine.h"
 
 #include "core/Log.h"
+#include "EdgeRefinement.h"
+#include "ForegroundColours.h"
 #include "ForegroundSegmenter.h"
 
 #include <opencv2/core.hpp>
@@ -15,9 +17,8 @@ namespace {
 // Mask values are stored × 65535; 0.5 and above counts as foreground.
 constexpr quint16 foregroundThreshold = 32768;
 
-int countForegroundRegions(const std::vector<float>& probabilities)
+int countForegroundRegions(const std::vector<float>& probabilities, int side)
 {
-    const int side = ForegroundSegmenter::inputSize;
     cv::Mat foreground(side, side, CV_8U);
     for (int i = 0; i < side * side; ++i)
         foreground.data[i] = probabilities[size_t(i)] >= 0.5f ? 1 : 0;
@@ -58,7 +59,7 @@ std::optional<WorkingImage> makeWorkingImage(const QImage& input)
     return WorkingImage{pixels};
 }
 
-std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
+std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, const RemovalOptions& options)
 {
     const QImage& pixels = image.pixels;
     if (pixels.isNull() || pixels.format() != QImage::Format_ARGB32) {
@@ -66,9 +67,10 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
         return std::nullopt;
     }
 
+    const int side = networkInputSide(options.quality);
     ForegroundSegmenter::Result network;
     try {
-        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels));
+        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels, side), side);
     } catch (const std::exception& exception) {
         // Scaling the image down for the network can only fail for lack of memory.
         network.error = QStringLiteral("Cannot prepare the image for the segmentation network (%1)")
@@ -80,7 +82,7 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
     }
 
     QString error;
-    std::optional<QImage> values = scaleNetworkMask(network.probabilities, pixels.size(), &error);
+    std::optional<QImage> values = scaleNetworkMask(network.probabilities, side, pixels.size(), &error);
     if (!values) {
         logLine(QStringLiteral("Failed to generate mask: ") + error);
         return std::nullopt;
@@ -91,8 +93,13 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image)
             return std::nullopt;
         }
         // Bilinear scaling never exceeds the network's own maximum, so at least one region exists.
-        const int instances = std::max(1, countForegroundRegions(network.probabilities));
-        return ForegroundMask{*values, instances};
+        const int instances = std::max(1, countForegroundRegions(network.probabilities, side));
+        const double refinement = effectiveEdgeRefinement(options);
+        if (refinement > 0)
+            refineMaskEdges(*values, pixels, refinement);
+        if (!options.preserveFineDetails)
+            snapMaskToCrispEdges(*values);
+        return ForegroundMask{*values, instances, refinement > 0};
     } catch (const std::exception& exception) {
         logLine(QStringLiteral("Failed to generate mask: ") + QString::fromUtf8(exception.what()));
         return std::nullopt;
@@ -128,6 +135,13 @@ std::optional<CompositedImage> applyForegroundMask(const ForegroundMask& mask, c
             }
         }
     });
+    if (mask.decontaminateColours) {
+        try {
+            decontaminateEdgeColours(output, input, values);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
     return CompositedImage{output};
 }
 
@@ -144,12 +158,12 @@ std::optional<QImage> renderCutout(const CompositedImage& composited)
     return bitmap;
 }
 
-std::optional<QImage> removeBackgroundLocally(const QImage& input)
+std::optional<QImage> removeBackgroundLocally(const QImage& input, const RemovalOptions& options)
 {
     const std::optional<WorkingImage> working = makeWorkingImage(input);
     if (!working)
         return std::nullopt;
-    const std::optional<ForegroundMask> mask = generateForegroundMask(*working);
+    const std::optional<ForegroundMask> mask = generateForegroundMask(*working, options);
     if (!mask)
         return std::nullopt;
     const std::optional<CompositedImage> composited = applyForegroundMask(*mask, *working);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RemovalOptions.h"
+
 #include <QImage>
 
 #include <optional>
@@ -26,6 +28,9 @@ struct ForegroundMask {
     QImage values;
     // Connected foreground regions (mask ≥ 0.5); the mask covers all of them.
     int instanceCount = 0;
+    // The cut-out's partly transparent pixels get estimated foreground colours instead of the
+    // photo's (set with edge refinement).
+    bool decontaminateColours = false;
 };
 
 // The working image blended over full transparency through the mask, same pixel size.
@@ -41,14 +46,15 @@ struct CompositedImage {
 // conversion fails (e.g. not enough memory).
 std::optional<WorkingImage> makeWorkingImage(const QImage& input);
 
-// One inference of the network, its answer scaled bilinearly to the full image. Logs and
-// returns nothing when the network cannot run ("Vision request failed: …"), when no pixel of
-// the mask reaches 0.5 ("No foreground objects detected in the image") or when the mask
-// cannot be scaled ("Failed to generate mask: …").
-std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image);
+// One inference of the network at the options' input size, its answer scaled bilinearly to the
+// full image, then the options' edge treatment (refinement, crisp edges). Logs and returns
+// nothing when the network cannot run ("Vision request failed: …"), when no pixel of the
+// network's mask reaches 0.5 ("No foreground objects detected in the image") or when the mask
+// cannot be made ("Failed to generate mask: …").
+std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, const RemovalOptions& options = {});
 
-// mask × image + (1 − mask) × transparent. Nothing only when the mask does not fit the image
-// or memory runs out.
+// mask × image + (1 − mask) × transparent, with the edge colours decontaminated when the mask
+// asks for it. Nothing only when the mask does not fit the image or memory runs out.
 std::optional<CompositedImage> applyForegroundMask(const ForegroundMask& mask, const WorkingImage& image);
 
 // The cut-out as a bitmap image: Format_ARGB32 (straight alpha), the composited image's pixel
@@ -56,6 +62,6 @@ std::optional<CompositedImage> applyForegroundMask(const ForegroundMask& mask, c
 std::optional<QImage> renderCutout(const CompositedImage& composited);
 
 // makeWorkingImage, generateForegroundMask, applyForegroundMask and renderCutout in a row.
-std::optional<QImage> removeBackgroundLocally(const QImage& input);
+std::optional<QImage> removeBackgroundLocally(const QImage& input, const RemovalOptions& options = {});
 
 } // namespace kivo

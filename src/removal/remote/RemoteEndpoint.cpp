@@ -1,6 +1,7 @@
 #include "RemoteEndpoint.h"
 
 #include "core/AppConstants.h"
+#include "core/WebAddress.h"
 
 namespace kivo {
 
@@ -8,14 +9,7 @@ namespace {
 
 QString trimmedAddress(const QString& address)
 {
-    QString text = address.trimmed();
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u'/')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u'/')
-        --end;
-    return text.mid(begin, end - begin);
+    return trimSlashes(address.trimmed());
 }
 
 } // namespace
@@ -36,10 +30,7 @@ QString removalEndpointString(const QString& backendBaseURLString)
 std::optional<QUrl> parseRemovalEndpoint(const QString& endpointString)
 {
     const QUrl url(endpointString, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return std::nullopt;
-    const QString scheme = url.scheme().toLower();
-    if (scheme != u"http" && scheme != u"https")
+    if (!isWebAddress(url))
         return std::nullopt;
     return url;
 }

@@ -22,6 +22,22 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
 
 } // namespace
 
+RemoteHttpResult httpResultOf(QNetworkReply* reply, bool timedOut)
+{
+    RemoteHttpResult result;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (timedOut) {
+        result.transportError = RemoteHttpExchange::timedOutDescription();
+    } else if (!status.isValid() || (error != QNetworkReply::NoError && !isHttpStatusError(error))) {
+        result.transportError = reply->errorString();
+    } else {
+        result.status = status.toInt();
+        result.body = reply->readAll();
+    }
+    return result;
+}
+
 // Lives on the exchange's thread and owns the network access manager there.
 class RemoteHttpWorker : public QObject {
 public:
@@ -49,7 +65,7 @@ public:
         QObject::connect(reply, &QNetworkReply::finished, this, [this, reply, completion] {
             m_inFlight.remove(reply);
             reply->deleteLater();
-            completion(resultOf(reply));
+            completion(httpResultOf(reply, reply->property(kTimedOutProperty).toBool()));
         });
     }
 
@@ -63,22 +79,6 @@ public:
 
 private:
     static constexpr const char* kTimedOutProperty = "kivoTimedOut";
-
-    static RemoteHttpResult resultOf(QNetworkReply* reply)
-    {
-        RemoteHttpResult result;
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const QNetworkReply::NetworkError error = reply->error();
-        if (reply->property(kTimedOutProperty).toBool()) {
-            result.transportError = RemoteHttpExchange::timedOutDescription();
-        } else if (!status.isValid() || (error != QNetworkReply::NoError && !isHttpStatusError(error))) {
-            result.transportError = reply->errorString();
-        } else {
-            result.status = status.toInt();
-            result.body = reply->readAll();
-        }
-        return result;
-    }
 
     QNetworkAccessManager* m_manager = nullptr;
     QSet<QNetworkReply*> m_inFlight;

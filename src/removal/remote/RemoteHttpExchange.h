@@ -9,9 +9,16 @@
 #include <chrono>
 #include <functional>
 
+class QNetworkReply;
+
 namespace kivo {
 
 class RemoteHttpWorker;
+
+// A finished reply read as a result: a status and a body when an HTTP answer came (4xx and 5xx
+// included), otherwise the HTTP layer's description of what failed. `timedOut` marks a reply
+// aborted because its deadline passed.
+RemoteHttpResult httpResultOf(QNetworkReply* reply, bool timedOut);
 
 // One multipart POST to the removal service.
 struct RemoteHttpRequest {
