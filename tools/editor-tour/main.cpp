@@ -264,5 +264,10 @@ int main(int argc, char* argv[])
     editor->toolPanel()->removeBackgroundAction()->trigger();
     waitFor([&] { return !model.isRemovingBackground(); }, 600);
     tour.shoot(QStringLiteral("imported-background-removed"));
+
+    // "Select Session": no session, the invitation to create one.
+    editor->sessionPicker()->setCurrentIndex(0);
+    emit editor->sessionPicker()->activated(0);
+    tour.shoot(QStringLiteral("no-session"));
     return png && jpeg ? 0 : 1;
 }

@@ -2,7 +2,6 @@
 
 #include "CheckerboardBackground.h"
 #include "DrawingCanvas.h"
-#include "EditorIcons.h"
 
 #include "editor/document/ImageEditorModel.h"
 #include "editor/document/PixelEdits.h"
@@ -10,6 +9,7 @@
 #include "editor/rendering/ImageFilters.h"
 
 #include "core/ImageAllocation.h"
+#include "core/WidgetStyle.h"
 
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -39,20 +39,14 @@ QPair<qint64, quint64> scaledKey(const QImage& image, QSize size)
 
 QWidget* makePlaceholder(QWidget* parent)
 {
-    auto* holder = new QWidget(parent);
+    // One line: a wrapping label centred in the column would be given one line's height and cut.
+    QLabel* hint = secondaryLabel(QObject::tr("Drop image here or click Import"));
+    hint->setWordWrap(false);
+    QWidget* holder = centredColumn({symbolLabel(QStringLiteral(":/editor-icons/photo-badge-plus.svg"),
+                                                 parent->palette().color(QPalette::PlaceholderText), 48),
+                                     hint});
+    holder->setParent(parent);
     holder->setAttribute(Qt::WA_TransparentForMouseEvents);
-    auto* icon = new QLabel;
-    icon->setPixmap(editorIcon(QStringLiteral("photo-badge-plus"), holder->palette().color(QPalette::PlaceholderText))
-                        .pixmap(QSize(48, 48)));
-    icon->setAlignment(Qt::AlignCenter);
-    auto* text = new QLabel(QObject::tr("Drop image here or click Import"));
-    text->setAlignment(Qt::AlignCenter);
-    text->setForegroundRole(QPalette::PlaceholderText);
-    auto* layout = new QVBoxLayout(holder);
-    layout->addStretch();
-    layout->addWidget(icon);
-    layout->addWidget(text);
-    layout->addStretch();
     return holder;
 }
 

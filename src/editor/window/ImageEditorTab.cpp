@@ -96,32 +96,18 @@ ImageEditorTab::~ImageEditorTab()
 
 QWidget* ImageEditorTab::buildEmptyState()
 {
-    auto* icon = new QLabel;
-    icon->setPixmap(editorIcon(QStringLiteral("paintbrush"), palette().color(QPalette::PlaceholderText)).pixmap(QSize(64, 64)));
-    icon->setAlignment(Qt::AlignCenter);
     auto* title = new QLabel(tr("No Editor Session"));
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->setAlignment(Qt::AlignCenter);
-    auto* line = new QLabel(tr("Create a new session to start editing images"));
-    line->setForegroundRole(QPalette::PlaceholderText);
-    line->setAlignment(Qt::AlignCenter);
+    styleFont(title, 1.5, QFont::Bold);
+    // One line: a wrapping label centred in the column would be given one line's height and cut.
+    QLabel* line = secondaryLabel(tr("Create a new session to start editing images"));
+    line->setWordWrap(false);
     m_createSessionButton = new QPushButton(tr("Create Session"));
     makeProminent(m_createSessionButton);
     connect(m_createSessionButton, &QPushButton::clicked, this, &ImageEditorTab::showNewSessionDialog);
-
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->addStretch();
-    layout->addWidget(icon);
-    layout->addWidget(title);
-    layout->addWidget(line);
-    layout->addSpacing(8);
-    layout->addWidget(m_createSessionButton, 0, Qt::AlignHCenter);
-    layout->addStretch();
-    return page;
+    return centredColumn({symbolLabel(QStringLiteral(":/editor-icons/paintbrush.svg"),
+                                      palette().color(QPalette::PlaceholderText), 64),
+                          title, line, m_createSessionButton},
+                         10);
 }
 
 QWidget* ImageEditorTab::buildTopBar()

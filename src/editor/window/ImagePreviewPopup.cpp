@@ -31,9 +31,7 @@ ImagePreviewPopup::ImagePreviewPopup(AppState& appState, const QImage& image, co
 
     const QColor text = palette().color(QPalette::ButtonText);
     m_titleLabel = new QLabel;
-    QFont titleFont = m_titleLabel->font();
-    titleFont.setBold(true);
-    m_titleLabel->setFont(titleFont);
+    styleFont(m_titleLabel, 1.0, QFont::Bold);
     m_titleLabel->setText(m_titleLabel->fontMetrics().elidedText(title, Qt::ElideRight, 640));
     m_titleLabel->setToolTip(title);
     m_closeButton = new QPushButton(editorIcon(QStringLiteral("xmark"), text), tr("Close"));

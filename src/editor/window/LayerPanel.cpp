@@ -6,6 +6,8 @@
 #include "editor/document/ImageEditorModel.h"
 #include "editor/document/SessionEdits.h"
 
+#include "core/WidgetStyle.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDrag>
@@ -24,9 +26,7 @@ namespace {
 
 QLabel* symbol(const QString& name, const QColor& color)
 {
-    auto* label = new QLabel;
-    label->setPixmap(editorIcon(name, color).pixmap(QSize(16, 16)));
-    return label;
+    return symbolLabel(QStringLiteral(":/editor-icons/%1.svg").arg(name), color, 16);
 }
 
 } // namespace
@@ -116,9 +116,7 @@ LayerPanel::LayerPanel(ImageEditorModel& model, QWidget* parent)
     , m_model(model)
 {
     auto* title = new QLabel(tr("Layers"));
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    title->setFont(titleFont);
+    styleFont(title, 1.0, QFont::Bold);
     m_addButton = new QToolButton;
     m_addButton->setAutoRaise(true);
     m_addButton->setIcon(editorIcon(QStringLiteral("plus"), palette().color(QPalette::WindowText)));

@@ -15,10 +15,7 @@ NewSessionDialog::NewSessionDialog(QWidget* parent)
 {
     setWindowTitle(tr("Create New Session"));
     auto* title = new QLabel(tr("Create New Session"));
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
-    title->setFont(titleFont);
+    styleFont(title, 1.2, QFont::Bold);
 
     m_nameField = new QLineEdit;
     m_nameField->setPlaceholderText(tr("Session Name"));

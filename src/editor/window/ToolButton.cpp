@@ -2,6 +2,8 @@
 
 #include "editor/canvas/EditorIcons.h"
 
+#include "core/WidgetStyle.h"
+
 namespace kivo {
 
 ToolButton::ToolButton(const QString& title, const QString& systemImage, QWidget* parent)
@@ -13,9 +15,7 @@ ToolButton::ToolButton(const QString& title, const QString& systemImage, QWidget
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     setAutoRaise(true);
     setCursor(Qt::PointingHandCursor);
-    QFont caption = font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    setFont(caption);
+    styleFont(this, 0.85);
     refreshLook();
 }
 

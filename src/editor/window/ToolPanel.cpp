@@ -50,9 +50,7 @@ ToolPanel::ToolPanel(ImageEditorModel& model, QWidget* parent)
     , m_model(model)
 {
     auto* header = new QLabel(tr("Tools"));
-    QFont headerFont = header->font();
-    headerFont.setBold(true);
-    header->setFont(headerFont);
+    styleFont(header, 1.0, QFont::Bold);
 
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);
