@@ -8,12 +8,13 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
 #include <cstdio>
-
 #include <cstdlib>
+#include <ctime>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -87,6 +88,50 @@ QString spread(const std::vector<double>& values)
     return QStringLiteral("(min %1, max %2, %3 runs)").arg(*low, 0, 'f', 0).arg(*high, 0, 'f', 0).arg(values.size());
 }
 
+double processCpuMilliseconds()
+{
+    timespec time{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return double(time.tv_sec) * 1e3 + double(time.tv_nsec) / 1e6;
+}
+
+void Timings::measure(const std::function<void()>& work)
+{
+    const double cpuBefore = processCpuMilliseconds();
+    wall.push_back(milliseconds(work));
+    cpu.push_back(processCpuMilliseconds() - cpuBefore);
+}
+
+QString Timings::describe() const
+{
+    return QStringLiteral("%1 (cpu %2 ms)").arg(ms(median(wall))).arg(median(cpu), 0, 'f', 0);
+}
+
+namespace {
+
+double statusMiB(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1StringView(field)),
+                                  QRegularExpression::MultilineOption);
+    const auto match = line.match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toDouble() / 1024.0 : 0;
+}
+
+} // namespace
+
+double residentMiB()
+{
+    return statusMiB("VmRSS");
+}
+
+double peakResidentMiB()
+{
+    return statusMiB("VmHWM");
+}
+
 bool makePhoto(const QString& source, const QString& target, quint32 seed)
 {
     if (QFile::exists(target))
@@ -134,17 +179,6 @@ std::vector<float> inferOrDie(std::span<const float> input)
         std::exit(1);
     }
     return std::move(result.probabilities);
-}
-
-double peakResidentMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
 }
 
 QString loadAverages()

@@ -43,6 +43,21 @@ QString ms(double value);
 // "(min …, max …, n runs)".
 QString spread(const std::vector<double>& values);
 
+// CPU time of the whole process (all threads) so far, in milliseconds: on a shared machine it
+// shows the work apart from the waiting.
+double processCpuMilliseconds();
+
+// Repeated measurements of one piece of work: wall-clock and process CPU time.
+struct Timings {
+    std::vector<double> wall;
+    std::vector<double> cpu;
+
+    void measure(const std::function<void()>& work);
+    double medianWall() const { return median(wall); }
+    // "  123.4 ms (cpu 98 ms)"
+    QString describe() const;
+};
+
 // The 12-megapixel photo made from a small one: scaled to cover 4000 × 3000, cropped, with a
 // little grain so that decoding and compression see photo-like data, not a smooth gradient.
 // `seed` varies the grain between photos. Made once; false when the source cannot be read.
@@ -56,7 +71,8 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // One network inference at the default side; the benchmark ends when the network cannot run.
 std::vector<float> inferOrDie(std::span<const float> input);
 
-// The process's peak resident memory so far (VmHWM), in MiB.
+// This process's resident memory now and at its peak, in MiB (VmRSS, VmHWM).
+double residentMiB();
 double peakResidentMiB();
 
 // The machine's load averages, for the record beside the figures.

@@ -2,10 +2,12 @@
 # The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
 # figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh [engine|quality|monitor] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|monitor|editor] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
 #
 # engine (the default): the network, the 12 MP pipeline step by step, against the reference
 # runtime (onnxruntime-node, installed into the cache folder).
+# editor: the image editor's core (history, flattening, filters, export, 100 strokes with undo
+# and redo through them) and its canvas (a stroke from release to screen, repaints per move).
 # quality: Fast's input size, the processing modes, their peak memory; the masks' agreement is
 # measured on the 12 MP photo and the test photos, or on --photos A,B,... (photos with one
 # clear subject) instead of the test photos.
@@ -15,7 +17,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
 which=engine
-case "${1:-}" in engine|quality|monitor) which=$1; shift ;; esac
+case "${1:-}" in engine|quality|monitor|editor) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -27,6 +29,12 @@ fi
 # A bigger source photo scales up better; the test photo is the fallback.
 source=/usr/lib/python3/dist-packages/skimage/data/coffee.png
 [ -f "$source" ] || source="$root/tests/data/coffee.jpg"
+
+if [ "$which" = editor ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_editor_bench kivo_editor_canvas_bench >/dev/null
+  "$build/bench/kivo_editor_bench" --source "$source" --work "$work" "$@" | grep -v '^\[Export\]\|^Image exported'
+  exec "$build/bench/kivo_editor_canvas_bench" --source "$source" --work "$work" "$@"
+fi
 
 if [ "$which" = quality ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_quality_modes_bench kivopro-remove >/dev/null

@@ -8,6 +8,8 @@
 #include "core/AppState.h"
 #include "core/NotificationCenter.h"
 #include "core/WidgetStyle.h"
+#include "editor/window/ImageEditorTab.h"
+#include "editor/window/ImagePreviewPopup.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "removal/monitor/TriggerSettingsView.h"
 #include "settings/SettingsView.h"
@@ -41,14 +43,6 @@ QIcon tabIcon(const char* name)
     return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1StringView(name)));
 }
 
-// Screens whose content another part of the application supplies later.
-QWidget* emptyScreen()
-{
-    auto* screen = new QWidget;
-    screen->setAutoFillBackground(true);
-    return screen;
-}
-
 } // namespace
 
 MainTabView::MainTabView(AppState& appState, QWidget* parent)
@@ -60,8 +54,15 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     setMinimumSize(1000, 700);
     appState.setSessionRenewal(m_sessionRenewal.get());
 
-    m_screens->addWidget(new BackgroundRemovalTab(appState));
-    m_screens->addWidget(emptyScreen());
+    auto* batchTab = new BackgroundRemovalTab(appState);
+    // The batch tab's full-size preview is the editor's, with the editor's export flow.
+    batchTab->setPreviewFactory([&appState](const QImage& image, const QString& title, std::function<void()> close) {
+        auto* popup = new ImagePreviewPopup(appState, image, title);
+        QObject::connect(popup, &ImagePreviewPopup::closeRequested, popup, std::move(close));
+        return popup;
+    });
+    m_screens->addWidget(batchTab);
+    m_screens->addWidget(new ImageEditorTab(appState));
     m_screens->addWidget(new TransactionsTab(appState));
     m_screens->addWidget(new TriggerSettingsView(appState));
 

@@ -3,6 +3,7 @@
 // The records and enumerations shared across the application. Records are plain values;
 // images are QImage, which is implicitly shared and never changed in place.
 
+#include "ImageHistory.h"
 #include "RawValueEnum.h"
 
 #include <QColor>
@@ -117,7 +118,7 @@ struct EditorSession {
     QList<ImageLayer> layers;
     QList<HistoryItem> history;
     int currentHistoryIndex = -1;
-    QList<QImage> imageHistory;
+    ImageHistory imageHistory;
     std::optional<ImageLayer> selectedLayer;
     QColor customBackgroundColor = Qt::white;
     CanvasBackground canvasBackground = CanvasBackground::transparent;

@@ -3,11 +3,18 @@
 #include "core/AppConstants.h"
 #include "core/NotificationCenter.h"
 #include "app/TabButton.h"
+#include "editor/document/ImageEditorModel.h"
+#include "editor/window/ImageEditorTab.h"
+#include "editor/window/ImagePreviewPopup.h"
+#include "removal/batch/BackgroundRemovalCard.h"
+#include "removal/batch/BackgroundRemovalTab.h"
 #include "service/ScriptedHttpServer.h"
 #include "removal/monitor/TriggerSettingsView.h"
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -105,4 +112,77 @@ TEST(MainTabViewRestore, EachAppearanceStartsARestoreWithTheStoredKey)
     QTest::qWait(200);
     EXPECT_EQ(server.requests().size(), 1u);
     EXPECT_TRUE(qobject_cast<TransactionsTab*>(view.screen(AppTab::transactions)));
+}
+
+namespace {
+
+ImageProcessingTask completedTask(const QString& name)
+{
+    ImageProcessingTask task;
+    task.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/") + name);
+    task.originalImage = QImage(40, 30, QImage::Format_ARGB32);
+    task.originalImage.fill(Qt::gray);
+    task.processedImage = QImage(40, 30, QImage::Format_ARGB32);
+    task.processedImage->fill(Qt::transparent);
+    task.status = ProcessingStatus::completed;
+    return task;
+}
+
+// The card's two image boxes, original first.
+QList<QLabel*> imageBoxes(BackgroundRemovalCard* card)
+{
+    QList<QLabel*> boxes;
+    for (QLabel* label : card->findChildren<QLabel*>())
+        if (label->cursor().shape() == Qt::PointingHandCursor)
+            boxes << label;
+    return boxes;
+}
+
+} // namespace
+
+TEST_F(MainTabViewTest, ACardImageOpensTheEditorsPreviewOverTheDimmedBatchTab)
+{
+    state.setProcessingQueue({completedTask(QStringLiteral("a.png"))});
+    view.tabButton(AppTab::trigger)->click();
+    view.tabButton(AppTab::backgroundRemoval)->click();
+    auto* batch = qobject_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
+    const QList<QLabel*> boxes = imageBoxes(batch->cards().front());
+    ASSERT_EQ(boxes.size(), 2);
+
+    QTest::mouseClick(boxes[1], Qt::LeftButton);
+    ASSERT_TRUE(batch->showingImagePreview());
+    auto* popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(popup->titleLabel()->text(), u"Processed - a.png");
+    EXPECT_EQ(batch->previewOverlay()->geometry(), batch->rect());
+    // A click on the dimmed part closes it.
+    QTest::mouseClick(batch->previewOverlay(), Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_FALSE(batch->showingImagePreview());
+
+    QTest::mouseClick(boxes[0], Qt::LeftButton);
+    popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
+    EXPECT_EQ(popup->titleLabel()->text(), u"Original - a.png");
+    popup->closeButton()->click();
+    EXPECT_FALSE(batch->showingImagePreview());
+}
+
+TEST_F(MainTabViewTest, EditOnACardShowsTheResultInTheEditor)
+{
+    state.setProcessingQueue({completedTask(QStringLiteral("a.png")), completedTask(QStringLiteral("b.png"))});
+    view.tabButton(AppTab::trigger)->click();
+    view.tabButton(AppTab::backgroundRemoval)->click();
+    auto* batch = qobject_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
+    batch->cards().front()->editButton()->click();
+
+    auto* editor = qobject_cast<ImageEditorTab*>(view.screen(AppTab::imageEditor));
+    ASSERT_TRUE(editor->isVisible());
+    ASSERT_TRUE(editor->model().selectedSession());
+    EXPECT_EQ(editor->model().selectedSession()->name, u"a.png");
+    EXPECT_EQ(editor->sessionPicker()->currentText(), u"a.png");
+    EXPECT_EQ(state.editorSessions().size(), 1);
+
+    view.tabButton(AppTab::backgroundRemoval)->click();
+    batch->editSelectedButton()->click();
+    EXPECT_EQ(state.editorSessions().size(), 3);
+    EXPECT_EQ(editor->model().selectedSession()->name, u"b.png");
 }

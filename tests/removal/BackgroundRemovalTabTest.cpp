@@ -139,3 +139,23 @@ TEST_F(BackgroundRemovalTabTest, DropSummaryAppearsInTheBackgroundRemoverAlert)
     EXPECT_EQ(tab.alert()->windowTitle(), u"Background Remover");
     EXPECT_EQ(tab.alert()->text(), u"❌ Skipped 1 invalid file(s): readme.txt");
 }
+
+TEST_F(BackgroundRemovalTabTest, ALongFailureTextWrapsInsideTheResultBox)
+{
+    ImageProcessingTask failed = task(ProcessingStatus::failed, "grass.jpg");
+    failed.error = QStringLiteral("Failed to create mask");
+    show({failed});
+    tab.resize(1100, 700);
+    QCoreApplication::processEvents();
+    BackgroundRemovalCard* card = tab.cards().front();
+    QLabel* error = nullptr;
+    for (QLabel* label : card->findChildren<QLabel*>())
+        if (label->text() == u"Failed to create mask")
+            error = label;
+    ASSERT_TRUE(error);
+    // Every line of the wrapped text fits the label, and the label fits its box.
+    EXPECT_GE(error->height(), error->heightForWidth(error->width()));
+    const QRect box = error->parentWidget()->rect();
+    EXPECT_TRUE(box.contains(error->geometry())) << error->geometry().x() << "," << error->geometry().y() << " "
+                                                 << error->width() << "x" << error->height();
+}

@@ -10,6 +10,7 @@
 #include "core/AppState.h"
 #include "app/MainTabView.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "tour-support/TourSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,37 +30,12 @@
 
 namespace {
 
-void pump(int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
-
-bool waitFor(const std::function<bool()>& condition, int seconds)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using kivo::tour::pump;
+using kivo::tour::waitFor;
 
 void shoot(QWidget& window, const QString& folder, const QString& name)
 {
-    pump(300);
-    const QString path = QDir(folder).filePath(name);
-    // The whole screen when there is one (dialogs included), else the window alone.
-    QPixmap picture = window.screen() ? window.screen()->grabWindow(0) : QPixmap();
-    if (picture.isNull() || QGuiApplication::platformName() == u"offscreen")
-        picture = window.grab();
-    picture.save(path);
-    std::printf("screenshot: %s\n", qPrintable(path));
+    kivo::tour::saveScreenshot(window, QDir(folder).filePath(name));
 }
 
 } // namespace

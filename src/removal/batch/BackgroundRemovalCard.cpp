@@ -157,13 +157,17 @@ QWidget* BackgroundRemovalCard::buildResultPane()
 
     m_errorLabel = new QLabel;
     m_errorLabel->setWordWrap(true);
-    m_errorLabel->setAlignment(Qt::AlignCenter);
-    m_errorLabel->setMaximumWidth(imageSide - 8);
+    m_errorLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_errorLabel->setStyleSheet(QStringLiteral("color: #ff3b30; font-size: 8pt;"));
     auto* failedCaption = caption(tr("Failed"));
-    m_resultPane->insertWidget(failedPage,
-                               centredColumn({symbolLabel(QStringLiteral(":/removal-icons/warning.svg"), QColor(0xff, 0x3b, 0x30), 24),
-                                              failedCaption, m_errorLabel}));
+    QWidget* failed = centredColumn({symbolLabel(QStringLiteral(":/removal-icons/warning.svg"), QColor(0xff, 0x3b, 0x30), 24),
+                                     failedCaption});
+    // Added without an alignment, the label takes the box's width and the height its wrapped
+    // lines need; centred, the layout would give it a single line and cut the text mid-word.
+    auto* failedLayout = static_cast<QVBoxLayout*>(failed->layout());
+    failedLayout->setContentsMargins(4, 0, 4, 0);
+    failedLayout->insertWidget(failedLayout->count() - 1, m_errorLabel);
+    m_resultPane->insertWidget(failedPage, failed);
     return m_resultPane;
 }
 
@@ -200,6 +204,8 @@ void BackgroundRemovalCard::setTask(const ImageProcessingTask& task, const QImag
     case ProcessingStatus::processing: m_resultPane->setCurrentIndex(processingPage); break;
     case ProcessingStatus::failed:
         m_errorLabel->setText(task.error.value_or(QString()));
+        // A text too long even for the whole box can still be read in full.
+        m_errorLabel->setToolTip(task.error.value_or(QString()));
         m_resultPane->setCurrentIndex(failedPage);
         break;
     case ProcessingStatus::completed:

@@ -268,6 +268,7 @@ void BackgroundRemovalTab::refreshCards()
         auto* card = new BackgroundRemovalCard;
         connect(card, &BackgroundRemovalCard::downloadRequested, this, &BackgroundRemovalTab::saveOne);
         connect(card, &BackgroundRemovalCard::editRequested, &m_queue, &BatchRemovalQueue::openInEditor);
+        connect(card, &BackgroundRemovalCard::imageTapped, this, &BackgroundRemovalTab::showImagePreview);
         const int position = int(m_cards.size());
         m_grid->addWidget(card, position / 3, position % 3, Qt::AlignTop);
         m_cards.append(card);
@@ -328,6 +329,28 @@ void BackgroundRemovalTab::showAlert(const QString& message)
     m_alert->setAttribute(Qt::WA_DeleteOnClose);
     m_alert->setWindowModality(Qt::WindowModal);
     m_alert->open();
+}
+
+void BackgroundRemovalTab::showImagePreview(const QImage& image, const QString& title)
+{
+    if (!m_previewFactory || image.isNull())
+        return;
+    hideImagePreview();
+    QWidget* preview = m_previewFactory(image, title, [this] { hideImagePreview(); });
+    m_previewOverlay = new PreviewOverlay(preview, this);
+    connect(m_previewOverlay, &PreviewOverlay::dismissed, this, &BackgroundRemovalTab::hideImagePreview);
+    m_previewOverlay->show();
+    m_previewOverlay->raise();
+}
+
+void BackgroundRemovalTab::hideImagePreview()
+{
+    // The preview may be the one asking: it goes once its event is over.
+    if (m_previewOverlay) {
+        m_previewOverlay->hide();
+        m_previewOverlay->deleteLater();
+        m_previewOverlay = nullptr;
+    }
 }
 
 void BackgroundRemovalTab::showEvent(QShowEvent* event)

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "BatchRemovalQueue.h"
+#include "PreviewOverlay.h"
 #include "removal/remote/RemovalServiceClient.h"
 
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
+
+#include <functional>
 
 class QComboBox;
 class QFrame;
@@ -46,6 +49,17 @@ public:
 
     // The alert ("Background Remover") currently shown, if any.
     QMessageBox* alert() const { return m_alert; }
+
+    // Makes the full-size preview of a card's image; `close` hides it again. The preview lives
+    // with the editor: the main window supplies it.
+    using PreviewFactory =
+        std::function<QWidget*(const QImage& image, const QString& title, std::function<void()> close)>;
+    void setPreviewFactory(PreviewFactory factory) { m_previewFactory = std::move(factory); }
+    // The preview over the tab, with the tab dimmed behind it (nothing without a factory).
+    void showImagePreview(const QImage& image, const QString& title);
+    void hideImagePreview();
+    bool showingImagePreview() const { return m_previewOverlay != nullptr; }
+    PreviewOverlay* previewOverlay() const { return m_previewOverlay; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -94,6 +108,8 @@ private:
     QGridLayout* m_grid = nullptr;
     QList<BackgroundRemovalCard*> m_cards;
     QPointer<QMessageBox> m_alert;
+    PreviewFactory m_previewFactory;
+    QPointer<PreviewOverlay> m_previewOverlay;
     bool m_isDragOver = false;
 };
 

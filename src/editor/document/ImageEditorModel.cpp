@@ -1,0 +1,292 @@
+#include "ImageEditorModel.h"
+
+#include "SessionEdits.h"
+
+#include "core/AppState.h"
+#include "core/ImageFileLoader.h"
+#include "core/NotificationCenter.h"
+
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace kivo {
+
+namespace {
+
+QList<QUuid> idsOf(const QList<EditorSession>& sessions)
+{
+    QList<QUuid> ids;
+    ids.reserve(sessions.size());
+    for (const EditorSession& session : sessions)
+        ids << session.id;
+    return ids;
+}
+
+qsizetype indexOf(const QList<EditorSession>& sessions, const QUuid& id)
+{
+    for (qsizetype i = 0; i < sessions.size(); ++i)
+        if (sessions[i].id == id)
+            return i;
+    return -1;
+}
+
+// The selection is a copy of a layer record; it follows the layer's content so that it never
+// keeps an old image alive.
+void refreshSelectedLayer(EditorSession& session)
+{
+    if (const ImageLayer* layer = selectedLayerContent(session))
+        session.selectedLayer = *layer;
+}
+
+} // namespace
+
+ImageEditorModel::ImageEditorModel(AppState& appState, QObject* parent)
+    : QObject(parent)
+    , m_appState(appState)
+    , m_sessionIds(idsOf(appState.editorSessions()))
+{
+    connect(&appState, &AppState::editorSessionsChanged, this, &ImageEditorModel::onSessionListChanged);
+    connect(&appState, &AppState::activeTabChanged, this, &ImageEditorModel::onActiveTabChanged);
+    connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, [this](const QString& name) {
+        if (name == kExportImage)
+            emit exportRequested();
+    });
+}
+
+ImageEditorModel::~ImageEditorModel() = default;
+
+void ImageEditorModel::setSelectedSession(const std::optional<EditorSession>& session)
+{
+    m_selectedSession = session;
+    emit selectedSessionChanged();
+}
+
+void ImageEditorModel::selectSession(const std::optional<QUuid>& sessionId)
+{
+    if (!sessionId) {
+        setSelectedSession(std::nullopt);
+        return;
+    }
+    const QList<EditorSession>& sessions = m_appState.editorSessions();
+    const qsizetype index = indexOf(sessions, *sessionId);
+    if (index >= 0)
+        setSelectedSession(sessions[index]);
+}
+
+void ImageEditorModel::selectLastSession()
+{
+    const QList<EditorSession>& sessions = m_appState.editorSessions();
+    setSelectedSession(sessions.isEmpty() ? std::nullopt : std::optional(sessions.back()));
+}
+
+void ImageEditorModel::onSessionListChanged()
+{
+    // Only a change of the list's identities counts (a session added, removed or moved); edits
+    // inside a session keep the selection.
+    const QList<QUuid> ids = idsOf(m_appState.editorSessions());
+    if (ids == m_sessionIds)
+        return;
+    m_sessionIds = ids;
+    selectLastSession();
+}
+
+void ImageEditorModel::onActiveTabChanged()
+{
+    if (m_appState.activeTab() == AppTab::imageEditor && !m_appState.editorSessions().isEmpty())
+        selectLastSession();
+}
+
+void ImageEditorModel::ensureSelectedSession()
+{
+    if (m_selectedSession)
+        return;
+    if (!m_appState.editorSessions().isEmpty())
+        selectLastSession();
+    else
+        createDefaultSession();
+}
+
+void ImageEditorModel::createDefaultSession()
+{
+    m_appState.appendEditorSession(makeDefaultSession());
+    // The list's reaction selects the new, last session.
+}
+
+void ImageEditorModel::createNamedSession(const QString& name)
+{
+    if (name.isEmpty())
+        return;
+    m_appState.appendEditorSession(makeNamedSession(name));
+}
+
+bool ImageEditorModel::edit(const std::function<bool(EditorSession&)>& change, QUuid sessionId)
+{
+    if (sessionId.isNull()) {
+        if (!m_selectedSession)
+            return false;
+        sessionId = m_selectedSession->id;
+    }
+    QList<EditorSession> sessions = m_appState.editorSessions();
+    const qsizetype index = indexOf(sessions, sessionId);
+    if (index < 0)
+        return false;
+    EditorSession copy = sessions[index];
+    if (!change(copy))
+        return false;
+    refreshSelectedLayer(copy);
+    sessions[index] = copy;
+    const bool isSelected = m_selectedSession && m_selectedSession->id == sessionId;
+    if (isSelected)
+        m_selectedSession = copy;
+    m_appState.setEditorSessions(sessions);
+    if (isSelected)
+        emit selectedSessionChanged();
+    return true;
+}
+
+void ImageEditorModel::importImageFiles(const QList<QUrl>& files)
+{
+    if (!m_selectedSession || files.isEmpty())
+        return;
+    const QUuid sessionId = m_selectedSession->id;
+    auto* watcher = new QFutureWatcher<QList<std::pair<QUrl, QImage>>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, sessionId] {
+        for (const auto& [url, image] : watcher->result()) {
+            m_selectedImage = image;
+            edit([&](EditorSession& session) { kivo::importImage(session, url.fileName(), image); return true; },
+                 sessionId);
+        }
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [files] {
+        QList<std::pair<QUrl, QImage>> loaded;
+        for (const QUrl& url : files) {
+            const QImage image = url.isLocalFile() ? loadImageFile(url.toLocalFile()) : QImage();
+            if (!image.isNull())
+                loaded.append({url, image});
+        }
+        return loaded;
+    }));
+}
+
+void ImageEditorModel::importImage(const QUrl& url, const QImage& image)
+{
+    edit([&](EditorSession& session) { kivo::importImage(session, url.fileName(), image); return true; });
+}
+
+void ImageEditorModel::addLayer()
+{
+    edit([](EditorSession& session) { kivo::addLayer(session); return true; });
+}
+
+void ImageEditorModel::selectLayer(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::selectLayer(session, layerId); });
+}
+
+void ImageEditorModel::toggleLayerVisibility(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::toggleLayerVisibility(session, layerId); });
+}
+
+void ImageEditorModel::setLayerOpacity(const QUuid& layerId, double opacity)
+{
+    edit([&](EditorSession& session) { return kivo::setLayerOpacity(session, layerId, opacity); });
+}
+
+void ImageEditorModel::setLayerBlendMode(const QUuid& layerId, BlendMode mode)
+{
+    edit([&](EditorSession& session) { return kivo::setLayerBlendMode(session, layerId, mode); });
+}
+
+void ImageEditorModel::moveLayer(const QUuid& draggedLayerId, const QUuid& targetLayerId)
+{
+    edit([&](EditorSession& session) { return kivo::moveLayer(session, draggedLayerId, targetLayerId); });
+}
+
+void ImageEditorModel::updateLayerImage(const QImage& image, const QUuid& layerId, const QString& action)
+{
+    edit([&](EditorSession& session) { return kivo::updateLayerImage(session, image, layerId, action); });
+}
+
+void ImageEditorModel::setCanvasBackground(CanvasBackground background)
+{
+    edit([&](EditorSession& session) {
+        session.canvasBackground = background;
+        return true;
+    });
+}
+
+void ImageEditorModel::setCustomBackgroundColor(const QColor& color)
+{
+    edit([&](EditorSession& session) {
+        session.customBackgroundColor = color;
+        return true;
+    });
+}
+
+void ImageEditorModel::saveToHistory(const QImage& image, const QString& action)
+{
+    edit([&](EditorSession& session) {
+        kivo::saveToHistory(session, image, action);
+        return true;
+    });
+}
+
+bool ImageEditorModel::canUndo() const
+{
+    return m_selectedSession && kivo::canUndo(*m_selectedSession);
+}
+
+bool ImageEditorModel::canRedo() const
+{
+    return m_selectedSession && kivo::canRedo(*m_selectedSession);
+}
+
+void ImageEditorModel::undo()
+{
+    stepHistory(false);
+}
+
+void ImageEditorModel::redo()
+{
+    stepHistory(true);
+}
+
+void ImageEditorModel::stepHistory(bool forward)
+{
+    if (!m_selectedSession || m_isRestoringHistory || !(forward ? canRedo() : canUndo()))
+        return;
+    const EditorSession& session = *m_selectedSession;
+    const int target = session.currentHistoryIndex + (forward ? 1 : -1);
+    if (!session.imageHistory.isResident(target)) {
+        m_isRestoringHistory = true;
+        emit restoringHistoryChanged();
+        auto* watcher = new QFutureWatcher<void>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, forward] {
+            watcher->deleteLater();
+            m_isRestoringHistory = false;
+            emit restoringHistoryChanged();
+            stepHistory(forward);
+        });
+        watcher->setFuture(session.imageHistory.restore(target));
+        return;
+    }
+    edit([forward](EditorSession& edited) { return forward ? kivo::redo(edited) : kivo::undo(edited); });
+}
+
+void ImageEditorModel::toggleFilter(FilterType type, bool enabled)
+{
+    edit([&](EditorSession& session) {
+        kivo::toggleFilter(session, type, enabled);
+        return true;
+    });
+}
+
+bool ImageEditorModel::isFilterEnabled(FilterType type) const
+{
+    return m_selectedSession && m_selectedSession->enabledFilterNames.contains(filterName(type));
+}
+
+} // namespace kivo

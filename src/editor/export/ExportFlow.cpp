@@ -1,0 +1,79 @@
+#include "ExportFlow.h"
+
+#include "ExportManager.h"
+
+#include "editor/document/ImageEditorModel.h"
+#include "editor/rendering/CanvasRenderer.h"
+
+#include "core/AppState.h"
+
+#include <QFileDialog>
+#include <QFutureWatcher>
+#include <QMessageBox>
+#include <QPointer>
+
+namespace kivo {
+
+QMessageBox* showEditorAlert(QWidget* parent, const QString& message)
+{
+    auto* alert = new QMessageBox(QMessageBox::NoIcon, QObject::tr("Background Removal"), message, QMessageBox::Ok, parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->open();
+    return alert;
+}
+
+void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedName, const UserPreferences& preferences,
+                      std::function<void(std::optional<QString>)> done)
+{
+    const ExportManager::SaveDialogSetup setup = ExportManager::saveDialogSetup(suggestedName, preferences);
+    auto* dialog = new QFileDialog(parent, QObject::tr("Export Image"));
+    dialog->setObjectName(QStringLiteral("exportDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(setup.nameFilter);
+    if (!setup.directory.isEmpty())
+        dialog->setDirectory(setup.directory);
+    dialog->selectFile(setup.proposedName);
+    dialog->setWindowModality(Qt::WindowModal);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+        const QStringList files = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !files.isEmpty())
+            done(files.front());
+        else
+            done(std::nullopt);
+    });
+    dialog->open();
+}
+
+void exportImageWithDialog(QWidget* parent, const QImage& image, const std::optional<QString>& suggestedName,
+                           const UserPreferences& preferences)
+{
+    QPointer<QWidget> owner(parent);
+    showExportDialog(parent, suggestedName, preferences, [owner, image, preferences](std::optional<QString> path) {
+        if (!path || !owner)
+            return;
+        auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
+        QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
+            watcher->deleteLater();
+            const ExportManager::Placement placement = watcher->result();
+            if (placement.error && owner)
+                showEditorAlert(owner, placement.error->description());
+        });
+        watcher->setFuture(ExportManager::shared().exportTo(image, *path, preferences));
+    });
+}
+
+void exportCanvas(QWidget* parent, const ImageEditorModel& model)
+{
+    const std::optional<EditorSession>& session = model.selectedSession();
+    if (!session)
+        return;
+    const auto rendering = renderCanvasToImage(*session, model.overlayDrawing().strokes);
+    if (!rendering)
+        return;
+    exportImageWithDialog(parent, *rendering, session->name, model.appState().userPreferences());
+}
+
+} // namespace kivo

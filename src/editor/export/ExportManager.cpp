@@ -1,0 +1,204 @@
+#include "ExportManager.h"
+
+#include "ImageEncoders.h"
+
+#include "core/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThreadPool>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace kivo {
+
+namespace {
+
+QString baseName(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
+QString nameFilter(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::png: return QStringLiteral("PNG Image (*.png)");
+    case ExportFormat::jpeg: return QStringLiteral("JPEG Image (*.jpg *.jpeg)");
+    case ExportFormat::tiff: return QStringLiteral("TIFF Image (*.tiff *.tif)");
+    case ExportFormat::pdf: return QStringLiteral("PDF Document (*.pdf)");
+    case ExportFormat::heic: return QStringLiteral("HEIC Image (*.heic *.heif)");
+    }
+    return {};
+}
+
+// Which bitmap is encoded, as the log has always told it. Every QImage is a bitmap; formats
+// the encoders do not take directly are drawn into a new 32-bit one first.
+QImage bitmapToEncode(const QImage& image)
+{
+    switch (image.format()) {
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB32:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGB888:
+    case QImage::Format_Grayscale8:
+        logLine(QStringLiteral("[Export] Using existing NSBitmapImageRep: %1x%2").arg(image.width()).arg(image.height()));
+        return image;
+    default: break;
+    }
+    const QImage drawn = image.convertToFormat(QImage::Format_ARGB32);
+    if (!drawn.isNull())
+        logLine(QStringLiteral("[Export] Drew NSImage into new bitmap: %1x%2").arg(drawn.width()).arg(drawn.height()));
+    return drawn;
+}
+
+ExportManager::TemporaryFile writeTemporaryFile(const QImage& image, ExportFormat format, double quality)
+{
+    const QImage bitmap = image.isNull() ? QImage() : bitmapToEncode(image);
+    if (bitmap.isNull())
+        return {{}, ExportError(ExportError::Kind::invalidImage)};
+    auto encoded = encodeImage(bitmap, format, quality);
+    if (auto* error = std::get_if<ExportError>(&encoded))
+        return {{}, *error};
+    const EncodedImage& file = std::get<EncodedImage>(encoded);
+
+    const QString path = QDir(QDir::tempPath())
+                             .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('.')
+                                       + file.extension);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file.bytes) != file.bytes.size() || !out.commit())
+        return {{}, ExportError::fileSystem(out.errorString())};
+    logLine(QStringLiteral("[Export] Wrote %1 bytes to: %2").arg(file.bytes.size()).arg(QFileInfo(path).fileName()));
+    return {path, std::nullopt};
+}
+
+// Copies through a QSaveFile in the destination's folder, which then replaces the destination
+// in one step: used where a rename cannot cross file systems.
+std::optional<ExportError> copyInto(const QString& source, const QString& destination)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return ExportError::fileSystem(in.errorString());
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly))
+        return ExportError::fileSystem(out.errorString());
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty())
+        if (out.write(chunk) != chunk.size())
+            return ExportError::fileSystem(out.errorString());
+    if (in.error() != QFileDevice::NoError)
+        return ExportError::fileSystem(in.errorString());
+    if (!out.commit())
+        return ExportError::fileSystem(out.errorString());
+    return std::nullopt;
+}
+
+ExportManager::Placement place(const QString& temporaryPath, const QString& chosen)
+{
+    QString destination = chosen;
+    const QString extension = QFileInfo(temporaryPath).suffix();
+    if (QFileInfo(chosen).suffix().compare(extension, Qt::CaseInsensitive) != 0)
+        destination = QFileInfo(chosen).dir().filePath(baseName(QFileInfo(chosen).fileName()) + QLatin1Char('.') + extension);
+
+    std::optional<ExportError> error;
+    if (std::rename(QFile::encodeName(temporaryPath).constData(), QFile::encodeName(destination).constData()) != 0) {
+        // rename() replaces an existing file in one step; across file systems it cannot work.
+        const int reason = errno;
+        if (reason == EXDEV)
+            error = copyInto(temporaryPath, destination);
+        else
+            error = ExportError::fileSystem(QString::fromLocal8Bit(std::strerror(reason)));
+    }
+    QFile::remove(temporaryPath);
+    return {destination, error};
+}
+
+} // namespace
+
+QString ExportError::description() const
+{
+    switch (kind) {
+    case Kind::fileSystemError: return QStringLiteral("File system error: ") + underlying;
+    case Kind::invalidImage: return QStringLiteral("Invalid image data");
+    case Kind::exportFailed: return QStringLiteral("Export operation failed");
+    case Kind::unsupportedFormat: return QStringLiteral("Unsupported export format");
+    }
+    return {};
+}
+
+ExportManager& ExportManager::shared()
+{
+    static ExportManager manager;
+    return manager;
+}
+
+QFuture<ExportManager::TemporaryFile> ExportManager::exportImage(const QImage& image, ExportFormat format,
+                                                                 double quality, const QVariantMap&) const
+{
+    return QtConcurrent::run(QThreadPool::globalInstance(),
+                             [image, format, quality] { return writeTemporaryFile(image, format, quality); });
+}
+
+QFuture<ExportManager::Placement> ExportManager::exportTo(const QImage& image, const QString& destination,
+                                                          const UserPreferences& preferences) const
+{
+    const ExportFormat format = preferences.defaultExportFormat;
+    const double quality = preferences.jpegQuality;
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination, format, quality] {
+        const TemporaryFile file = writeTemporaryFile(image, format, quality);
+        Placement placement = file.error ? Placement{destination, file.error} : place(file.path, destination);
+        if (placement.error)
+            logLine(QStringLiteral("Export failed: ") + placement.error->description());
+        else
+            logLine(QStringLiteral("Image exported successfully to: ") + placement.destination);
+        return placement;
+    });
+}
+
+QString ExportManager::generateFileName(const QString& sourceName, ExportFormat format, const QString& namingPattern,
+                                        const QString& customPattern, const QString& suffix, const QDateTime& now)
+{
+    const QString base = baseName(sourceName);
+    const QString date = now.toString(QStringLiteral("yyyyMMdd"));
+    const QString time = now.toString(QStringLiteral("HHmmss"));
+
+    QString name;
+    if (namingPattern == u"original_suffix") {
+        name = base + suffix;
+    } else if (namingPattern == u"timestamp") {
+        name = base + QLatin1Char('_') + date + QLatin1Char('_') + time;
+    } else if (namingPattern == u"custom") {
+        name = customPattern;
+        name.replace(QStringLiteral("{original}"), base);
+        name.replace(QStringLiteral("{date}"), date);
+        name.replace(QStringLiteral("{time}"), time);
+    } else {
+        name = base;
+    }
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    return name + QLatin1Char('.') + fileExtension(format);
+}
+
+ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optional<QString>& suggestedName,
+                                                              const UserPreferences& preferences)
+{
+    SaveDialogSetup setup;
+    setup.proposedName = generateFileName(suggestedName.value_or(QStringLiteral("image")),
+                                          preferences.defaultExportFormat, preferences.exportNamingPattern,
+                                          preferences.customExportPattern, preferences.exportSuffix);
+    setup.nameFilter = nameFilter(preferences.defaultExportFormat);
+    if (preferences.defaultExportLocation && preferences.defaultExportLocation->isLocalFile())
+        setup.directory = preferences.defaultExportLocation->toLocalFile();
+    return setup;
+}
+
+} // namespace kivo

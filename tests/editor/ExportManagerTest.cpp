@@ -1,0 +1,217 @@
+// Export: proposed file names, the encoders (checked with real readers), and putting the file
+// in its place.
+
+#include "editor/export/ExportManager.h"
+
+#include "EditorTestImages.h"
+#include "core/ImageFileLoader.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using test::solidImage;
+
+namespace {
+
+// Runs a command-line reader and gives its standard output; empty when it failed.
+QString runReader(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QImage noisyImage(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 2 + random.bounded(40), y * 3 % 256, random.bounded(256)));
+    return image;
+}
+
+// A translucent test image: left half opaque red, right half blue at half alpha.
+QImage translucentImage()
+{
+    QImage image(40, 30, QImage::Format_ARGB32);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            image.setPixelColor(x, y, x < 20 ? QColor(255, 0, 0) : QColor(0, 0, 255, 128));
+    return image;
+}
+
+// Runs `work` with standard output captured into `log` (GoogleTest's own messages stay visible).
+template <typename Work>
+auto capturingOutput(QString& log, Work work)
+{
+    test::StdoutCapture output;
+    auto result = work();
+    log = output.text();
+    return result;
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Temporary files go to a folder of this test, so that leftovers can be counted.
+        m_savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temporary.path().toUtf8());
+    }
+    void TearDown() override { qputenv("TMPDIR", m_savedTmp); }
+
+    QStringList leftovers() const { return QDir(temporary.path()).entryList(QDir::Files); }
+
+    ExportManager::TemporaryFile exportImage(const QImage& image, ExportFormat format, double quality = 0.9)
+    {
+        auto future = ExportManager::shared().exportImage(image, format, quality);
+        future.waitForFinished();
+        return future.result();
+    }
+
+    ExportManager::Placement exportTo(const QImage& image, const QString& destination, ExportFormat format)
+    {
+        UserPreferences preferences;
+        preferences.defaultExportFormat = format;
+        auto future = ExportManager::shared().exportTo(image, destination, preferences);
+        future.waitForFinished();
+        return future.result();
+    }
+
+    QTemporaryDir temporary;
+    QTemporaryDir destination;
+
+private:
+    QByteArray m_savedTmp;
+};
+
+} // namespace
+
+TEST(ExportFileNames, PatternsAndEdgeCases)
+{
+    const QDateTime now(QDate(2025, 3, 7), QTime(14, 5, 9));
+    struct Case {
+        const char* source;
+        ExportFormat format;
+        const char* pattern;
+        const char* custom;
+        const char* suffix;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"photo.png", ExportFormat::png, "original_suffix", "", "_kivo", "photo_kivo.png"},
+        {"photo.png", ExportFormat::png, "original_suffix", "", "", "photo.png"},
+        {"photo.final.png", ExportFormat::jpeg, "timestamp", "", "_kivo", "photo.final_20250307_140509.jpg"},
+        {"cat", ExportFormat::tiff, "custom", "{original}-{counter}", "", "cat-{counter}.tiff"},
+        {"cat.heic", ExportFormat::pdf, "custom", "{original}_kivo_{date}_{time}_{original}", "",
+         "cat_kivo_20250307_140509_cat.pdf"},
+        {"cat.png", ExportFormat::heic, "something else", "", "_kivo", "cat.heic"},
+        {".hidden", ExportFormat::png, "original_suffix", "", "_x", ".hidden_x.png"},
+        // A session name holding a date would otherwise name folders.
+        {"Session - 03/07/2025 14:05", ExportFormat::png, "original_suffix", "", "_kivo",
+         "Session - 03-07-2025 14:05_kivo.png"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ExportManager::generateFileName(QString::fromUtf8(c.source), c.format, QString::fromUtf8(c.pattern),
+                                                  QString::fromUtf8(c.custom), QString::fromUtf8(c.suffix), now),
+                  QString::fromUtf8(c.expected))
+            << c.source << " / " << c.pattern;
+}
+
+TEST(ExportFileNames, SaveDialogSetupFollowsThePreferences)
+{
+    UserPreferences preferences;
+    preferences.defaultExportFormat = ExportFormat::jpeg;
+    preferences.defaultExportLocation = QUrl::fromLocalFile(QStringLiteral("/srv/exports"));
+    const auto setup = ExportManager::saveDialogSetup(std::nullopt, preferences);
+    EXPECT_EQ(setup.proposedName, u"image_kivo.jpg");
+    EXPECT_EQ(setup.nameFilter, u"JPEG Image (*.jpg *.jpeg)");
+    EXPECT_EQ(setup.directory, u"/srv/exports");
+}
+
+TEST_F(ExportTest, JpegQualityChangesTheSizeAndTiffKeepsAlpha)
+{
+    const QImage photo = noisyImage({200, 150});
+    const auto low = exportImage(photo, ExportFormat::jpeg, 0.2);
+    const auto high = exportImage(photo, ExportFormat::jpeg, 0.95);
+    ASSERT_FALSE(low.error);
+    ASSERT_FALSE(high.error);
+    EXPECT_TRUE(low.path.endsWith(u".jpg"));
+    EXPECT_LT(QFileInfo(low.path).size() * 2, QFileInfo(high.path).size());
+    EXPECT_EQ(QImageReader(high.path).format(), "jpeg");
+
+    const QImage translucent = translucentImage();
+    const auto tiff = exportImage(translucent, ExportFormat::tiff);
+    ASSERT_FALSE(tiff.error);
+    const QImage back = QImage(tiff.path).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(back, translucent);
+
+    const auto png = exportImage(translucent, ExportFormat::png);
+    ASSERT_FALSE(png.error);
+    EXPECT_EQ(QImage(png.path).convertToFormat(QImage::Format_ARGB32), translucent);
+}
+
+TEST_F(ExportTest, PdfAndHeicAreRealFiles)
+{
+    const auto pdf = exportImage(translucentImage(), ExportFormat::pdf);
+    ASSERT_FALSE(pdf.error);
+    const QString info = runReader(QStringLiteral("pdfinfo"), {pdf.path});
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n")))) << info.toStdString();
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Page size:\\s+40 x 30 pts")))) << info.toStdString();
+
+    const auto heic = exportImage(translucentImage(), ExportFormat::heic, 0.9);
+    ASSERT_FALSE(heic.error);
+    ASSERT_TRUE(heic.path.endsWith(u".heic"));
+    const QString heifInfo = runReader(QStringLiteral("heif-info"), {heic.path});
+    EXPECT_TRUE(heifInfo.contains(u"image: 40x30")) << heifInfo.toStdString();
+    EXPECT_TRUE(heifInfo.contains(QRegularExpression(QStringLiteral("alpha channel: yes")))) << heifInfo.toStdString();
+    const QImage decoded = loadImageFile(heic.path);
+    ASSERT_EQ(decoded.size(), QSize(40, 30));
+    // Lossy, but the colours and the alpha of both halves survive.
+    EXPECT_GT(decoded.pixelColor(5, 15).red(), 200);
+    EXPECT_LT(std::abs(decoded.pixelColor(35, 15).alpha() - 128), 12);
+}
+
+TEST_F(ExportTest, AnExistingDestinationIsReplacedAndNothingIsLeftBehind)
+{
+    const QString target = destination.filePath(QStringLiteral("export.png"));
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("an older export");
+    }
+    QString log;
+    const auto placed = capturingOutput(log, [&] { return exportTo(solidImage(Qt::green, {16, 8}), target, ExportFormat::png); });
+    EXPECT_FALSE(placed.error);
+    EXPECT_EQ(placed.destination, target);
+    EXPECT_EQ(QImage(target).size(), QSize(16, 8));
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("Image exported successfully to: ") + target)) << log.toStdString();
+}
+
+TEST_F(ExportTest, AFailedMoveReportsAFileSystemErrorAndRemovesTheTemporaryFile)
+{
+    const QString target = destination.filePath(QStringLiteral("missing-folder/export.jpg"));
+    QString log;
+    const auto placed = capturingOutput(log, [&] { return exportTo(solidImage(Qt::green), target, ExportFormat::jpeg); });
+    ASSERT_TRUE(placed.error);
+    EXPECT_EQ(placed.error->kind, ExportError::Kind::fileSystemError);
+    EXPECT_EQ(placed.error->description(), u"File system error: No such file or directory");
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
+    EXPECT_TRUE(log.contains(u"Export failed: File system error: No such file or directory")) << log.toStdString();
+
+    const auto nothing = exportImage(QImage(), ExportFormat::png);
+    ASSERT_TRUE(nothing.error);
+    EXPECT_EQ(nothing.error->description(), u"Invalid image data");
+}
