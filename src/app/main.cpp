@@ -3,6 +3,7 @@
 #include "commands/KeyboardShortcutsView.h"
 #include "core/AppConstants.h"
 #include "core/AppState.h"
+#include "core/ImageCache.h"
 #include "core/KeychainHelper.h"
 #include "removal/monitor/FolderMonitor.h"
 
@@ -19,6 +20,10 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(KIVOPRO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("kivopro"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kivopro.svg")));
+
+    // The cache of the batch's photos and results: made now, which removes what runs that
+    // crashed left behind; it goes when the application quits.
+    kivo::ImageCache::shared();
 
     kivo::AppState appState;
     // The folder monitor lives above the core; installing it resumes monitoring of the stored

@@ -1,8 +1,11 @@
 #pragma once
 
 // The records and enumerations shared across the application. Records are plain values;
-// images are QImage, which is implicitly shared and never changed in place.
+// images are QImage, which is implicitly shared and never changed in place, except a removal
+// task's images, which are kept encoded on disk (CachedImage) so that batches of hundreds of
+// photos fit in memory.
 
+#include "ImageCache.h"
 #include "ImageHistory.h"
 #include "RawValueEnum.h"
 
@@ -138,9 +141,11 @@ inline size_t qHash(const EditorSession& session, size_t seed = 0) { return qHas
 
 struct ImageProcessingTask {
     QUuid id = QUuid::createUuid();
-    QImage originalImage;
+    // The file's bytes as they were read when the task was made.
+    CachedImage originalImage;
     QUrl originalURL;
-    std::optional<QImage> processedImage;
+    // The cut-out as PNG.
+    std::optional<CachedImage> processedImage;
     ProcessingStatus status = ProcessingStatus::pending;
     std::optional<QString> error;
     std::optional<QDateTime> completedAt;

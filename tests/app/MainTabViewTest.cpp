@@ -120,10 +120,12 @@ ImageProcessingTask completedTask(const QString& name)
 {
     ImageProcessingTask task;
     task.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/") + name);
-    task.originalImage = QImage(40, 30, QImage::Format_ARGB32);
-    task.originalImage.fill(Qt::gray);
-    task.processedImage = QImage(40, 30, QImage::Format_ARGB32);
-    task.processedImage->fill(Qt::transparent);
+    QImage original(40, 30, QImage::Format_ARGB32);
+    original.fill(Qt::gray);
+    QImage processed(40, 30, QImage::Format_ARGB32);
+    processed.fill(Qt::transparent);
+    task.originalImage = test::keptImage(original);
+    task.processedImage = test::keptImage(processed);
     task.status = ProcessingStatus::completed;
     return task;
 }
@@ -150,7 +152,7 @@ TEST_F(MainTabViewTest, ACardImageOpensTheEditorsPreviewOverTheDimmedBatchTab)
     ASSERT_EQ(boxes.size(), 2);
 
     QTest::mouseClick(boxes[1], Qt::LeftButton);
-    ASSERT_TRUE(batch->showingImagePreview());
+    ASSERT_TRUE(test::waitUntil([&] { return batch->showingImagePreview(); }));
     auto* popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
     ASSERT_TRUE(popup);
     EXPECT_EQ(popup->titleLabel()->text(), u"Processed - a.png");
@@ -160,6 +162,7 @@ TEST_F(MainTabViewTest, ACardImageOpensTheEditorsPreviewOverTheDimmedBatchTab)
     EXPECT_FALSE(batch->showingImagePreview());
 
     QTest::mouseClick(boxes[0], Qt::LeftButton);
+    ASSERT_TRUE(test::waitUntil([&] { return batch->showingImagePreview(); }));
     popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
     EXPECT_EQ(popup->titleLabel()->text(), u"Original - a.png");
     popup->closeButton()->click();
@@ -174,8 +177,9 @@ TEST_F(MainTabViewTest, EditOnACardShowsTheResultInTheEditor)
     auto* batch = qobject_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
     batch->cards().front()->editButton()->click();
 
+    // The result is decoded off the window's thread, then shown in the editor.
     auto* editor = qobject_cast<ImageEditorTab*>(view.screen(AppTab::imageEditor));
-    ASSERT_TRUE(editor->isVisible());
+    ASSERT_TRUE(test::waitUntil([&] { return editor->isVisible(); }));
     ASSERT_TRUE(editor->model().selectedSession());
     EXPECT_EQ(editor->model().selectedSession()->name, u"a.png");
     EXPECT_EQ(editor->sessionPicker()->currentText(), u"a.png");
@@ -183,6 +187,6 @@ TEST_F(MainTabViewTest, EditOnACardShowsTheResultInTheEditor)
 
     view.tabButton(AppTab::backgroundRemoval)->click();
     batch->editSelectedButton()->click();
-    EXPECT_EQ(state.editorSessions().size(), 3);
+    ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 3; }));
     EXPECT_EQ(editor->model().selectedSession()->name, u"b.png");
 }

@@ -23,12 +23,14 @@ ImageProcessingTask task(ProcessingStatus status, const QString& name)
 {
     ImageProcessingTask t;
     t.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/") + name);
-    t.originalImage = QImage(40, 30, QImage::Format_ARGB32);
-    t.originalImage.fill(Qt::gray);
+    QImage original(40, 30, QImage::Format_ARGB32);
+    original.fill(Qt::gray);
+    t.originalImage = test::keptImage(original);
     t.status = status;
     if (status == ProcessingStatus::completed) {
-        t.processedImage = QImage(40, 30, QImage::Format_ARGB32);
-        t.processedImage->fill(Qt::transparent);
+        QImage processed(40, 30, QImage::Format_ARGB32);
+        processed.fill(Qt::transparent);
+        t.processedImage = test::keptImage(processed);
     }
     if (status == ProcessingStatus::failed)
         t.error = QStringLiteral("{\"error\":\"Invalid API key\"}");
@@ -96,15 +98,16 @@ TEST_F(BackgroundRemovalTabTest, CompletedTasksEnableDownloadAndEditAndShowCards
 
     // Edit on a card opens the result in the editor.
     cards[0]->editButton()->click();
-    EXPECT_EQ(appState.editorSessions().size(), 1);
+    ASSERT_TRUE(test::waitUntil([&] { return appState.editorSessions().size() == 1; }));
     EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
 }
 
 TEST_F(BackgroundRemovalTabTest, ProcessingDisablesTheListControlsUntilTheRunEnds)
 {
-    // A task whose image cannot be converted fails at once, without the network.
+    // A task whose photo cannot be decoded (nothing kept, no file) fails at once, without the
+    // network.
     ImageProcessingTask broken = task(ProcessingStatus::pending, "broken.png");
-    broken.originalImage = QImage();
+    broken.originalImage = CachedImage();
     show({broken});
 
     NotificationCenter::defaultCenter().post(kProcessAllImages);

@@ -153,8 +153,8 @@ ImageProcessingTask completedTask(const QString& file, QColor color)
 {
     ImageProcessingTask task;
     task.originalURL = QUrl::fromLocalFile(file);
-    task.originalImage = solidImage(Qt::white);
-    task.processedImage = solidImage(color);
+    task.originalImage = test::keptImage(solidImage(Qt::white));
+    task.processedImage = test::keptImage(solidImage(color));
     task.status = ProcessingStatus::completed;
     return task;
 }
@@ -228,18 +228,20 @@ TEST_F(BatchQueueTest, OpeningResultsInTheEditorMakesOneBaseLayerSessionEach)
     EXPECT_EQ(appState.activeTab(), AppTab::backgroundRemoval);
 
     queue.openInEditor(done);
-    ASSERT_EQ(appState.editorSessions().size(), 1);
+    ASSERT_TRUE(test::waitUntil([&] { return appState.editorSessions().size() == 1; }));
     const EditorSession& session = appState.editorSessions().front();
     EXPECT_EQ(session.name, u"cat.heic");
     ASSERT_EQ(session.layers.size(), 1);
     EXPECT_TRUE(session.layers.front().isBaseLayer);
-    EXPECT_EQ(session.layers.front().image, *done.processedImage);
-    EXPECT_EQ(session.currentImage, *done.processedImage);
+    // Decoded from the kept PNG at full size.
+    EXPECT_EQ(session.layers.front().image.size(), done.processedImage->size());
+    EXPECT_EQ(session.layers.front().image.pixelColor(2, 2), QColor(Qt::yellow));
+    EXPECT_EQ(session.currentImage, session.layers.front().image);
     EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
 
     appState.setActiveTab(AppTab::backgroundRemoval);
     queue.editSelected();
-    EXPECT_EQ(appState.editorSessions().size(), 2);
+    ASSERT_TRUE(test::waitUntil([&] { return appState.editorSessions().size() == 2; }));
     EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
 }
 

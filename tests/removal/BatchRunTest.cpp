@@ -1,6 +1,7 @@
 // Processing runs of the batch queue with the real engines: the segmentation network on this
 // machine, and the stand-in removal service on 127.0.0.1.
 
+#include "core/PngEncoder.h"
 #include "removal/batch/BatchRemovalQueue.h"
 #include "removal/engine/LocalRemovalEngine.h"
 
@@ -42,7 +43,8 @@ protected:
         QList<ImageProcessingTask> tasks;
         for (qsizetype i = 0; i < images.size(); ++i) {
             ImageProcessingTask task;
-            task.originalImage = images[i];
+            if (!images[i].isNull())
+                task.originalImage = test::keptImage(images[i]);
             const QString file = dir.filePath(QStringLiteral("photo%1.png").arg(i));
             if (!images[i].isNull())
                 images[i].save(file);
@@ -93,7 +95,9 @@ TEST_F(BatchRunTest, LocalRunTakesEveryTaskThroughProcessingToItsOutcomeAndEnds)
     EXPECT_EQ(appState.processingQueue(), tasks);
 }
 
-TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngine)
+// The stored settings reach the engine, and "Download" copies the kept PNG: exactly the
+// engine's cut-out, encoded once.
+TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngineAndDownloadCopiesTheResult)
 {
     UserPreferences preferences = appState.userPreferences();
     preferences.processingQuality = ProcessingQuality::fast;
@@ -106,9 +110,19 @@ TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngine)
     ASSERT_TRUE(waitForRunToEnd());
     const ImageProcessingTask& task = queue.selectedImages().at(0);
     ASSERT_TRUE(task.processedImage.has_value()) << task.error.value_or(QString()).toStdString();
-    const auto expected = removeBackgroundLocally(task.originalImage, RemovalOptions{ProcessingQuality::fast, 0.3, false});
+    const auto expected =
+        removeBackgroundLocally(task.originalImage.decode(), RemovalOptions{ProcessingQuality::fast, 0.3, false});
     ASSERT_TRUE(expected);
-    EXPECT_EQ(*task.processedImage, *expected);
+    EXPECT_EQ(task.processedImage->readBytes(), encodePNG(*expected));
+
+    const QString saved = dir.filePath(QStringLiteral("photo0_no_bg.png"));
+    std::optional<bool> ok;
+    queue.downloadImage(task, saved, [&](bool done) { ok = done; });
+    ASSERT_TRUE(test::waitUntil([&] { return ok.has_value(); }));
+    ASSERT_TRUE(*ok);
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), encodePNG(*expected));
 }
 
 TEST_F(BatchRunTest, SecondProcessAllQueuesBehindTheFirstAndRedoesCompletedTasks)

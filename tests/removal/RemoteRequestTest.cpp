@@ -53,7 +53,7 @@ TEST_F(RemoteRequestTest, SendsTheFileAsAByteExactMultipartForm)
     const QByteArray jpeg = encoded(sampleImage(), "JPEG");
     const QString path = writeFile(QStringLiteral("photo.jpg"), jpeg);
 
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"key-1"_s));
+    const auto result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"key-1"_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(result->onContextThread);
     EXPECT_EQ(result->index, 0);
@@ -87,8 +87,8 @@ TEST_F(RemoteRequestTest, SendsTheFileAsAByteExactMultipartForm)
 TEST_F(RemoteRequestTest, EveryRequestHasANewBoundary)
 {
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-    runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"k"_s));
-    runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"k"_s));
+    runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s));
+    runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_NE(requests[0].header("Content-Type"), requests[1].header("Content-Type"));
@@ -97,7 +97,7 @@ TEST_F(RemoteRequestTest, EveryRequestHasANewBoundary)
 TEST_F(RemoteRequestTest, ContentTypeFollowsTheExtensionInAnyCase)
 {
     const QString path = writeFile(QStringLiteral("IMG_0001.HEIC"), QByteArray("not really heic"));
-    const auto request = sendTask(taskFor(path, sampleImage()));
+    const auto request = sendTask(taskFor(path));
     const ParsedMultipart form = parseMultipart(request.header("Content-Type"), request.body);
     ASSERT_EQ(form.parts.size(), 2u);
     EXPECT_EQ(form.parts[1].headers, "Content-Disposition: form-data; name=\"image\"; filename=\"IMG_0001.HEIC\"\r\n"
@@ -112,22 +112,25 @@ TEST_F(RemoteRequestTest, ContentTypeFollowsTheExtensionInAnyCase)
         EXPECT_EQ(contentTypeForFileExtension(QString::fromLatin1(extension)), QByteArray(type)) << extension;
 }
 
-TEST_F(RemoteRequestTest, ADeletedFileIsSentAsPngUnderItsBaseName)
+// The photo processes as it was when it was added, whatever became of its file.
+TEST_F(RemoteRequestTest, ADeletedFileIsSentAsItWasWhenAdded)
 {
-    const QString path = folder.filePath(QStringLiteral("holiday.final.jpg"));
-    const auto request = sendTask(taskFor(path, sampleImage()));
+    const QByteArray jpeg = encoded(sampleImage(), "JPEG");
+    const QString path = writeFile(QStringLiteral("holiday.final.jpg"), jpeg);
+    const ImageProcessingTask task = taskFor(path);
+    ASSERT_TRUE(QFile::remove(path));
+    const auto request = sendTask(task);
     const ParsedMultipart form = parseMultipart(request.header("Content-Type"), request.body);
     ASSERT_TRUE(form.wellFormed);
     ASSERT_EQ(form.parts.size(), 2u);
-    EXPECT_EQ(form.parts[1].headers, "Content-Disposition: form-data; name=\"image\"; filename=\"holiday.final.png\"\r\n"
-                                     "Content-Type: image/png");
-    const QImage sent = QImage::fromData(QByteArray::fromStdString(form.parts[1].content), "PNG");
-    EXPECT_EQ(sent.convertToFormat(QImage::Format_ARGB32), sampleImage());
+    EXPECT_EQ(form.parts[1].headers, "Content-Disposition: form-data; name=\"image\"; filename=\"holiday.final.jpg\"\r\n"
+                                     "Content-Type: image/jpeg");
+    EXPECT_EQ(QByteArray::fromStdString(form.parts[1].content), jpeg);
 }
 
 TEST_F(RemoteRequestTest, WithoutFileOrImageTheFormHasNoImagePart)
 {
-    const auto request = sendTask(taskFor(folder.filePath(QStringLiteral("gone.jpg")), QImage()));
+    const auto request = sendTask(taskFor(folder.filePath(QStringLiteral("gone.jpg"))));
     const ParsedMultipart form = parseMultipart(request.header("Content-Type"), request.body);
     EXPECT_TRUE(form.wellFormed);
     ASSERT_EQ(form.parts.size(), 1u);
@@ -140,7 +143,7 @@ TEST_F(RemoteRequestTest, QuotesAndLineBreaksInTheFileNameAreEscaped)
 {
     const QString name = QStringLiteral("say \"hi\"\r\nX-Injected: yes; café.png");
     const QString path = writeFile(name, encoded(sampleImage(), "PNG"));
-    const auto request = sendTask(taskFor(path, sampleImage()));
+    const auto request = sendTask(taskFor(path));
     const ParsedMultipart form = parseMultipart(request.header("Content-Type"), request.body);
     ASSERT_EQ(form.parts.size(), 2u);
     EXPECT_EQ(form.parts[1].headers, "Content-Disposition: form-data; name=\"image\"; "
@@ -166,7 +169,7 @@ TEST_F(RemoteRequestTest, AKeyOfSpacesIsSentAsItIs)
         });
     });
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())},
+    const auto result = runBatch(client, 0, {taskFor(path)},
                                  snapshotWithKey(QStringLiteral("http://127.0.0.1:%1").arg(raw.serverPort()), u"   "_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(received.contains("\r\nX-API-KEY:    \r\n")) << received.left(400).toStdString();
@@ -175,7 +178,7 @@ TEST_F(RemoteRequestTest, AKeyOfSpacesIsSentAsItIs)
 TEST_F(RemoteRequestTest, AKeyWithALineBreakIsRefusedBeforeAnyRequest)
 {
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())},
+    const auto result = runBatch(client, 0, {taskFor(path)},
                                  snapshotWithKey(server.baseURL(), u"key-1\r\nX-Injected: yes"_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->outcome.error, u"Invalid API key");
@@ -187,7 +190,7 @@ TEST_F(RemoteRequestTest, AnEmptyAccountKeyIsRefusedBeforeAnyRequest)
     // The account's empty key counts as set: the stored key does not replace it.
     ASSERT_TRUE(keychain.save(QStringLiteral("kivopro_api_key"), QStringLiteral("stored-key")));
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u""_s));
+    const auto result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u""_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_FALSE(result->outcome.image.has_value());
     EXPECT_EQ(result->outcome.error, u"Missing API key");
@@ -199,27 +202,27 @@ TEST_F(RemoteRequestTest, TheStoredKeyServesWhenTheAccountHasNone)
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
     const RemoteServiceSnapshot signedOut{server.baseURL(), std::nullopt};
 
-    auto result = runBatch(client, 0, {taskFor(path, sampleImage())}, signedOut);
+    auto result = runBatch(client, 0, {taskFor(path)}, signedOut);
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->outcome.error, u"Missing API key");
     EXPECT_TRUE(server.requests().empty());
 
     ASSERT_TRUE(keychain.save(QStringLiteral("kivopro_api_key"), QStringLiteral("stored-key")));
-    result = runBatch(client, 0, {taskFor(path, sampleImage())}, signedOut);
+    result = runBatch(client, 0, {taskFor(path)}, signedOut);
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(result->outcome.image.has_value());
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests().front().header("X-API-KEY"), "stored-key");
 
     // An account without a key also falls back to the stored one.
-    result = runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), std::nullopt));
+    result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), std::nullopt));
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(server.requests().back().header("X-API-KEY"), "stored-key");
 }
 
 TEST_F(RemoteRequestTest, AnUnusableEndpointFailsBeforeAnyRequest)
 {
-    const auto result = runBatch(client, 0, {taskFor(folder.filePath(u"a.png"_s), sampleImage())},
+    const auto result = runBatch(client, 0, {taskFor(folder.filePath(u"a.png"_s))},
                                  snapshotWithKey(QStringLiteral("not a server"), u"k"_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->outcome.error, u"Invalid API endpoint");
@@ -228,7 +231,7 @@ TEST_F(RemoteRequestTest, AnUnusableEndpointFailsBeforeAnyRequest)
 
 TEST_F(RemoteRequestTest, AnIndexPastTheListDoesNothing)
 {
-    const auto result = runBatch(client, 1, {taskFor(folder.filePath(u"a.png"_s), sampleImage())},
+    const auto result = runBatch(client, 1, {taskFor(folder.filePath(u"a.png"_s))},
                                  snapshotWithKey(server.baseURL(), u"k"_s), std::chrono::milliseconds(300));
     EXPECT_FALSE(result.has_value());
     EXPECT_TRUE(server.requests().empty());

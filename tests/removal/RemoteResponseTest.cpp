@@ -26,7 +26,7 @@ protected:
         ScriptedHttpServer server(script);
         RemovalServiceClient client(keychain);
         const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-        const auto result = runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"k"_s));
+        const auto result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s));
         EXPECT_TRUE(result.has_value());
         return result ? result->outcome : RemoteRemovalOutcome{};
     }
@@ -119,7 +119,7 @@ TEST_F(RemoteResponseTest, AClosedPortGivesTheTransportErrorText)
 
     RemovalServiceClient client(keychain);
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())},
+    const auto result = runBatch(client, 0, {taskFor(path)},
                                  snapshotWithKey(QStringLiteral("http://127.0.0.1:%1").arg(port), u"k"_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_FALSE(result->outcome.image.has_value());
@@ -136,7 +136,7 @@ TEST_F(RemoteResponseTest, ARequestPastItsDeadlineFails)
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
     QElapsedTimer clock;
     clock.start();
-    const auto result = runBatch(client, 0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"k"_s));
+    const auto result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s));
     ASSERT_TRUE(result.has_value());
     EXPECT_LT(clock.elapsed(), 1200);
     EXPECT_EQ(result->outcome.error, u"The request timed out.");
@@ -153,7 +153,7 @@ TEST_F(RemoteResponseTest, DestroyingTheClientCancelsUploadsInFlight)
     std::optional<RemoteRemovalOutcome> outcome;
     {
         RemovalServiceClient client(keychain);
-        client.removeBackgroundRemotely(0, {taskFor(path, sampleImage())}, snapshotWithKey(server.baseURL(), u"k"_s),
+        client.removeBackgroundRemotely(0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s),
                                         &context, [&](qsizetype, const RemoteRemovalOutcome& o) { outcome = o; });
         ASSERT_TRUE(waitUntil([&] { return !server.requests().empty(); }));
     }

@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -74,11 +75,16 @@ protected:
         return path;
     }
 
-    static ImageProcessingTask taskFor(const QString& path, const QImage& image)
+    // A task as the batch tab makes it: the file's bytes kept when the file exists.
+    static ImageProcessingTask taskFor(const QString& path)
     {
         ImageProcessingTask task;
         task.originalURL = QUrl::fromLocalFile(path);
-        task.originalImage = image;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            task.originalImage = ImageCache::shared()
+                                     .store(file.readAll(), QFileInfo(path).suffix(), QImage(), QSize())
+                                     .value_or(CachedImage());
         return task;
     }
 

@@ -107,7 +107,7 @@ TEST_F(ServiceModelTest, ACutOutThroughTheServiceMatchesTheLocalEngine)
     const RemoteServiceSnapshot snapshot = snapshotWithKey(service.address(), key);
 
     RemovalServiceClient client(keychain);
-    const auto result = runBatch(client, 0, {taskFor(path, loaded)}, snapshot, std::chrono::seconds(90));
+    const auto result = runBatch(client, 0, {taskFor(path)}, snapshot, std::chrono::seconds(90));
     ASSERT_TRUE(result.has_value());
     ASSERT_TRUE(result->outcome.image.has_value()) << result->outcome.error.toStdString();
     EXPECT_EQ(result->outcome.image->size(), local->size());

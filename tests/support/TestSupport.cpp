@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "core/PngEncoder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
@@ -63,6 +65,15 @@ QByteArray encodeHeic(const QImage& source)
     if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
         return {};
     return bytes;
+}
+
+CachedImage keptImage(const QImage& image)
+{
+    const std::optional<QByteArray> png = encodePNG(image);
+    std::optional<CachedImage> kept = png ? ImageCache::shared().store(*png, QStringLiteral("png"),
+                                                                       makeCardThumbnail(image), image.size())
+                                          : std::nullopt;
+    return kept.value_or(CachedImage());
 }
 
 StdoutCapture::StdoutCapture()

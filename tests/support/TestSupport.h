@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ImageCache.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QImage>
@@ -25,6 +27,9 @@ QString testDataPath(const QString& name);
 
 // The image as HEIC bytes (libheif's HEVC encoder), for the loaders' tests; empty on failure.
 QByteArray encodeHeic(const QImage& image);
+
+// The image kept as PNG in the application's cache, as tasks keep theirs.
+CachedImage keptImage(const QImage& image);
 
 // Captures what the code under test prints on standard output while it is alive.
 class StdoutCapture {

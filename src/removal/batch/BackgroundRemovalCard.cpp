@@ -176,7 +176,7 @@ QString BackgroundRemovalCard::statusText() const
     return QString::fromLatin1(statusLook(m_task.status).text);
 }
 
-void BackgroundRemovalCard::setTask(const ImageProcessingTask& task, const QImage& original, const QImage& processed)
+void BackgroundRemovalCard::setTask(const ImageProcessingTask& task)
 {
     m_task = task;
     const StatusLook look = statusLook(task.status);
@@ -196,7 +196,7 @@ void BackgroundRemovalCard::setTask(const ImageProcessingTask& task, const QImag
     setStyleSheet(QStringLiteral("QFrame#card { border: 1.5px solid %1; border-radius: 12px; background: palette(base); }")
                       .arg(border.name(QColor::HexArgb)));
 
-    m_originalImage->setPixmap(fitted(original.isNull() ? task.originalImage : original));
+    m_originalImage->setPixmap(fitted(task.originalImage.thumbnail()));
 
     const bool hasResult = task.status == ProcessingStatus::completed && task.processedImage;
     switch (task.status) {
@@ -209,7 +209,7 @@ void BackgroundRemovalCard::setTask(const ImageProcessingTask& task, const QImag
         m_resultPane->setCurrentIndex(failedPage);
         break;
     case ProcessingStatus::completed:
-        m_processedImage->setPixmap(hasResult ? fitted(processed.isNull() ? *task.processedImage : processed, true) : QPixmap());
+        m_processedImage->setPixmap(hasResult ? fitted(task.processedImage->thumbnail(), true) : QPixmap());
         m_resultPane->setCurrentIndex(resultPage);
         break;
     }

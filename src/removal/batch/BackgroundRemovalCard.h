@@ -19,8 +19,8 @@ class BackgroundRemovalCard : public QFrame {
 public:
     explicit BackgroundRemovalCard(QWidget* parent = nullptr);
 
-    // `original` and `processed` are small copies for display (made from the task when empty).
-    void setTask(const ImageProcessingTask& task, const QImage& original, const QImage& processed);
+    // Shows the task's thumbnails; the full images stay where they are kept.
+    void setTask(const ImageProcessingTask& task);
     const ImageProcessingTask& task() const { return m_task; }
 
     QPushButton* downloadButton() const { return m_downloadButton; }
@@ -30,7 +30,7 @@ public:
 signals:
     void downloadRequested(const kivo::ImageProcessingTask& task);
     void editRequested(const kivo::ImageProcessingTask& task);
-    void imageTapped(const QImage& image, const QString& title);
+    void imageTapped(const kivo::CachedImage& image, const QString& title);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -23,6 +23,7 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace kivo {
 
@@ -285,7 +286,7 @@ void BackgroundRemovalTab::refreshCard(qsizetype index)
     if (index >= tasks.size() || index >= m_cards.size())
         return;
     const ImageProcessingTask& task = tasks.at(index);
-    m_cards[index]->setTask(task, m_queue.thumbnail(task, false), m_queue.thumbnail(task, true));
+    m_cards[index]->setTask(task);
 }
 
 void BackgroundRemovalTab::pickImages()
@@ -331,10 +332,19 @@ void BackgroundRemovalTab::showAlert(const QString& message)
     m_alert->open();
 }
 
-void BackgroundRemovalTab::showImagePreview(const QImage& image, const QString& title)
+void BackgroundRemovalTab::showImagePreview(const CachedImage& cached, const QString& title)
 {
-    if (!m_previewFactory || image.isNull())
+    if (!m_previewFactory || cached.isNull())
         return;
+    const quint64 request = ++m_previewRequests;
+    QtConcurrent::run([cached] { return cached.decode(); }).then(this, [this, request, title](const QImage& image) {
+        if (request == m_previewRequests && !image.isNull())
+            showDecodedPreview(image, title);
+    });
+}
+
+void BackgroundRemovalTab::showDecodedPreview(const QImage& image, const QString& title)
+{
     hideImagePreview();
     QWidget* preview = m_previewFactory(image, title, [this] { hideImagePreview(); });
     m_previewOverlay = new PreviewOverlay(preview, this);

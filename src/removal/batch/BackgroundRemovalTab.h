@@ -55,8 +55,9 @@ public:
     using PreviewFactory =
         std::function<QWidget*(const QImage& image, const QString& title, std::function<void()> close)>;
     void setPreviewFactory(PreviewFactory factory) { m_previewFactory = std::move(factory); }
-    // The preview over the tab, with the tab dimmed behind it (nothing without a factory).
-    void showImagePreview(const QImage& image, const QString& title);
+    // The preview over the tab, with the tab dimmed behind it (nothing without a factory). The
+    // image is decoded off the window's thread first; a later tap wins over an earlier one.
+    void showImagePreview(const CachedImage& image, const QString& title);
     void hideImagePreview();
     bool showingImagePreview() const { return m_previewOverlay != nullptr; }
     PreviewOverlay* previewOverlay() const { return m_previewOverlay; }
@@ -68,6 +69,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void showDecodedPreview(const QImage& image, const QString& title);
     QWidget* buildHeader();
     QWidget* buildControlBar();
     QWidget* buildProgressSection();
@@ -109,6 +111,8 @@ private:
     QList<BackgroundRemovalCard*> m_cards;
     QPointer<QMessageBox> m_alert;
     PreviewFactory m_previewFactory;
+    // Counts the taps, so that only the latest decoded image is shown.
+    quint64 m_previewRequests = 0;
     QPointer<PreviewOverlay> m_previewOverlay;
     bool m_isDragOver = false;
 };

@@ -6,26 +6,16 @@
 #include "removal/engine/LocalRemovalEngine.h"
 
 #include "core/AppState.h"
-#include "core/ImageFileLoader.h"
 
 #include <QFileInfo>
+#include <QFuture>
 #include <QSet>
+#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <deque>
+
 namespace kivo {
-
-namespace {
-
-constexpr int thumbnailSide = 240;
-
-QImage makeThumbnail(const QImage& image)
-{
-    if (image.isNull())
-        return {};
-    return image.scaled(thumbnailSide, thumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
-
-} // namespace
 
 // What one drop collects while its files come in.
 struct BatchRemovalQueue::DropSession {
@@ -35,13 +25,22 @@ struct BatchRemovalQueue::DropSession {
 };
 
 BatchRemovalQueue::BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, QObject* parent)
+    : BatchRemovalQueue(appState, client, ImageCache::shared(), parent)
+{
+}
+
+BatchRemovalQueue::BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, ImageCache& cache,
+                                     QObject* parent)
     : QObject(parent)
     , m_appState(appState)
     , m_client(client)
+    , m_cache(cache)
 {
     m_processingQueue.setMaxThreadCount(1);
     m_processingQueue.setObjectName(QStringLiteral("BackgroundRemovalQueue"));
     m_loadingQueue.setMaxThreadCount(1);
+    m_decodingPool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    m_keepingPool.setMaxThreadCount(1);
 }
 
 BatchRemovalQueue::~BatchRemovalQueue()
@@ -56,20 +55,7 @@ void BatchRemovalQueue::shutdown()
     m_cancelledThrough = m_lastGeneration;
     m_loadingQueue.waitForDone();
     m_processingQueue.waitForDone();
-}
-
-QImage BatchRemovalQueue::thumbnail(const ImageProcessingTask& task, bool processed) const
-{
-    // Tasks placed in the application state by others come without one: made once, here.
-    QHash<QUuid, QImage>& cache = processed ? m_processedThumbnails : m_originalThumbnails;
-    auto found = cache.find(task.id);
-    if (found == cache.end()) {
-        const QImage source = processed ? task.processedImage.value_or(QImage()) : task.originalImage;
-        if (source.isNull())
-            return {};
-        found = cache.insert(task.id, makeThumbnail(source));
-    }
-    return *found;
+    m_keepingPool.waitForDone();
 }
 
 void BatchRemovalQueue::setAiModel(AIModelSelection model)
@@ -98,25 +84,39 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
             emit addingChanged();
         }, Qt::QueuedConnection);
 
-        for (const QUrl& url : files) {
-            LoadedFile file{url, {}, {}, LoadedFile::Kind::loaded};
-            if (m_shuttingDown) {
-                break;
-            } else if (isDrop && !hasAcceptedDropExtension(url)) {
-                file.kind = LoadedFile::Kind::wrongExtension;
-            } else if (queued.contains(url)) {
-                file.kind = LoadedFile::Kind::duplicate;
-            } else {
-                file.image = loadImageFile(url.toLocalFile());
-                file.kind = file.image.isNull() ? LoadedFile::Kind::unreadable : LoadedFile::Kind::loaded;
-                file.thumbnail = makeThumbnail(file.image);
-            }
+        // Files are read, kept and decoded a few at a time on the decoding pool and handed
+        // over in their order.
+        const auto handOver = [this, onFile](const LoadedFile& file) {
             QMetaObject::invokeMethod(this, [this, onFile, file] {
                 --m_filesBeingAdded;
                 onFile(file);
                 emit addingChanged();
             }, Qt::QueuedConnection);
+        };
+        std::deque<QFuture<LoadedFile>> reading;
+        const qsizetype readAhead = m_decodingPool.maxThreadCount();
+        for (const QUrl& url : files) {
+            if (m_shuttingDown)
+                break;
+            reading.push_back(QtConcurrent::run(&m_decodingPool, [this, url, isDrop, queued] {
+                LoadedFile file{url, {}, LoadedFile::Kind::loaded};
+                if (isDrop && !hasAcceptedDropExtension(url)) {
+                    file.kind = LoadedFile::Kind::wrongExtension;
+                } else if (queued.contains(url)) {
+                    file.kind = LoadedFile::Kind::duplicate;
+                } else {
+                    file.kept = keepOriginal(url.toLocalFile(), m_cache);
+                    file.kind = file.kept.image.isNull() ? LoadedFile::Kind::unreadable : LoadedFile::Kind::loaded;
+                }
+                return file;
+            }));
+            if (qsizetype(reading.size()) > readAhead) {
+                handOver(reading.front().result());
+                reading.pop_front();
+            }
         }
+        for (; !reading.empty(); reading.pop_front())
+            handOver(reading.front().result());
         QMetaObject::invokeMethod(this, [this, onDone] {
             --m_addOperations;
             onDone();
@@ -131,7 +131,7 @@ void BatchRemovalQueue::addImages(const QList<QUrl>& files)
         files, false,
         [this](LoadedFile file) {
             if (file.kind == LoadedFile::Kind::loaded)
-                appendTask(file.url, file.image, file.thumbnail);
+                appendTask(file.url, file.kept);
         },
         [] {});
 }
@@ -160,7 +160,7 @@ void BatchRemovalQueue::acceptDroppedFile(DropSession& session, LoadedFile file)
     } else if (file.kind == LoadedFile::Kind::unreadable) {
         session.invalidNames << name;
     } else {
-        appendTask(file.url, file.image, file.thumbnail);
+        appendTask(file.url, file.kept);
         session.added = true;
     }
 }
@@ -171,12 +171,17 @@ bool BatchRemovalQueue::containsURL(const QUrl& url) const
                        [&url](const ImageProcessingTask& task) { return task.originalURL == url; });
 }
 
-void BatchRemovalQueue::appendTask(const QUrl& url, const QImage& image, const QImage& thumbnail)
+// A photo whose bytes could not be kept is added as failed, with the reason: the user sees it,
+// and a later run tries it again from the file.
+void BatchRemovalQueue::appendTask(const QUrl& url, const KeptImage& kept)
 {
     ImageProcessingTask task;
-    task.originalImage = image;
+    task.originalImage = kept.image;
     task.originalURL = url;
-    m_originalThumbnails.insert(task.id, thumbnail);
+    if (kept.error) {
+        task.status = ProcessingStatus::failed;
+        task.error = kept.error;
+    }
     m_tasks.append(task);
     publish();
     emit tasksChanged();
@@ -240,26 +245,30 @@ void BatchRemovalQueue::processImage(int generation, qsizetype index, const QLis
         // Counted before the request starts, so the answer can never arrive ahead of the count.
         QMetaObject::invokeMethod(this, [this, generation] { ++m_runs[generation].remoteAnswersPending; },
                                   Qt::QueuedConnection);
-        m_client.removeBackgroundRemotely(index, snapshot, remote, this,
-                                          [this, generation](qsizetype at, const RemoteRemovalOutcome& outcome) {
-                                              if (outcome.image)
-                                                  applyOutcome(at, outcome.image, makeThumbnail(*outcome.image), {});
-                                              else
-                                                  applyOutcome(at, {}, {}, outcome.error);
-                                              remoteAnswerArrived(generation);
-                                          });
+        m_client.removeBackgroundRemotely(
+            index, snapshot, remote, this, [this, generation](qsizetype at, const RemoteRemovalOutcome& outcome) {
+                if (!outcome.image) {
+                    applyOutcome(at, {}, outcome.error);
+                    remoteAnswerArrived(generation);
+                    return;
+                }
+                // Encoding and keeping a large cut-out takes a while: not on the window's thread.
+                QtConcurrent::run(&m_keepingPool, [this, image = *outcome.image] { return keepCutout(image, m_cache); })
+                    .then(this, [this, at, generation](const KeptImage& result) {
+                        applyOutcome(at, result, result.error);
+                        remoteAnswerArrived(generation);
+                    });
+            });
         return;
     }
 
-    const auto post = [this, index](std::optional<QImage> image, std::optional<QString> error) {
-        QImage thumbnail = image ? makeThumbnail(*image) : QImage();
-        QMetaObject::invokeMethod(this, [=, this] { applyOutcome(index, image, thumbnail, error); },
-                                  Qt::QueuedConnection);
+    const auto post = [this, index](const KeptImage& result, std::optional<QString> error) {
+        QMetaObject::invokeMethod(this, [=, this] { applyOutcome(index, result, error); }, Qt::QueuedConnection);
     };
 
     // Read per image, so that a change in the settings applies from the next image on.
     const RemovalOptions options = storedRemovalOptions(m_appState);
-    const auto working = makeWorkingImage(snapshot.at(index).originalImage);
+    const auto working = makeWorkingImage(decodeOriginal(snapshot.at(index)));
     if (!working)
         return post({}, QStringLiteral("Failed to process image"));
     const auto mask = generateForegroundMask(*working, options);
@@ -276,20 +285,21 @@ void BatchRemovalQueue::processImage(int generation, qsizetype index, const QLis
     const auto cutout = composited ? renderCutout(*composited) : std::nullopt;
     if (!cutout)
         return post({}, QStringLiteral("Failed to render image"));
-    post(cutout, {});
+    const KeptImage result = keepCutout(*cutout, m_cache);
+    post(result, result.error);
 }
 
-// Applies an engine's outcome to the task now at `index`; dropped when the list got shorter.
-void BatchRemovalQueue::applyOutcome(qsizetype index, std::optional<QImage> image, QImage thumbnail,
-                                     std::optional<QString> error)
+// Applies an engine's outcome to the task now at `index`; dropped when the list got shorter. A
+// result that could not be kept fails the task with the reason.
+void BatchRemovalQueue::applyOutcome(qsizetype index, const KeptImage& result, std::optional<QString> error)
 {
     if (index >= m_tasks.size())
         return;
     ImageProcessingTask& task = m_tasks[index];
-    if (image) {
-        task.processedImage = image;
+    if (!error && !result.image.isNull()) {
+        task.processedImage = result.image;
         task.status = ProcessingStatus::completed;
-        m_processedThumbnails.insert(task.id, thumbnail);
+        task.error.reset();
     } else {
         task.status = ProcessingStatus::failed;
         task.error = error;
@@ -340,13 +350,15 @@ void BatchRemovalQueue::setProcessing(bool processing)
     emit processingStateChanged();
 }
 
+// The kept files of the tasks go with the last copy of the tasks.
 void BatchRemovalQueue::clearAll()
 {
     m_tasks.clear();
-    m_originalThumbnails.clear();
-    m_processedThumbnails.clear();
     publish();
     emit tasksChanged();
+    // With nothing left to work on, the memory of the work goes back to the system.
+    if (!m_isProcessing)
+        m_keepingPool.start(releaseEngineMemory);
 }
 
 void BatchRemovalQueue::publish()
@@ -367,8 +379,7 @@ void BatchRemovalQueue::downloadImage(const ImageProcessingTask& task, const QSt
 {
     if (!task.processedImage)
         return;
-    const QImage image = *task.processedImage;
-    auto future = QtConcurrent::run([image, path] { return savePNG(image, path); });
+    auto future = QtConcurrent::run([cutout = *task.processedImage, path] { return saveCutoutFile(cutout, path); });
     future.then(this, [done](bool ok) { done(ok); });
 }
 
@@ -388,7 +399,7 @@ void BatchRemovalQueue::downloadAllImages(const QString& folder, std::function<v
         int failures = 0;
         for (const ImageProcessingTask& task : completed) {
             const QString path = distinctPathInFolder(folder, cutoutFileName(task.originalURL), taken);
-            (savePNG(*task.processedImage, path) ? successes : failures)++;
+            (saveCutoutFile(*task.processedImage, path) ? successes : failures)++;
         }
         if (failures > 0)
             return QStringLiteral("Saved %1 images successfully. %2 failed to save.").arg(successes).arg(failures);
@@ -399,20 +410,37 @@ void BatchRemovalQueue::downloadAllImages(const QString& folder, std::function<v
 
 void BatchRemovalQueue::openInEditor(const ImageProcessingTask& task)
 {
-    if (!task.processedImage)
-        return;
-    m_appState.appendEditorSession(EditorSession::fromImage(task.originalURL.fileName(), *task.processedImage));
-    m_appState.setActiveTab(AppTab::imageEditor);
+    if (task.processedImage)
+        openSessions({task});
 }
 
 void BatchRemovalQueue::editSelected()
 {
+    QList<ImageProcessingTask> completed;
     for (const ImageProcessingTask& task : std::as_const(m_tasks))
         if (task.status == ProcessingStatus::completed && task.processedImage)
-            m_appState.appendEditorSession(
-                EditorSession::fromImage(task.originalURL.fileName(), *task.processedImage));
-    if (!m_appState.editorSessions().isEmpty())
-        m_appState.setActiveTab(AppTab::imageEditor);
+            completed.append(task);
+    openSessions(completed);
+}
+
+// The editor works on decoded images: they are decoded here, in order, off the window's thread.
+void BatchRemovalQueue::openSessions(QList<ImageProcessingTask> tasks)
+{
+    if (tasks.isEmpty())
+        return;
+    auto future = QtConcurrent::run([tasks] {
+        QList<EditorSession> sessions;
+        for (const ImageProcessingTask& task : tasks)
+            if (const QImage image = task.processedImage->decode(); !image.isNull())
+                sessions.append(EditorSession::fromImage(task.originalURL.fileName(), image));
+        return sessions;
+    });
+    future.then(this, [this](const QList<EditorSession>& sessions) {
+        for (const EditorSession& session : sessions)
+            m_appState.appendEditorSession(session);
+        if (!m_appState.editorSessions().isEmpty())
+            m_appState.setActiveTab(AppTab::imageEditor);
+    });
 }
 
 } // namespace kivo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AIModelSelection.h"
+#include "TaskImages.h"
 #include "removal/remote/RemovalServiceClient.h"
 
 #include "core/DomainModel.h"
@@ -19,15 +20,17 @@ class AppState;
 // the tab's own serial worker, saving results and opening them in the editor. Lives on the
 // window's thread, which owns all of its state; decoding, removal and encoding run elsewhere
 // and come back by queued calls.
+//
+// Tasks keep their images encoded in `cache` with thumbnails (see TaskImages.h): a photo is
+// decoded at full size only while it is processed or opened.
 class BatchRemovalQueue : public QObject {
     Q_OBJECT
 public:
     BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, QObject* parent = nullptr);
+    BatchRemovalQueue(AppState& appState, RemovalServiceClient& client, ImageCache& cache, QObject* parent = nullptr);
     ~BatchRemovalQueue() override;
 
     const QList<ImageProcessingTask>& selectedImages() const { return m_tasks; }
-    // A small copy of a task's original or processed image for its card.
-    QImage thumbnail(const ImageProcessingTask& task, bool processed) const;
 
     bool isProcessing() const { return m_isProcessing; }
     bool isCancelling() const { return m_isCancelling; }
@@ -52,11 +55,12 @@ public:
     void cancelProcessing();
     void clearAll();
 
-    // Writes a result as PNG off the window's thread; `done(ok)` runs on the window's thread.
+    // Copies a result's PNG off the window's thread; `done(ok)` runs on the window's thread.
     void downloadImage(const ImageProcessingTask& task, const QString& path, std::function<void(bool)> done);
     // Writes every completed result into the folder; `done(message)` gets the alert text.
     void downloadAllImages(const QString& folder, std::function<void(QString)> done);
 
+    // Decode the results off the window's thread, then open them as editor sessions.
     void openInEditor(const ImageProcessingTask& task);
     void editSelected();
 
@@ -78,8 +82,7 @@ private:
     struct DropSession;
     struct LoadedFile {
         QUrl url;
-        QImage image;
-        QImage thumbnail;
+        KeptImage kept;
         enum class Kind { loaded, unreadable, wrongExtension, duplicate } kind = Kind::loaded;
     };
 
@@ -87,12 +90,13 @@ private:
                                std::function<void()> onDone);
     void acceptDroppedFile(DropSession& session, LoadedFile file);
     bool containsURL(const QUrl& url) const;
-    void appendTask(const QUrl& url, const QImage& image, const QImage& thumbnail);
+    void appendTask(const QUrl& url, const KeptImage& kept);
 
     void runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote);
     void processImage(int generation, qsizetype index, const QList<ImageProcessingTask>& snapshot,
                       const RemoteServiceSnapshot& remote);
-    void applyOutcome(qsizetype index, std::optional<QImage> image, QImage thumbnail, std::optional<QString> error);
+    void applyOutcome(qsizetype index, const KeptImage& result, std::optional<QString> error);
+    void openSessions(QList<ImageProcessingTask> tasks);
     void setTaskStatus(qsizetype index, ProcessingStatus status);
     void runFinishedDispatching(int generation);
     void remoteAnswerArrived(int generation);
@@ -102,9 +106,8 @@ private:
 
     AppState& m_appState;
     RemovalServiceClient& m_client;
+    ImageCache& m_cache;
     QList<ImageProcessingTask> m_tasks;
-    mutable QHash<QUuid, QImage> m_originalThumbnails;
-    mutable QHash<QUuid, QImage> m_processedThumbnails;
 
     bool m_isProcessing = false;
     bool m_isCancelling = false;
@@ -128,8 +131,12 @@ private:
 
     // "BackgroundRemovalQueue": one thread, so runs and images are processed one at a time.
     QThreadPool m_processingQueue;
-    // Reading and decoding of picked and dropped files, one operation after the other.
+    // Reading of picked and dropped files, one operation after the other ...
     QThreadPool m_loadingQueue;
+    // ... each file read, kept and decoded for its thumbnail on one of these, in parallel.
+    QThreadPool m_decodingPool;
+    // Results of the remote engine, encoded and kept off the window's thread.
+    QThreadPool m_keepingPool;
 };
 
 } // namespace kivo

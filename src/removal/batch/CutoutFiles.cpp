@@ -1,11 +1,10 @@
 #include "CutoutFiles.h"
 
+#include "core/AtomicFile.h"
 #include "core/Log.h"
-#include "core/PngEncoder.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kivo {
 
@@ -24,21 +23,15 @@ QString distinctPathInFolder(const QString& folder, const QString& fileName, QSe
     return QDir(folder).filePath(candidate);
 }
 
-bool savePNG(const QImage& image, const QString& path)
+bool saveCutoutFile(const CachedImage& cutout, const QString& path)
 {
-    if (image.isNull()) {
+    const std::optional<QByteArray> png = cutout.readBytes();
+    if (!png) {
         logLine(QStringLiteral("Failed to get image representation"));
         return false;
     }
-    const std::optional<QByteArray> png = encodePNG(image);
-    if (!png) {
-        logLine(QStringLiteral("Failed to convert to PNG"));
-        return false;
-    }
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*png) != png->size() || !file.commit()) {
-        logLine(QStringLiteral("Failed to save image: ") + file.errorString());
+    if (const std::optional<QString> failure = writeFileAtomically(path, *png)) {
+        logLine(QStringLiteral("Failed to save image: ") + *failure);
         return false;
     }
     logLine(QStringLiteral("Successfully saved image to: ") + QFileInfo(path).absoluteFilePath());

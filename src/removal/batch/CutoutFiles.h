@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QImage>
+#include "core/ImageCache.h"
+
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -15,8 +16,8 @@ QString cutoutFileName(const QUrl& source);
 // the first free "NAME-2.png", "NAME-3.png", … Names are recorded in `taken`.
 QString distinctPathInFolder(const QString& folder, const QString& fileName, QSet<QString>& taken);
 
-// Encodes the image as PNG and writes it to `path` atomically, replacing any file there.
-// Logs one line saying what happened.
-bool savePNG(const QImage& image, const QString& path);
+// Writes a kept cut-out's PNG bytes to `path` atomically, replacing any file there: a copy, no
+// second encode. Logs one line saying what happened.
+bool saveCutoutFile(const CachedImage& cutout, const QString& path);
 
 } // namespace kivo

@@ -145,6 +145,13 @@ QString ForegroundSegmenter::loadLocked(int side)
     }
 }
 
+void ForegroundSegmenter::releaseIfIdle()
+{
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (lock.owns_lock())
+        m_session.reset();
+}
+
 ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side)
 {
     const size_t pixelCount = size_t(side) * size_t(side);

@@ -60,6 +60,10 @@ public:
     // One inference at side × side. `input` is planar RGB (see makeNetworkInput).
     Result segment(std::span<const float> input, int side = defaultInputSide);
 
+    // Gives the loaded network's memory back unless an inference is running; the next call
+    // loads it again. For when the user has let go of all work (an emptied batch).
+    void releaseIfIdle();
+
 private:
     QString loadLocked(int side);
 

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include <malloc.h>
+
 namespace kivo {
 
 namespace {
@@ -170,6 +172,13 @@ std::optional<QImage> removeBackgroundLocally(const QImage& input, const Removal
     if (!composited)
         return std::nullopt;
     return renderCutout(*composited);
+}
+
+void releaseEngineMemory()
+{
+    ForegroundSegmenter::shared().releaseIfIdle();
+    // glibc keeps freed memory for reuse; large images leave a lot of it.
+    malloc_trim(0);
 }
 
 } // namespace kivo

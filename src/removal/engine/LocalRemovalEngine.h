@@ -64,4 +64,9 @@ std::optional<QImage> renderCutout(const CompositedImage& composited);
 // makeWorkingImage, generateForegroundMask, applyForegroundMask and renderCutout in a row.
 std::optional<QImage> removeBackgroundLocally(const QImage& input, const RemovalOptions& options = {});
 
+// Gives what the engine holds back to the system once no work is left: the network (unless an
+// inference runs) and the heap that decoded photos and masks left free. Blocks for a moment:
+// call it off the window's thread.
+void releaseEngineMemory();
+
 } // namespace kivo

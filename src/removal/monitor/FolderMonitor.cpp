@@ -1,16 +1,16 @@
 #include "FolderMonitor.h"
 
 #include "FolderMonitorRules.h"
+#include "removal/batch/TaskImages.h"
 #include "removal/engine/LocalRemovalEngine.h"
 #include "removal/engine/RemovalOptions.h"
 
 #include "core/AppState.h"
-#include "core/ImageFileLoader.h"
+#include "core/AtomicFile.h"
 #include "core/Log.h"
 #include "core/PngEncoder.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <filesystem>
 #include <system_error>
@@ -46,9 +46,8 @@ SaveOutcome saveResult(const QImage& cutout, const QString& sourcePath, const Us
         return failed(QStringLiteral("the result could not be encoded as PNG"));
 
     const QString path = folder + u'/' + *name;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*png) != png->size() || !file.commit())
-        return failed(QStringLiteral("%1 (%2)").arg(file.errorString(), path));
+    if (const std::optional<QString> failure = writeFileAtomically(path, *png))
+        return failed(QStringLiteral("%1 (%2)").arg(*failure, path));
     logLine(QStringLiteral("[AppState] Saved processed image to subfolder: ") + path);
     return {path, {}};
 }
@@ -159,14 +158,17 @@ void FolderMonitor::process(const FileJob& job)
 {
     if (m_shuttingDown)
         return;
-    const QImage image = loadImageFile(job.url.toLocalFile());
-    if (image.isNull()) {
+    // The task keeps the file's bytes like the batch's tasks; this job keeps the decoded photo
+    // only while it works on it. A photo whose bytes cannot be kept is still processed.
+    QImage image;
+    const KeptImage kept = keepOriginal(job.url.toLocalFile(), ImageCache::shared(), &image);
+    if (kept.image.isNull()) {
         QMetaObject::invokeMethod(this, [this, job] { loadFailed(job); }, Qt::QueuedConnection);
         return;
     }
 
     ImageProcessingTask task;
-    task.originalImage = image;
+    task.originalImage = kept.image;
     task.originalURL = job.url;
     task.status = ProcessingStatus::processing;
     QMetaObject::invokeMethod(this, [this, task] { appendTask(task); }, Qt::QueuedConnection);

@@ -39,8 +39,9 @@ RemoteRemovalOutcome failure(const QString& text)
     return {std::nullopt, text};
 }
 
-// The image part of a batch upload: the file as stored when it can be read, else the task's
-// image as PNG under the file's base name; absent when neither works.
+// The image part of a batch upload: the photo's bytes as they were read when the task was made,
+// under the file's own name; when they could not be kept, the file as it is now. Absent when
+// neither can be read.
 struct ImagePart {
     QString fileName;
     QByteArray contentType;
@@ -50,20 +51,19 @@ struct ImagePart {
 std::optional<ImagePart> batchImagePart(const ImageProcessingTask& task)
 {
     const QString path = task.originalURL.toLocalFile();
-    const QFileInfo info(path);
+    const QFileInfo info(path.isEmpty() ? task.originalURL.path() : path);
+    const auto part = [&info](QByteArray bytes) {
+        return ImagePart{info.fileName(), contentTypeForFileExtension(info.suffix()), std::move(bytes)};
+    };
+    if (std::optional<QByteArray> kept = task.originalImage.readBytes())
+        return part(std::move(*kept));
     if (!path.isEmpty()) {
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
             QByteArray bytes = file.readAll();
             if (file.error() == QFileDevice::NoError)
-                return ImagePart{info.fileName(), contentTypeForFileExtension(info.suffix()), std::move(bytes)};
+                return part(std::move(bytes));
         }
-    }
-    if (auto png = encodePNG(task.originalImage)) {
-        QString baseName = info.completeBaseName();
-        if (baseName.isEmpty())
-            baseName = QFileInfo(task.originalURL.path()).completeBaseName();
-        return ImagePart{baseName + QStringLiteral(".png"), "image/png", std::move(*png)};
     }
     return std::nullopt;
 }

@@ -56,9 +56,9 @@ public:
     RemovalServiceClient(const RemovalServiceClient&) = delete;
     RemovalServiceClient& operator=(const RemovalServiceClient&) = delete;
 
-    // Batch tab: uploads tasks[index] (its file as stored, or its original image as PNG when the
-    // file cannot be read). Returns as soon as the request is started; the outcome (always one,
-    // unless the index is out of range) is delivered by a queued call to onOutcome on context's
+    // Batch tab: uploads tasks[index] (the photo's bytes as read when the task was made, under
+    // the file's name; the file as it is now when they were not kept). Returns as soon as the
+    // request is started; the outcome (always one, unless the index is out of range) is delivered by a queued call to onOutcome on context's
     // thread. The tab applies it to the task at that index if it still exists. Nothing is
     // delivered once context is destroyed.
     void removeBackgroundRemotely(qsizetype index, const QList<ImageProcessingTask>& tasks,

@@ -1,0 +1,56 @@
+#include "TaskImages.h"
+
+#include "core/ImageFileLoader.h"
+#include "core/PngEncoder.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace kivo {
+
+KeptImage keepOriginal(const QString& path, ImageCache& cache, QImage* decoded)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {};
+    // Decoded from the bytes that are kept, so that what is checked is what is processed later.
+    QImage image = readImageData(bytes).image;
+    if (image.isNull())
+        return {};
+
+    const QImage thumbnail = makeCardThumbnail(image);
+    const QSize size = image.size();
+    if (decoded)
+        *decoded = image;
+    image = {};
+
+    QString error;
+    if (std::optional<CachedImage> kept = cache.store(bytes, QFileInfo(path).suffix(), thumbnail, size, &error))
+        return {*kept, std::nullopt};
+    return {CachedImage::thumbnailOnly(thumbnail, size), QStringLiteral("Could not keep a copy of the photo: ") + error};
+}
+
+KeptImage keepCutout(const QImage& cutout, ImageCache& cache)
+{
+    const QImage thumbnail = makeCardThumbnail(cutout);
+    const std::optional<QByteArray> png = encodePNG(cutout);
+    if (!png)
+        return {CachedImage::thumbnailOnly(thumbnail, cutout.size()),
+                QStringLiteral("Could not keep the result: it cannot be encoded as PNG")};
+    QString error;
+    if (std::optional<CachedImage> kept = cache.store(*png, QStringLiteral("png"), thumbnail, cutout.size(), &error))
+        return {*kept, std::nullopt};
+    return {CachedImage::thumbnailOnly(thumbnail, cutout.size()), QStringLiteral("Could not keep the result: ") + error};
+}
+
+QImage decodeOriginal(const ImageProcessingTask& task)
+{
+    if (task.originalImage.hasBytes())
+        return task.originalImage.decode();
+    return loadImageFile(task.originalURL.toLocalFile());
+}
+
+} // namespace kivo
