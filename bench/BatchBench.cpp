@@ -28,20 +28,6 @@ using namespace kivo::bench;
 
 namespace {
 
-// Runs the event loop until `condition` holds; false on time-out.
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 // The longest time the window's thread went without running a 5 ms timer.
 class StallProbe {
 public:

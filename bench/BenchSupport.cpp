@@ -2,6 +2,7 @@
 
 #include "removal/engine/ForegroundSegmenter.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -56,6 +58,19 @@ void say(const QString& line)
 {
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+}
+
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        QThread::usleep(500);
+    }
+    return true;
 }
 
 double median(std::vector<double> values)

@@ -34,6 +34,9 @@ CommonOptions parseCommonOptions(const QStringList& arguments);
 // empty after saying what is missing.
 QString prepareWork(const CommonOptions& options, const QString& usage);
 
+// Runs the event loop until `condition` holds; false after `timeoutMs`.
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
+
 // One line on standard output, flushed.
 void say(const QString& line);
 

@@ -15,7 +15,6 @@
 #include "editor/document/SessionEdits.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -50,13 +49,6 @@ std::pair<size_t, size_t> fingerprint(const QImage& image)
 {
     const auto bytes = reinterpret_cast<const char*>(image.constBits());
     return {qHashBits(bytes, size_t(image.sizeInBytes()), 1), qHashBits(bytes, size_t(image.sizeInBytes()), 2)};
-}
-
-void pumpUntil(const std::function<bool()>& done)
-{
-    QDeadlineTimer deadline(60000);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 QString verdict(bool met)
@@ -161,7 +153,7 @@ void strokesAndHistory(ImageEditorModel& model, const Options& options)
         const int target = model.selectedSession()->currentHistoryIndex + (forward ? 1 : -1);
         times.push_back(milliseconds([&] {
             forward ? model.redo() : model.undo();
-            pumpUntil([&] { return model.selectedSession()->currentHistoryIndex == target; });
+            pumpUntil([&] { return model.selectedSession()->currentHistoryIndex == target; }, 60000);
         }));
         if (fingerprint(*model.selectedSession()->currentImage) != steps[size_t(target)])
             ++mismatches;

@@ -26,20 +26,6 @@ namespace {
 
 constexpr int burstSize = 20;
 
-// Runs the event loop (the monitor lives on this thread) until `condition` holds.
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::usleep(500);
-    }
-    return true;
-}
-
 struct Bench {
     test::IsolatedAppState isolated;
     AppState& appState = isolated.appState;
