@@ -2,10 +2,11 @@
 
 #include "AccountStore.h"
 
+#include "core/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace kivo::service {
 
@@ -37,10 +38,9 @@ bool PrivateImageFolder::prepare(QString* error)
 std::optional<QString> PrivateImageFolder::store(const QByteArray& png, QString* error) const
 {
     const QString name = randomToken();
-    QSaveFile file(filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(png) != png.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write the image %1: %2").arg(file.fileName(), file.errorString());
+    if (const auto failure =
+            kivo::writeFileAtomically(filePath(name), png, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        *error = QStringLiteral("cannot write the image %1: %2").arg(filePath(name), *failure);
         return std::nullopt;
     }
     return name;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 #include <optional>
@@ -14,6 +15,8 @@ namespace kivo {
 // unbuffered write is not an error to it either: either way it renames a truncated file over
 // the old one (seen with a file-size limit). So the bytes go unbuffered, every short write is
 // retried until the system reports its error, and only a complete write is committed.
-std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
+// With `permissions`, the temporary file gets them before any byte is written (for secrets).
+std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,
+                                           std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
 } // namespace kivo

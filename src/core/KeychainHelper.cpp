@@ -1,5 +1,7 @@
 #include "KeychainHelper.h"
 
+#include "AtomicFile.h"
+
 #include "Log.h"
 #include "StrictDecoding.h"
 
@@ -9,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QThread>
@@ -116,13 +117,9 @@ bool writeFallback(const QString& path, const QJsonObject& object)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Restrict the temporary file before any secret is written into it.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    return file.commit();
+    // The temporary file is restricted before any secret is written into it.
+    return !writeFileAtomically(path, QJsonDocument(object).toJson(QJsonDocument::Compact),
+                                QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 QMutex& fallbackMutex()

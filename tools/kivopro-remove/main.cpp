@@ -12,6 +12,7 @@
 // Without the processing options the output is the engine's plain one: Balanced, no refinement,
 // the soft edge kept.
 
+#include "core/AtomicFile.h"
 #include "core/ImageFileLoader.h"
 #include "core/Log.h"
 #include "core/PngEncoder.h"
@@ -26,7 +27,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QSet>
 
 #include <cstdio>
@@ -80,9 +80,8 @@ bool writePng(const QImage& image, const QString& path, QString* error)
         *error = QStringLiteral("PNG encoding failed");
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(printable(QDir::toNativeSeparators(path)), file.errorString());
+    if (const auto failure = kivo::writeFileAtomically(path, png)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(printable(QDir::toNativeSeparators(path)), *failure);
         return false;
     }
     return true;

@@ -2,12 +2,12 @@
 
 #include "ImageEncoders.h"
 
+#include "core/AtomicFile.h"
 #include "core/Log.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -74,31 +74,24 @@ ExportManager::TemporaryFile writeTemporaryFile(const QImage& image, ExportForma
     const QString path = QDir(QDir::tempPath())
                              .filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('.')
                                        + file.extension);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(file.bytes) != file.bytes.size() || !out.commit())
-        return {{}, ExportError::fileSystem(out.errorString())};
+    if (const auto failure = writeFileAtomically(path, file.bytes))
+        return {{}, ExportError::fileSystem(*failure)};
     logLine(QStringLiteral("[Export] Wrote %1 bytes to: %2").arg(file.bytes.size()).arg(QFileInfo(path).fileName()));
     return {path, std::nullopt};
 }
 
-// Copies through a QSaveFile in the destination's folder, which then replaces the destination
-// in one step: used where a rename cannot cross file systems.
+// Copies through a temporary file in the destination's folder, which then replaces the
+// destination in one step: used where a rename cannot cross file systems.
 std::optional<ExportError> copyInto(const QString& source, const QString& destination)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return ExportError::fileSystem(in.errorString());
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        return ExportError::fileSystem(out.errorString());
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty())
-        if (out.write(chunk) != chunk.size())
-            return ExportError::fileSystem(out.errorString());
+    const QByteArray bytes = in.readAll();
     if (in.error() != QFileDevice::NoError)
         return ExportError::fileSystem(in.errorString());
-    if (!out.commit())
-        return ExportError::fileSystem(out.errorString());
+    if (const auto failure = writeFileAtomically(destination, bytes))
+        return ExportError::fileSystem(*failure);
     return std::nullopt;
 }
 
