@@ -14,6 +14,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace kivo {
 
 namespace {
@@ -178,25 +180,31 @@ QString BackgroundRemovalCard::statusText() const
 
 void BackgroundRemovalCard::setTask(const ImageProcessingTask& task)
 {
-    m_task = task;
+    const bool first = !std::exchange(m_showsTask, true);
+    const ImageProcessingTask previous = std::exchange(m_task, task);
     const StatusLook look = statusLook(task.status);
 
-    const QString name = task.originalURL.fileName();
-    m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, 200));
-    m_nameLabel->setToolTip(name);
+    if (first || previous.originalURL != task.originalURL) {
+        const QString name = task.originalURL.fileName();
+        m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, 200));
+        m_nameLabel->setToolTip(name);
+    }
 
-    QColor fill = look.color;
-    fill.setAlphaF(0.15f);
-    m_statusBadge->setText(QString::fromLatin1(look.text));
-    m_statusBadge->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 8px; padding: 2px 8px;"
-                                                " font-size: 8pt; font-weight: 600;")
-                                     .arg(look.color.name(), fill.name(QColor::HexArgb)));
-    QColor border = look.color;
-    border.setAlphaF(0.55f);
-    setStyleSheet(QStringLiteral("QFrame#card { border: 1.5px solid %1; border-radius: 12px; background: palette(base); }")
-                      .arg(border.name(QColor::HexArgb)));
+    if (first || previous.status != task.status) {
+        QColor fill = look.color;
+        fill.setAlphaF(0.15f);
+        m_statusBadge->setText(QString::fromLatin1(look.text));
+        m_statusBadge->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 8px; padding: 2px 8px;"
+                                                    " font-size: 8pt; font-weight: 600;")
+                                         .arg(look.color.name(), fill.name(QColor::HexArgb)));
+        QColor border = look.color;
+        border.setAlphaF(0.55f);
+        setStyleSheet(QStringLiteral("QFrame#card { border: 1.5px solid %1; border-radius: 12px; background: palette(base); }")
+                          .arg(border.name(QColor::HexArgb)));
+    }
 
-    m_originalImage->setPixmap(fitted(task.originalImage.thumbnail()));
+    if (first || !(previous.originalImage == task.originalImage))
+        m_originalImage->setPixmap(fitted(task.originalImage.thumbnail()));
 
     const bool hasResult = task.status == ProcessingStatus::completed && task.processedImage;
     switch (task.status) {
@@ -209,7 +217,8 @@ void BackgroundRemovalCard::setTask(const ImageProcessingTask& task)
         m_resultPane->setCurrentIndex(failedPage);
         break;
     case ProcessingStatus::completed:
-        m_processedImage->setPixmap(hasResult ? fitted(task.processedImage->thumbnail(), true) : QPixmap());
+        if (first || previous.processedImage != task.processedImage || previous.status != task.status)
+            m_processedImage->setPixmap(hasResult ? fitted(task.processedImage->thumbnail(), true) : QPixmap());
         m_resultPane->setCurrentIndex(resultPage);
         break;
     }

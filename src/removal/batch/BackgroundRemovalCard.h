@@ -39,6 +39,9 @@ private:
     QWidget* buildResultPane();
 
     ImageProcessingTask m_task;
+    // Whether the card shows a task yet: the first one draws everything, later ones only what
+    // changed (restyling and scaling images for hundreds of cards at once would hold the window).
+    bool m_showsTask = false;
     QLabel* m_nameLabel = nullptr;
     QLabel* m_statusBadge = nullptr;
     QLabel* m_originalImage = nullptr;
