@@ -73,4 +73,15 @@ QWidget* centredColumn(std::initializer_list<QWidget*> widgets, int spacing)
     return page;
 }
 
+void paintCheckerboard(QPainter& painter, const QRect& area, int cell)
+{
+    painter.fillRect(area, Qt::white);
+    QColor grey(Qt::gray);
+    grey.setAlphaF(0.2f);
+    for (int row = 0; row * cell < area.height(); ++row)
+        for (int column = 0; column * cell < area.width(); ++column)
+            if ((row + column) % 2 == 0)
+                painter.fillRect(QRect(area.x() + column * cell, area.y() + row * cell, cell, cell).intersected(area), grey);
+}
+
 } // namespace kivo

@@ -8,7 +8,9 @@
 
 class QIcon;
 class QLabel;
+class QPainter;
 class QPushButton;
+class QRect;
 class QSize;
 class QWidget;
 
@@ -32,5 +34,9 @@ QLabel* symbolLabel(const QString& resource, const QColor& color, int side);
 // A widget whose widgets sit centred, one above the other, with stretch above and below.
 // A negative spacing keeps the style's.
 QWidget* centredColumn(std::initializer_list<QWidget*> widgets, int spacing = -1);
+
+// What shows through the transparent parts of an image: white, with light grey squares of
+// cell × cell on the cells whose column plus row is even, counted from the area's origin.
+void paintCheckerboard(QPainter& painter, const QRect& area, int cell = 20);
 
 } // namespace kivo

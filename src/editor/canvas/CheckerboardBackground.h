@@ -1,16 +1,12 @@
 #pragma once
 
-#include <QWidget>
+#include "core/WidgetStyle.h"
 
-class QPainter;
+#include <QWidget>
 
 namespace kivo {
 
-// White with light grey squares of 20 × 20 on the cells whose column plus row is even, counted
-// from the area's origin: what shows through the transparent parts of an image.
-void paintCheckerboard(QPainter& painter, const QRect& area);
-
-// A widget that is nothing but the checkerboard.
+// A widget that is nothing but the checkerboard (paintCheckerboard).
 class CheckerboardBackground : public QWidget {
     Q_OBJECT
 public:

@@ -73,10 +73,7 @@ QPixmap fitted(const QImage& image, bool onCheckerboard = false)
         return QPixmap::fromImage(scaled);
     QPixmap pixmap(scaled.size());
     QPainter painter(&pixmap);
-    constexpr int cell = 8;
-    for (int y = 0; y < pixmap.height(); y += cell)
-        for (int x = 0; x < pixmap.width(); x += cell)
-            painter.fillRect(x, y, cell, cell, ((x + y) / cell) % 2 ? QColor(0xdd, 0xdd, 0xdd) : Qt::white);
+    paintCheckerboard(painter, pixmap.rect(), 8);
     painter.drawImage(0, 0, scaled);
     return pixmap;
 }
