@@ -199,12 +199,13 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
     return {sums[0], sums[1]};
 }
 
-// The square of the known alpha with the most edge pixels: hair and fur where the subject has them.
+// The square of the known alpha with the most edge pixels in the top third of the photo: the
+// hair of a head, the ears of a cat.
 QRect busiestEdge(const QImage& alpha, int side)
 {
     QRect best(0, 0, side, side);
     int most = -1;
-    for (int top = 0; top + side <= alpha.height(); top += side / 4) {
+    for (int top = 0; top + side <= std::max(alpha.height() / 3, side); top += side / 4) {
         for (int left = 0; left + side <= alpha.width(); left += side / 4) {
             int count = 0;
             for (int y = top; y < top + side; ++y) {
@@ -225,7 +226,7 @@ QRect busiestEdge(const QImage& alpha, int side)
 // Plain, refined and the known answer over mid grey, side by side, enlarged without smoothing.
 void writeCrop(const Options& options, const QString& name, const QRect& area, const QList<QImage>& cutouts)
 {
-    constexpr int zoom = 6;
+    constexpr int zoom = 5;
     constexpr int gap = 8;
     QImage sheet(cutouts.size() * (area.width() * zoom + gap) - gap, area.height() * zoom, QImage::Format_ARGB32);
     sheet.fill(Qt::white);
@@ -279,7 +280,7 @@ void runComposites(const Options& options)
             say(QStringLiteral("no mask for %1; left out").arg(subject.name));
             continue;
         }
-        const QRect crop = busiestEdge(alpha, 48);
+        const QRect crop = busiestEdge(alpha, 64);
         for (const Backdrop& backdrop : backdrops()) {
             const QImage behind = backdropFor(options, backdrop, photo.size());
             if (behind.isNull()) {

@@ -37,6 +37,9 @@ constexpr float towardsColourAlpha = 0.5f;
 // little of the subject to tell its colour, and any error of the background estimate would be
 // multiplied.
 constexpr float lowestAlpha = 0.2f;
+// Below this alpha the correction fades out: the faintest haze of a mask is mostly the
+// network's noise, and brightened or darkened it would show as a veil.
+constexpr float faintAlpha = 0.04f;
 // A background with at least this much colour (distance from its own grey, RGB in 0 … 1) has a
 // hue that the correction takes out of the edge, never beyond neutral.
 constexpr float colouredBackground = 0.1f;
@@ -117,7 +120,7 @@ cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, const cv::Vec
 {
     const cv::Vec3f across = nearbyForeground - nearbyBackground;
     const float separation = float(cv::norm(across));
-    const float confidence = smoothStep(unsureSeparation, sureSeparation, separation);
+    const float confidence = smoothStep(unsureSeparation, sureSeparation, separation) * smoothStep(0.0f, faintAlpha, alpha);
     if (confidence <= 0)
         return observed;
     const cv::Vec3f fromBackground = observed - nearbyBackground;
