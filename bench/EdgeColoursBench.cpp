@@ -153,6 +153,10 @@ struct EdgeFigures {
     double backgroundExcess = 0; // mean of (colour − known colour) towards the backdrop, in levels
     double alphaError = 0;       // mean |alpha − known alpha| × 255
     double opaqueShare = 0;      // the band's share shown fully opaque, whose colours stay the photo's
+    // The colour error and excess over the band pixels that the refined cut-out shows partly
+    // transparent: the ones whose colours decontamination may change.
+    double softColourError = 0;
+    double softExcess = 0;
 };
 
 // Over the band where the known alpha lies between 0.1 and 0.9 and both cut-outs show the pixel
@@ -163,6 +167,8 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
     EdgeFigures sums[2];
     int count = 0;
     int excessCount = 0;
+    int softCount = 0;
+    int softExcessCount = 0;
     for (int y = 0; y < alpha.height(); ++y) {
         for (int x = 0; x < alpha.width(); ++x) {
             const double a = alphaAt(alpha, x, y);
@@ -174,15 +180,25 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
             const double distance = std::sqrt(towards[0] * towards[0] + towards[1] * towards[1] + towards[2] * towards[2]);
             // Where the subject has the backdrop's own colour there is no direction to lean in.
             const bool distinct = distance >= 48;
+            const bool soft = qAlpha(refined.pixel(x, y)) < 255;
             ++count;
             excessCount += distinct;
+            softCount += soft;
+            softExcessCount += soft && distinct;
             int k = 0;
             for (const QImage* image : {&plain, &refined}) {
                 const QRgb c = image->pixel(x, y);
                 const double error[3] = {double(qRed(c) - qRed(f)), double(qGreen(c) - qGreen(f)), double(qBlue(c) - qBlue(f))};
-                sums[k].colourError += std::abs(error[0]) + std::abs(error[1]) + std::abs(error[2]);
+                const double colourError = std::abs(error[0]) + std::abs(error[1]) + std::abs(error[2]);
+                const double excess = (error[0] * towards[0] + error[1] * towards[1] + error[2] * towards[2]) / distance;
+                sums[k].colourError += colourError;
                 if (distinct)
-                    sums[k].backgroundExcess += (error[0] * towards[0] + error[1] * towards[1] + error[2] * towards[2]) / distance;
+                    sums[k].backgroundExcess += excess;
+                if (soft) {
+                    sums[k].softColourError += colourError;
+                    if (distinct)
+                        sums[k].softExcess += excess;
+                }
                 sums[k].alphaError += std::abs(qAlpha(c) - a * 255);
                 sums[k].opaqueShare += qAlpha(c) == 255;
                 ++k;
@@ -195,6 +211,8 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
         figures.alphaError /= std::max(count, 1);
         figures.opaqueShare /= std::max(count, 1);
         figures.backgroundExcess /= std::max(excessCount, 1);
+        figures.softColourError /= std::max(softCount, 1);
+        figures.softExcess /= std::max(softExcessCount, 1);
     }
     return {sums[0], sums[1]};
 }
@@ -258,7 +276,8 @@ struct Summary {
 
 void runComposites(const Options& options)
 {
-    say(QStringLiteral("case                    set       band px  alpha err  opaque  colour error plain -> refined      bg excess plain -> refined"));
+    say(QStringLiteral("case                    set       band px  alpha err  opaque  colour error plain -> refined      bg excess plain -> refined"
+                       "   soft only: error, excess plain -> refined"));
     Summary summaries[2];
     for (const Subject& subject : subjects()) {
         const QImage photo = decode(QDir(options.photos).filePath(subject.file)).convertToFormat(QImage::Format_ARGB32);
@@ -300,7 +319,7 @@ void runComposites(const Options& options)
             const auto [before, after] = measure(plain, refined, photo, alpha, behind, &bandPixels);
             const bool heldOut = subject.heldOut || backdrop.heldOut;
             const double change = 100.0 * (after.colourError - before.colourError) / std::max(before.colourError, 1e-9);
-            say(QStringLiteral("%1 %2 %3 %4 -> %5 %11 % %6 -> %7 (%8 %)   %9 -> %10")
+            say(QStringLiteral("%1 %2 %3 %4 -> %5 %11 % %6 -> %7 (%8 %)   %9 -> %10   %12 -> %13, %14 -> %15")
                     .arg(name, -23)
                     .arg(heldOut ? QStringLiteral("held out") : QStringLiteral("tuned"), -9)
                     .arg(bandPixels, 7)
@@ -311,7 +330,11 @@ void runComposites(const Options& options)
                     .arg(change, 4, 'f', 0)
                     .arg(signedLevels(before.backgroundExcess), 13)
                     .arg(signedLevels(after.backgroundExcess), 6)
-                    .arg(100 * after.opaqueShare, 4, 'f', 0));
+                    .arg(100 * after.opaqueShare, 4, 'f', 0)
+                    .arg(before.softColourError, 6, 'f', 1)
+                    .arg(after.softColourError, 5, 'f', 1)
+                    .arg(signedLevels(before.softExcess), 6)
+                    .arg(signedLevels(after.softExcess), 6));
             Summary& summary = summaries[heldOut];
             ++summary.cases;
             summary.errorMet += after.colourError <= 0.6 * before.colourError;
