@@ -16,8 +16,9 @@ namespace {
 // correction itself works on the full-resolution photo and mask.
 constexpr int estimateGridSide = 512;
 // Reduced-grid mask values at or below this are sure background, at or above the next sure
-// foreground; one more reduced pixel next to the soft edge is left out of both, because its
-// area average may still hold some of the other side.
+// foreground. The background's next reduced pixel to the soft edge is left out too, because its
+// area average may still hold some of the subject's faintest strands; the subject's is kept,
+// or thin structures would have no sure pixels of their own.
 constexpr float sureBackground = 1.0f / 255.0f;
 constexpr float sureForeground = 0.95f;
 // Windows (reduced-grid radii) for the nearby colours, the nearest that holds enough sure
@@ -82,11 +83,9 @@ cv::Mat nearbyMean(const cv::Mat& colours, const cv::Mat& sure)
 
 LocalColours estimateLocalColours(const cv::Mat& colours, const cv::Mat& alpha)
 {
-    const cv::Mat cross = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
     cv::Mat background;
-    cv::erode(alpha <= sureBackground, background, cross);
-    cv::Mat foreground;
-    cv::erode(alpha >= sureForeground, foreground, cross);
+    cv::erode(alpha <= sureBackground, background, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    const cv::Mat foreground = alpha >= sureForeground;
     if (cv::countNonZero(background) == 0 || cv::countNonZero(foreground) == 0)
         return {};
     cv::Mat backgroundWeight;
