@@ -24,7 +24,7 @@ constexpr float sureForeground = 0.95f;
 // Windows (reduced-grid radii) for the nearby colours, the nearest that holds enough sure
 // pixels winning smoothly over the wider ones.
 constexpr std::array<int, 5> reaches{64, 24, 8, 3, 1};
-constexpr float enoughSureShare = 0.1f;
+constexpr float enoughSureShare = 0.03f;
 
 // How far apart (0 … √3, RGB in 0 … 1) the nearby foreground and background colours must be for
 // the pixel's colour to say how much of each it holds; closer than the first, the estimate is
