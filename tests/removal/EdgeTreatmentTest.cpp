@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -208,6 +209,44 @@ TEST(EdgeTreatmentTest, DecontaminationNeverPushesEdgeColoursPastTheSubjectsWhen
             }
         }
     }
+}
+
+TEST(EdgeTreatmentTest, PartsOfTheSubjectInTheBackgroundsColourKeepIt)
+{
+    // A dark wing with white spots over white: the network leaves the spots half transparent.
+    // Their colour is the background's and the subject's alike, so nothing may pull it towards
+    // the dark wing around them.
+    const QSize size(140, 120);
+    const QPoint spots[] = {{55, 50}, {85, 50}, {70, 75}};
+    auto inSpot = [&](int x, int y) {
+        return std::any_of(std::begin(spots), std::end(spots), [&](QPoint c) { return std::hypot(x - c.x(), y - c.y()) < 7; });
+    };
+    const QImage trueAlpha = maskFrom(size, [](int x, int y) { return (45.0 - std::hypot(x - 70.0, y - 60.0)) / 6.0 + 0.5; });
+    const QImage network = maskFrom(size, [&](int x, int y) { return inSpot(x, y) ? 0.5 : maskAt(trueAlpha, x, y) / 65535.0; });
+    QImage photo(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const double a = maskAt(trueAlpha, x, y) / 65535.0;
+            const int wing = inSpot(x, y) ? 250 : 70 + x / 4;
+            const int level = int(std::lround(a * wing + (1 - a) * 255));
+            photo.setPixel(x, y, inSpot(x, y) ? qRgb(250, 250, 250) : qRgb(level, int(std::lround(a * 50 + (1 - a) * 255)), level));
+        }
+    }
+    const auto clean = applyForegroundMask(ForegroundMask{network, 1, true}, WorkingImage{photo});
+    ASSERT_TRUE(clean);
+    int spotPixels = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            if (!inSpot(x, y))
+                continue;
+            ++spotPixels;
+            const QRgb colour = clean->pixels.pixel(x, y);
+            ASSERT_EQ(qAlpha(colour), 128) << x << "," << y;
+            for (int channel : {qRed(colour), qGreen(colour), qBlue(colour)})
+                ASSERT_GE(channel, 240) << x << "," << y;
+        }
+    }
+    EXPECT_GT(spotPixels, 400);
 }
 
 TEST(EdgeTreatmentTest, RefinementMovesAnOffsetEdgeToThePhotosEdgeAndKeepsTheInterior)

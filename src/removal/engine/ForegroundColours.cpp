@@ -41,6 +41,10 @@ constexpr float lowestAlpha = 0.2f;
 // Below this alpha the correction fades out: the faintest haze of a mask is mostly the
 // network's noise, and brightened or darkened it would show as a veil.
 constexpr float faintAlpha = 0.04f;
+// Colours this close to the nearby background's (RGB distance, 0 … 1) keep the photo's colour,
+// colours further than the second get the full correction.
+constexpr float nearBackground = 0.02f;
+constexpr float clearOfBackground = 0.08f;
 // A background with at least this much colour (distance from its own grey, RGB in 0 … 1) has a
 // hue that the correction takes out of the edge, never beyond neutral.
 constexpr float colouredBackground = 0.1f;
@@ -123,10 +127,14 @@ cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, const cv::Vec
     if (confidence <= 0)
         return observed;
     const cv::Vec3f fromBackground = observed - nearbyBackground;
+    // A colour all but the background's is either nearly all background or a part of the
+    // subject in the background's colour (white spots over white): either way it stays, since
+    // amplifying its small difference would only amplify noise.
+    const float backgroundLike = smoothStep(nearBackground, clearOfBackground, float(cv::norm(fromBackground)));
     const float colourAlpha = std::clamp(fromBackground.dot(across) / (separation * separation), 0.0f, 1.0f);
     float used = alpha < colourAlpha ? colourAlpha : alpha - towardsColourAlpha * (alpha - colourAlpha);
     used = std::max(used, lowestAlpha);
-    float step = confidence * (1.0f - used) / used;
+    float step = confidence * backgroundLike * (1.0f - used) / used;
     // Over a coloured background the edge loses that colour's tint only down to neutral grey,
     // or to the nearby subject's own tint where that lies beyond: a step further would turn the
     // fringe into the opposite hue.
