@@ -2,7 +2,7 @@
 # The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
 # figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh [engine|quality|monitor|editor|batch] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|edges|monitor|editor|batch] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
 #
 # engine (the default): the network, the 12 MP pipeline step by step, against the reference
 # runtime (onnxruntime-node, installed into the cache folder).
@@ -11,6 +11,9 @@
 # quality: Fast's input size, the processing modes, their peak memory; the masks' agreement is
 # measured on the 12 MP photo and the test photos, or on --photos A,B,... (photos with one
 # clear subject) instead of the test photos.
+# edges: the edge colours on composites with a known answer, plain and refined, and the edge
+# steps' time; the network's masks are kept in $KIVO_EDGES_CACHE (default: the cache folder),
+# --crops DIR writes zoomed crops of the hair and fur edges.
 # monitor: the folder monitor with the local engine.
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
@@ -19,7 +22,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
 which=engine
-case "${1:-}" in engine|quality|monitor|editor|batch) which=$1; shift ;; esac
+case "${1:-}" in engine|quality|edges|monitor|editor|batch) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -43,6 +46,21 @@ if [ "$which" = quality ]; then
   exec "$build/bench/kivo_quality_modes_bench" --source "$source" --work "$work" \
     --remove-tool "$build/tools/kivopro-remove" \
     --photos "$root/tests/data/astronaut.jpg,$root/tests/data/coffee.jpg" "$@"
+fi
+if [ "$which" = edges ]; then
+  # The sample photos of scikit-image (public domain and CC0; see bench/README.md): from the
+  # installed package, or unpacked from Debian's package into the cache folder.
+  photos=/usr/lib/python3/dist-packages/skimage/data
+  if [ ! -f "$photos/chelsea.png" ]; then
+    photos="$work/skimage/usr/lib/python3/dist-packages/skimage/data"
+    if [ ! -f "$photos/chelsea.png" ]; then
+      mkdir -p "$work/skimage"
+      (cd "$work/skimage" && apt-get download python3-skimage >/dev/null 2>&1 && dpkg-deb -x python3-skimage_*.deb . && rm -f python3-skimage_*.deb)
+    fi
+  fi
+  cmake --build "$build" -j"$(nproc)" --target kivo_edge_colours_bench >/dev/null
+  exec "$build/bench/kivo_edge_colours_bench" --source "$source" --work "$work" --photos "$photos" \
+    --cache "${KIVO_EDGES_CACHE:-$work/edge-masks}" "$@"
 fi
 if [ "$which" = monitor ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_folder_monitor_bench >/dev/null

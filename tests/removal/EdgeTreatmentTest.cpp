@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -38,14 +39,15 @@ quint16 maskAt(const QImage& mask, int x, int y)
 }
 
 // A subject whose true colours are known: a disc with a soft rim and thin strands reaching out,
-// composited over pure green as a photo would show it.
-struct GreenScreenScene {
+// composited over a backdrop (pure green unless told) as a photo would show it.
+struct ScreenScene {
     static constexpr QSize size{200, 160};
     QImage foreground{size, QImage::Format_ARGB32};
+    QImage backdrop{size, QImage::Format_ARGB32};
     QImage alpha;
     QImage photo{size, QImage::Format_ARGB32};
 
-    GreenScreenScene()
+    explicit ScreenScene(const std::function<QRgb(int, int)>& behind = [](int, int) { return qRgb(0, 255, 0); })
     {
         alpha = maskFrom(size, [](int x, int y) {
             const double radius = std::hypot(x - 100.0, y - 80.0);
@@ -59,18 +61,23 @@ struct GreenScreenScene {
         for (int y = 0; y < size.height(); ++y) {
             for (int x = 0; x < size.width(); ++x) {
                 const QRgb f = qRgb(200 - x / 3, 90 + y / 2, 40 + int(30 * std::sin(x / 9.0)));
+                const QRgb b = behind(x, y);
                 const double a = maskAt(alpha, x, y) / 65535.0;
+                auto mix = [a](int fc, int bc) { return int(std::lround(a * fc + (1 - a) * bc)); };
                 foreground.setPixel(x, y, f);
-                photo.setPixel(x, y, qRgb(int(std::lround(a * qRed(f))), int(std::lround(a * qGreen(f) + (1 - a) * 255)),
-                                          int(std::lround(a * qBlue(f)))));
+                backdrop.setPixel(x, y, b);
+                photo.setPixel(x, y, qRgb(mix(qRed(f), qRed(b)), mix(qGreen(f), qGreen(b)), mix(qBlue(f), qBlue(b))));
             }
         }
     }
 
-    // Mean |RGB − F| over the pixels with 0.1 < α < 0.9.
-    double edgeColourError(const QImage& cutout) const
+    // Over the pixels with 0.1 < α < 0.9: the mean |RGB − F| (summed over the channels) and the
+    // mean signed lean of the colour from F towards the backdrop's colour, in levels (negative:
+    // past F, away from the backdrop).
+    std::pair<double, double> edgeColourFigures(const QImage& cutout) const
     {
-        double sum = 0;
+        double error = 0;
+        double lean = 0;
         int count = 0;
         for (int y = 0; y < size.height(); ++y) {
             for (int x = 0; x < size.width(); ++x) {
@@ -79,18 +86,25 @@ struct GreenScreenScene {
                     continue;
                 const QRgb out = cutout.pixel(x, y);
                 const QRgb f = foreground.pixel(x, y);
-                sum += std::abs(qRed(out) - qRed(f)) + std::abs(qGreen(out) - qGreen(f)) + std::abs(qBlue(out) - qBlue(f));
+                const QRgb b = backdrop.pixel(x, y);
+                const double towards[3] = {double(qRed(b) - qRed(f)), double(qGreen(b) - qGreen(f)), double(qBlue(b) - qBlue(f))};
+                const double off[3] = {double(qRed(out) - qRed(f)), double(qGreen(out) - qGreen(f)), double(qBlue(out) - qBlue(f))};
+                error += std::abs(off[0]) + std::abs(off[1]) + std::abs(off[2]);
+                lean += (off[0] * towards[0] + off[1] * towards[1] + off[2] * towards[2])
+                    / std::hypot(towards[0], towards[1], towards[2]);
                 ++count;
             }
         }
-        return sum / count;
+        return {error / count, lean / count};
     }
+
+    double edgeColourError(const QImage& cutout) const { return edgeColourFigures(cutout).first; }
 };
 
-QImage cutoutOf(const GreenScreenScene& scene, bool decontaminate)
+QImage cutoutOf(const ScreenScene& scene, bool decontaminate, const QImage& mask = {})
 {
-    const auto composited =
-        applyForegroundMask(ForegroundMask{scene.alpha, 1, decontaminate}, WorkingImage{scene.photo});
+    const auto composited = applyForegroundMask(ForegroundMask{mask.isNull() ? scene.alpha : mask, 1, decontaminate},
+                                                WorkingImage{scene.photo});
     EXPECT_TRUE(composited);
     return composited ? composited->pixels : QImage();
 }
@@ -112,7 +126,7 @@ double halfWayPoint(const QImage& mask)
 
 TEST(EdgeTreatmentTest, DecontaminationRemovesTheOldBackgroundFromTheEdgeColours)
 {
-    const GreenScreenScene scene;
+    const ScreenScene scene;
     const QImage plain = cutoutOf(scene, false);
     const QImage clean = cutoutOf(scene, true);
 
@@ -133,6 +147,106 @@ TEST(EdgeTreatmentTest, DecontaminationRemovesTheOldBackgroundFromTheEdgeColours
             }
         }
     }
+}
+
+TEST(EdgeTreatmentTest, DecontaminationNeverPushesEdgeColoursPastTheSubjectsWhenTheAlphaIsOff)
+{
+    // The network's alpha is never exact. Where it is too low, solving the photo for the
+    // subject's colour overshoots past that colour, away from the backdrop (a magenta fringe
+    // where there was a green one); where it is too high, part of the backdrop stays. Neither may
+    // leave the edge worse than the photo's own colours, and no colour may lean past the
+    // subject's.
+    struct Backdrop {
+        const char* name;
+        std::function<QRgb(int, int)> colour;
+        // With the true alpha, the edge colour error at most this part of the plain cut-out's:
+        // a busy background is only known from its nearby pixels.
+        double exactAtMost;
+    };
+    const Backdrop backdrops[] = {
+        {"green", [](int, int) { return qRgb(0, 255, 0); }, 0.4},
+        {"white", [](int, int) { return qRgb(255, 255, 255); }, 0.4},
+        {"black", [](int, int) { return qRgb(0, 0, 0); }, 0.4},
+        {"busy",
+         [](int x, int y) {
+             return qRgb(120 + int(90 * std::sin(x / 11.0)), 150 + int(80 * std::cos(y / 13.0)),
+                         110 + int(70 * std::sin((x + y) / 17.0)));
+         },
+         0.7},
+    };
+    struct Case {
+        double alphaOffset;  // added to the true alpha on the soft edge
+        double errorAtMost;  // of the plain cut-out's edge colour error (0: the backdrop's own bound)
+    };
+    const Case cases[] = {{0.0, 0.0}, {0.15, 0.8}, {-0.15, 0.8}, {-0.3, 1.0}, {0.3, 1.0}};
+    for (const Backdrop& backdrop : backdrops) {
+        const ScreenScene scene(backdrop.colour);
+        for (const Case& c : cases) {
+            const QImage mask = maskFrom(scene.size, [&](int x, int y) {
+                const double a = maskAt(scene.alpha, x, y) / 65535.0;
+                return a == 0 || a == 1 ? a : std::clamp(a + c.alphaOffset, 0.02, 1.0);
+            });
+            const QImage plain = cutoutOf(scene, false, mask);
+            const QImage clean = cutoutOf(scene, true, mask);
+            const auto [plainError, plainLean] = scene.edgeColourFigures(plain);
+            const auto [error, lean] = scene.edgeColourFigures(clean);
+            const std::string label = std::string(backdrop.name) + " alpha offset " + std::to_string(c.alphaOffset)
+                + ": error " + std::to_string(plainError) + " -> " + std::to_string(error) + ", lean "
+                + std::to_string(plainLean) + " -> " + std::to_string(lean);
+            RecordProperty(std::string(backdrop.name) + std::to_string(c.alphaOffset), label);
+            EXPECT_GT(plainLean, 20.0) << label;
+            EXPECT_GE(lean, -6.0) << label;
+            EXPECT_LE(error, (c.errorAtMost > 0 ? c.errorAtMost : backdrop.exactAtMost) * plainError) << label;
+
+            // The alpha everywhere and the opaque pixels' colours stay as without decontamination.
+            for (int y = 0; y < scene.size.height(); ++y) {
+                for (int x = 0; x < scene.size.width(); ++x) {
+                    ASSERT_EQ(qAlpha(clean.pixel(x, y)), qAlpha(plain.pixel(x, y))) << x << "," << y << " " << label;
+                    if (qAlpha(plain.pixel(x, y)) == 255 || qAlpha(plain.pixel(x, y)) == 0) {
+                        ASSERT_EQ(clean.pixel(x, y), plain.pixel(x, y)) << x << "," << y << " " << label;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(EdgeTreatmentTest, PartsOfTheSubjectInTheBackgroundsColourKeepIt)
+{
+    // A dark wing with white spots over white: the network leaves the spots half transparent.
+    // Their colour is the background's and the subject's alike, so nothing may pull it towards
+    // the dark wing around them.
+    const QSize size(140, 120);
+    const QPoint spots[] = {{55, 50}, {85, 50}, {70, 75}};
+    auto inSpot = [&](int x, int y) {
+        return std::any_of(std::begin(spots), std::end(spots), [&](QPoint c) { return std::hypot(x - c.x(), y - c.y()) < 7; });
+    };
+    const QImage trueAlpha = maskFrom(size, [](int x, int y) { return (45.0 - std::hypot(x - 70.0, y - 60.0)) / 6.0 + 0.5; });
+    const QImage network = maskFrom(size, [&](int x, int y) { return inSpot(x, y) ? 0.5 : maskAt(trueAlpha, x, y) / 65535.0; });
+    QImage photo(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const double a = maskAt(trueAlpha, x, y) / 65535.0;
+            const int wing = inSpot(x, y) ? 250 : 70 + x / 4;
+            const int level = int(std::lround(a * wing + (1 - a) * 255));
+            photo.setPixel(x, y, inSpot(x, y) ? qRgb(250, 250, 250) : qRgb(level, int(std::lround(a * 50 + (1 - a) * 255)), level));
+        }
+    }
+    const auto clean = applyForegroundMask(ForegroundMask{network, 1, true}, WorkingImage{photo});
+    ASSERT_TRUE(clean);
+    int spotPixels = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            if (!inSpot(x, y))
+                continue;
+            ++spotPixels;
+            const QRgb colour = clean->pixels.pixel(x, y);
+            ASSERT_EQ(qAlpha(colour), 128) << x << "," << y;
+            for (int channel : {qRed(colour), qGreen(colour), qBlue(colour)})
+                ASSERT_GE(channel, 240) << x << "," << y;
+        }
+    }
+    EXPECT_GT(spotPixels, 400);
 }
 
 TEST(EdgeTreatmentTest, RefinementMovesAnOffsetEdgeToThePhotosEdgeAndKeepsTheInterior)

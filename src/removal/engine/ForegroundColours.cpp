@@ -12,96 +12,147 @@ namespace kivo {
 
 namespace {
 
-// The estimate's weights (the paper's defaults): a small pull towards the neighbours'
-// colours everywhere, a strong one where the mask changes.
-constexpr float regularisation = 1e-5f;
-constexpr float gradientWeight = 1.0f;
-// Levels up to this size are cheap and get many iterations; the larger ones start from a good
-// guess and need few.
-constexpr int smallLevelSide = 32;
-constexpr int smallLevelIterations = 10;
-constexpr int largeLevelIterations = 2;
-// The estimates are solved on a grid of at most this side: half the network's, which costs a
-// quarter and loses nothing visible, because the final correction below works on the
-// full-resolution photo and mask.
+// The local colours are estimated on a grid of at most this side: they vary slowly, and the
+// correction itself works on the full-resolution photo and mask.
 constexpr int estimateGridSide = 512;
+// Reduced-grid mask values at or below this are sure background, at or above the next sure
+// foreground. The background's next reduced pixel to the soft edge is left out too, because its
+// area average may still hold some of the subject's faintest strands; the subject's is kept,
+// or thin structures would have no sure pixels of their own.
+constexpr float sureBackground = 1.0f / 255.0f;
+constexpr float sureForeground = 0.95f;
+// Windows (reduced-grid radii) for the nearby colours, the nearest that holds enough sure
+// pixels winning smoothly over the wider ones.
+constexpr std::array<int, 5> reaches{64, 24, 8, 3, 1};
+constexpr float enoughSureShare = 0.03f;
 
-struct ColourEstimates {
+// How far apart (0 … √3, RGB in 0 … 1) the nearby foreground and background colours must be for
+// the pixel's colour to say how much of each it holds; closer than the first, the estimate is
+// unsure and the pixel keeps the photo's colour.
+constexpr float unsureSeparation = 0.06f;
+constexpr float sureSeparation = 0.2f;
+// Where the network's alpha is higher than the colours show (the old background would stay
+// in the estimate), the alpha moves this part of the way towards the colours' own.
+constexpr float towardsColourAlpha = 0.5f;
+// The alpha the correction divides by never goes below this: near 0 the pixel holds too
+// little of the subject to tell its colour, and any error of the background estimate would be
+// multiplied.
+constexpr float lowestAlpha = 0.2f;
+// Below this alpha the correction fades out: the faintest haze of a mask is mostly the
+// network's noise, and brightened or darkened it would show as a veil.
+constexpr float faintAlpha = 0.04f;
+// Colours this close to the nearby background's (RGB distance, 0 … 1) keep the photo's colour,
+// colours further than the second get the full correction.
+constexpr float nearBackground = 0.02f;
+constexpr float clearOfBackground = 0.08f;
+// A background with at least this much colour (distance from its own grey, RGB in 0 … 1) has a
+// hue that the correction takes out of the edge, never beyond neutral.
+constexpr float colouredBackground = 0.1f;
+
+struct LocalColours {
     cv::Mat foreground; // CV_32FC3, 0 … 1
     cv::Mat background; // CV_32FC3, 0 … 1
+    bool found = false;
 };
 
-// One sweep over all pixels: each solves photo = α F + (1 − α) B in the least-squares sense
-// together with the pull towards its four neighbours' estimates. Every pixel reads the previous
-// sweep's estimates, so rows run in parallel.
-ColourEstimates sweep(const ColourEstimates& previous, const cv::Mat& photo, const cv::Mat& alpha)
+// The mean colour of the `sure` pixels near each pixel (normalised convolution): from the widest
+// window to the narrowest, each takes over as far as it holds enough sure pixels, so a pixel
+// gets the colours of its nearest sure neighbours without seams.
+cv::Mat nearbyMean(const cv::Mat& colours, const cv::Mat& sure)
 {
-    ColourEstimates next{cv::Mat(photo.size(), CV_32FC3), cv::Mat(photo.size(), CV_32FC3)};
-    const int width = photo.cols;
-    const int height = photo.rows;
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const float a0 = alpha.at<float>(y, x);
-                const float a1 = 1.0f - a0;
-                float a00 = a0 * a0;
-                const float a01 = a0 * a1;
-                float a11 = a1 * a1;
-                const cv::Vec3f colour = photo.at<cv::Vec3f>(y, x);
-                cv::Vec3f b0 = a0 * colour;
-                cv::Vec3f b1 = a1 * colour;
-                // Past the border a pixel is its own neighbour, which also keeps the system
-                // solvable on a one-pixel level.
-                const std::array<cv::Point, 4> neighbours{{{std::max(x - 1, 0), y},
-                                                           {std::min(x + 1, width - 1), y},
-                                                           {x, std::max(y - 1, 0)},
-                                                           {x, std::min(y + 1, height - 1)}}};
-                for (const cv::Point& n : neighbours) {
-                    const float weight = regularisation + gradientWeight * std::abs(a0 - alpha.at<float>(n));
-                    a00 += weight;
-                    a11 += weight;
-                    b0 += weight * previous.foreground.at<cv::Vec3f>(n);
-                    b1 += weight * previous.background.at<cv::Vec3f>(n);
+    const double total = cv::sum(sure)[0];
+    cv::Mat result(colours.size(), CV_32FC3, total > 0 ? cv::mean(colours, sure > 0) : cv::Scalar::all(0.5));
+    cv::Mat weighted;
+    cv::Mat sure3;
+    cv::merge(std::vector<cv::Mat>{sure, sure, sure}, sure3);
+    cv::multiply(colours, sure3, weighted);
+    for (const int reach : reaches) {
+        const cv::Mat sum = boxMean(weighted, reach);
+        const cv::Mat share = boxMean(sure, reach);
+        cv::parallel_for_(cv::Range(0, colours.rows), [&](const cv::Range& rows) {
+            for (int y = rows.start; y < rows.end; ++y) {
+                for (int x = 0; x < colours.cols; ++x) {
+                    const float s = share.at<float>(y, x);
+                    if (s <= 0)
+                        continue;
+                    const float takeOver = std::min(s / enoughSureShare, 1.0f);
+                    cv::Vec3f& value = result.at<cv::Vec3f>(y, x);
+                    value += takeOver * (sum.at<cv::Vec3f>(y, x) / s - value);
                 }
-                const float inverse = 1.0f / (a00 * a11 - a01 * a01);
-                cv::Vec3f f = inverse * (a11 * b0 - a01 * b1);
-                cv::Vec3f b = inverse * (a00 * b1 - a01 * b0);
-                for (int c = 0; c < 3; ++c) {
-                    f[c] = std::clamp(f[c], 0.0f, 1.0f);
-                    b[c] = std::clamp(b[c], 0.0f, 1.0f);
-                }
-                next.foreground.at<cv::Vec3f>(y, x) = f;
-                next.background.at<cv::Vec3f>(y, x) = b;
             }
-        }
-    });
-    return next;
+        });
+    }
+    return result;
 }
 
-// Germer, Uelwer, Conrad and Harmeling, "Fast Multi-Level Foreground Estimation" (2020): the
-// estimates are solved on a pyramid from one pixel up to the full grid, each level starting
-// from the one below, so that colours travel far at little cost.
-ColourEstimates estimateForegroundAndBackground(const cv::Mat& photo, const cv::Mat& alpha)
+LocalColours estimateLocalColours(const cv::Mat& colours, const cv::Mat& alpha)
 {
-    const int longer = std::max(photo.cols, photo.rows);
-    const int levels = std::max(1, int(std::ceil(std::log2(longer))));
-    ColourEstimates estimates{cv::Mat(1, 1, CV_32FC3, cv::Scalar::all(0)), cv::Mat(1, 1, CV_32FC3, cv::Scalar::all(0))};
-    for (int level = 0; level <= levels; ++level) {
-        const double fraction = double(level) / levels;
-        const cv::Size size(int(std::lround(std::pow(photo.cols, fraction))), int(std::lround(std::pow(photo.rows, fraction))));
-        const auto nearest = [&size](const cv::Mat& values) {
-            cv::Mat resized;
-            cv::resize(values, resized, size, 0, 0, cv::INTER_NEAREST);
-            return resized;
-        };
-        const cv::Mat levelPhoto = nearest(photo);
-        const cv::Mat levelAlpha = nearest(alpha);
-        estimates = ColourEstimates{nearest(estimates.foreground), nearest(estimates.background)};
-        const bool small = size.width <= smallLevelSide && size.height <= smallLevelSide;
-        for (int i = 0; i < (small ? smallLevelIterations : largeLevelIterations); ++i)
-            estimates = sweep(estimates, levelPhoto, levelAlpha);
+    cv::Mat background;
+    cv::erode(alpha <= sureBackground, background, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    const cv::Mat foreground = alpha >= sureForeground;
+    if (cv::countNonZero(background) == 0 || cv::countNonZero(foreground) == 0)
+        return {};
+    cv::Mat backgroundWeight;
+    background.convertTo(backgroundWeight, CV_32F, 1.0 / 255.0);
+    cv::Mat foregroundWeight;
+    foreground.convertTo(foregroundWeight, CV_32F, 1.0 / 255.0);
+    return {nearbyMean(colours, foregroundWeight), nearbyMean(colours, backgroundWeight), true};
+}
+
+float grey(const cv::Vec3f& colour)
+{
+    return (colour[0] + colour[1] + colour[2]) / 3.0f;
+}
+
+float smoothStep(float from, float to, float value)
+{
+    const float t = std::clamp((value - from) / (to - from), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+// The colour of the subject at one edge pixel. The photo shows I = α F + (1 − α) B; with the
+// nearby background B, F = I + (1 − α) / α · (I − B): the colour moves straight away from the
+// background, never across to another hue. The network's α is only an estimate, and dividing by
+// an α that is too low pushes the colour past the subject's into the opposite of the
+// background's (a magenta fringe over green). So the α used is never lower than the share the
+// pixel's colour itself shows on the line from the nearby background to the nearby subject
+// colour, it meets the colours half way where the network's is higher, and the move stays
+// inside the colour cube instead of clipping channels one by one.
+cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, const cv::Vec3f& nearbyForeground,
+                           const cv::Vec3f& nearbyBackground)
+{
+    const cv::Vec3f across = nearbyForeground - nearbyBackground;
+    const float separation = float(cv::norm(across));
+    const float confidence = smoothStep(unsureSeparation, sureSeparation, separation) * smoothStep(0.0f, faintAlpha, alpha);
+    if (confidence <= 0)
+        return observed;
+    const cv::Vec3f fromBackground = observed - nearbyBackground;
+    // A colour all but the background's is either nearly all background or a part of the
+    // subject in the background's colour (white spots over white): either way it stays, since
+    // amplifying its small difference would only amplify noise.
+    const float backgroundLike = smoothStep(nearBackground, clearOfBackground, float(cv::norm(fromBackground)));
+    const float colourAlpha = std::clamp(fromBackground.dot(across) / (separation * separation), 0.0f, 1.0f);
+    float used = alpha < colourAlpha ? colourAlpha : alpha - towardsColourAlpha * (alpha - colourAlpha);
+    used = std::max(used, lowestAlpha);
+    float step = confidence * backgroundLike * (1.0f - used) / used;
+    // Over a coloured background the edge loses that colour's tint only down to neutral grey,
+    // or to the nearby subject's own tint where that lies beyond: a step further would turn the
+    // fringe into the opposite hue.
+    const cv::Vec3f tint = nearbyBackground - cv::Vec3f::all(grey(nearbyBackground));
+    const float tintStrength = float(cv::norm(tint));
+    if (tintStrength >= colouredBackground) {
+        auto tintOf = [&](const cv::Vec3f& colour) { return (colour - cv::Vec3f::all(grey(colour))).dot(tint) / tintStrength; };
+        const float observedTint = tintOf(observed);
+        const float floor = std::min(0.0f, tintOf(nearbyForeground));
+        step = observedTint <= floor ? 0.0f : std::min(step, (observedTint - floor) / (tintStrength - observedTint));
     }
-    return estimates;
+    for (int c = 0; c < 3; ++c) {
+        if (fromBackground[c] > 0)
+            step = std::min(step, (1.0f - observed[c]) / fromBackground[c]);
+        else if (fromBackground[c] < 0)
+            step = std::min(step, observed[c] / -fromBackground[c]);
+    }
+    return observed + std::max(step, 0.0f) * fromBackground;
 }
 
 } // namespace
@@ -111,9 +162,11 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
     if (cutout.isNull())
         return;
     const ReducedScale grid(mask.size(), estimateGridSide);
-    const cv::Mat colours = grid.reducePhoto(photo);
-    const cv::Mat alpha = grid.reduceMask(mask);
-    const ColourEstimates local = estimateForegroundAndBackground(colours, alpha);
+    const LocalColours local = estimateLocalColours(grid.reducePhoto(photo), grid.reduceMask(mask));
+    // With no sure background (or no sure subject) anywhere there is nothing to tell the
+    // colours apart by: the edge keeps the photo's.
+    if (!local.found)
+        return;
 
     uchar* const cutoutBits = cutout.bits();
     const qsizetype cutoutStride = cutout.bytesPerLine();
@@ -129,12 +182,11 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
                 const int shownAlpha = qAlpha(target[x]);
                 if (shownAlpha == 0 || shownAlpha == 255)
                     continue;
-                const float a = weights[x] / 65535.0f;
-                const cv::Vec3f f = grid.sample<3>(local.foreground, x, y);
-                const cv::Vec3f b = grid.sample<3>(local.background, x, y);
                 const QRgb pixel = source[x];
                 const cv::Vec3f observed(qBlue(pixel) / 255.0f, qGreen(pixel) / 255.0f, qRed(pixel) / 255.0f);
-                const cv::Vec3f estimate = f + a * (observed - a * f - (1.0f - a) * b);
+                const cv::Vec3f estimate = foregroundColour(observed, weights[x] / 65535.0f,
+                                                            grid.sample<3>(local.foreground, x, y),
+                                                            grid.sample<3>(local.background, x, y));
                 auto channel = [&](int c) { return int(std::clamp(estimate[c], 0.0f, 1.0f) * 255.0f + 0.5f); };
                 target[x] = qRgba(channel(2), channel(1), channel(0), shownAlpha);
             }

@@ -1,0 +1,425 @@
+// Benchmark of the edge treatment's colours on composites with a known answer: photos cut out by
+// a known alpha, laid over pure green, white, black and busy photo backgrounds, then cut out
+// again by the engine, plain and with refinement 0.5 (as `--refine 0.5` does). Per case it
+// prints, over the edge band (known alpha 0.1 to 0.9), the mean colour error against the known
+// foreground colours and the signed background excess (how far the colours lean towards the
+// backdrop's colour; negative is a fringe of the opposite colour). Then the edge steps' time on
+// the 12 MP photo against Balanced's engine time. Run through bench/run.sh edges.
+
+#include "BenchSupport.h"
+
+#include "removal/engine/EdgeRefinement.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace kivo;
+using namespace kivo::bench;
+
+// A photo whose subject is cut out by its known alpha; `heldOut` subjects were not looked at
+// while the estimate's constants were chosen.
+struct Subject {
+    QString name;
+    QString file;
+    QString kind;
+    bool heldOut;
+};
+
+// A plain colour, or a part of a photo (in fractions of its size) scaled to cover the subject's.
+struct Backdrop {
+    QString name;
+    QRgb colour;
+    QString file;
+    QRectF part;
+    bool heldOut;
+};
+
+struct Options : CommonOptions {
+    QString photos;  // the folder of the sample photos
+    QString cache;   // the network's masks of the composites, kept between runs
+    QString crops;   // where zoomed crops of the edges go (none when empty)
+};
+
+QList<Subject> subjects()
+{
+    return {
+        {QStringLiteral("astronaut"), QStringLiteral("astronaut.png"), QStringLiteral("hair, white suit"), false},
+        {QStringLiteral("coffee"), QStringLiteral("coffee.png"), QStringLiteral("smooth edge, white cup"), false},
+        {QStringLiteral("chelsea"), QStringLiteral("chelsea.png"), QStringLiteral("fur, white whiskers"), true},
+        {QStringLiteral("rocket"), QStringLiteral("rocket.jpg"), QStringLiteral("thin structures, white rocket"), true},
+    };
+}
+
+QList<Backdrop> backdrops()
+{
+    return {
+        {QStringLiteral("green"), qRgb(0, 255, 0), {}, {}, false},
+        {QStringLiteral("white"), qRgb(255, 255, 255), {}, {}, false},
+        {QStringLiteral("black"), qRgb(0, 0, 0), {}, {}, false},
+        // Stained tissue under a microscope: fine blue and brown detail everywhere.
+        {QStringLiteral("tissue"), 0, QStringLiteral("ihc.png"), QRectF(0, 0, 1, 1), false},
+        // The flag behind the astronaut: red and white stripes, white stars on blue.
+        {QStringLiteral("flag"), 0, QStringLiteral("astronaut.png"), QRectF(0, 0, 0.2, 0.6), true},
+    };
+}
+
+double alphaAt(const QImage& mask, int x, int y)
+{
+    return reinterpret_cast<const quint16*>(mask.constScanLine(y))[x] / 65535.0;
+}
+
+QByteArray encodePng(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The engine's plain Balanced mask of an image, from the cache when this very image was seen
+// before (the network takes seconds on a shared machine; tuning reruns the rest many times).
+QImage networkMask(const Options& options, const QString& name, const QImage& image)
+{
+    const QByteArray key = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()), QCryptographicHash::Sha1);
+    const QString path = QDir(options.cache).filePath(name + QLatin1Char('-') + QString::fromLatin1(key.toHex().left(16)) + QStringLiteral(".png"));
+    QImage cached(path);
+    if (!cached.isNull() && cached.size() == image.size())
+        return cached.convertToFormat(QImage::Format_Grayscale16);
+    const std::optional<ForegroundMask> mask = generateForegroundMask(WorkingImage{image});
+    if (!mask)
+        return {};
+    writeFile(path, encodePng(mask->values));
+    return mask->values;
+}
+
+QImage backdropFor(const Options& options, const Backdrop& backdrop, QSize size)
+{
+    QImage result(size, QImage::Format_ARGB32);
+    if (backdrop.file.isEmpty()) {
+        result.fill(backdrop.colour);
+        return result;
+    }
+    QImage photo = decode(QDir(options.photos).filePath(backdrop.file));
+    if (photo.isNull())
+        return {};
+    photo = photo.copy(QRectF(backdrop.part.x() * photo.width(), backdrop.part.y() * photo.height(),
+                              backdrop.part.width() * photo.width(), backdrop.part.height() * photo.height())
+                           .toRect());
+    const QImage scaled = photo.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    return scaled.copy(QRect(QPoint((scaled.width() - size.width()) / 2, (scaled.height() - size.height()) / 2), size))
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+// foreground × alpha + backdrop × (1 − alpha), rounded to 8 bits as a photo would be.
+QImage composite(const QImage& foreground, const QImage& alpha, const QImage& backdrop)
+{
+    QImage result(foreground.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        for (int x = 0; x < result.width(); ++x) {
+            const double a = alphaAt(alpha, x, y);
+            const QRgb f = foreground.pixel(x, y);
+            const QRgb b = backdrop.pixel(x, y);
+            auto mix = [a](int fc, int bc) { return int(std::lround(a * fc + (1 - a) * bc)); };
+            result.setPixel(x, y, qRgb(mix(qRed(f), qRed(b)), mix(qGreen(f), qGreen(b)), mix(qBlue(f), qBlue(b))));
+        }
+    }
+    return result;
+}
+
+QImage cutout(const QImage& photo, QImage mask, bool refined)
+{
+    if (refined)
+        refineMaskEdges(mask, photo, 0.5);
+    const auto composited = applyForegroundMask(ForegroundMask{mask, 1, refined}, WorkingImage{photo});
+    return composited ? composited->pixels : QImage();
+}
+
+struct EdgeFigures {
+    double colourError = 0;      // mean over the band of |R − R'| + |G − G'| + |B − B'|
+    double backgroundExcess = 0; // mean of (colour − known colour) towards the backdrop, in levels
+    double alphaError = 0;       // mean |alpha − known alpha| × 255
+    double opaqueShare = 0;      // the band's share shown fully opaque, whose colours stay the photo's
+    // The colour error and excess over the band pixels that the refined cut-out shows partly
+    // transparent: the ones whose colours decontamination may change.
+    double softColourError = 0;
+    double softExcess = 0;
+};
+
+// Over the band where the known alpha lies between 0.1 and 0.9 and both cut-outs show the pixel
+// (a transparent pixel has no colour to compare).
+std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& refined, const QImage& foreground,
+                                            const QImage& alpha, const QImage& backdrop, int* bandPixels)
+{
+    EdgeFigures sums[2];
+    int count = 0;
+    int excessCount = 0;
+    int softCount = 0;
+    int softExcessCount = 0;
+    for (int y = 0; y < alpha.height(); ++y) {
+        for (int x = 0; x < alpha.width(); ++x) {
+            const double a = alphaAt(alpha, x, y);
+            if (a <= 0.1 || a >= 0.9 || qAlpha(plain.pixel(x, y)) == 0 || qAlpha(refined.pixel(x, y)) == 0)
+                continue;
+            const QRgb f = foreground.pixel(x, y);
+            const QRgb b = backdrop.pixel(x, y);
+            const double towards[3] = {double(qRed(b) - qRed(f)), double(qGreen(b) - qGreen(f)), double(qBlue(b) - qBlue(f))};
+            const double distance = std::sqrt(towards[0] * towards[0] + towards[1] * towards[1] + towards[2] * towards[2]);
+            // Where the subject has the backdrop's own colour there is no direction to lean in.
+            const bool distinct = distance >= 48;
+            const bool soft = qAlpha(refined.pixel(x, y)) < 255;
+            ++count;
+            excessCount += distinct;
+            softCount += soft;
+            softExcessCount += soft && distinct;
+            int k = 0;
+            for (const QImage* image : {&plain, &refined}) {
+                const QRgb c = image->pixel(x, y);
+                const double error[3] = {double(qRed(c) - qRed(f)), double(qGreen(c) - qGreen(f)), double(qBlue(c) - qBlue(f))};
+                const double colourError = std::abs(error[0]) + std::abs(error[1]) + std::abs(error[2]);
+                const double excess = (error[0] * towards[0] + error[1] * towards[1] + error[2] * towards[2]) / distance;
+                sums[k].colourError += colourError;
+                if (distinct)
+                    sums[k].backgroundExcess += excess;
+                if (soft) {
+                    sums[k].softColourError += colourError;
+                    if (distinct)
+                        sums[k].softExcess += excess;
+                }
+                sums[k].alphaError += std::abs(qAlpha(c) - a * 255);
+                sums[k].opaqueShare += qAlpha(c) == 255;
+                ++k;
+            }
+        }
+    }
+    *bandPixels = count;
+    for (EdgeFigures& figures : sums) {
+        figures.colourError /= std::max(count, 1);
+        figures.alphaError /= std::max(count, 1);
+        figures.opaqueShare /= std::max(count, 1);
+        figures.backgroundExcess /= std::max(excessCount, 1);
+        figures.softColourError /= std::max(softCount, 1);
+        figures.softExcess /= std::max(softExcessCount, 1);
+    }
+    return {sums[0], sums[1]};
+}
+
+// The square of the known alpha with the most edge pixels in the top third of the photo: the
+// hair of a head, the ears of a cat.
+QRect busiestEdge(const QImage& alpha, int side)
+{
+    QRect best(0, 0, side, side);
+    int most = -1;
+    for (int top = 0; top + side <= std::max(alpha.height() / 3, side); top += side / 4) {
+        for (int left = 0; left + side <= alpha.width(); left += side / 4) {
+            int count = 0;
+            for (int y = top; y < top + side; ++y) {
+                for (int x = left; x < left + side; ++x) {
+                    const double a = alphaAt(alpha, x, y);
+                    count += a > 0.1 && a < 0.9;
+                }
+            }
+            if (count > most) {
+                most = count;
+                best = QRect(left, top, side, side);
+            }
+        }
+    }
+    return best;
+}
+
+// Plain, refined and the known answer over mid grey, side by side, enlarged without smoothing.
+void writeCrop(const Options& options, const QString& name, const QRect& area, const QList<QImage>& cutouts)
+{
+    constexpr int zoom = 5;
+    constexpr int gap = 8;
+    QImage sheet(cutouts.size() * (area.width() * zoom + gap) - gap, area.height() * zoom, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    for (qsizetype i = 0; i < cutouts.size(); ++i) {
+        QImage tile(area.size(), QImage::Format_ARGB32);
+        tile.fill(qRgb(128, 128, 128));
+        QPainter grey(&tile);
+        grey.drawImage(0, 0, cutouts[i].copy(area));
+        grey.end();
+        painter.drawImage(QPoint(int(i) * (area.width() * zoom + gap), 0),
+                          tile.scaled(area.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    painter.end();
+    writeFile(QDir(options.crops).filePath(name + QStringLiteral(".png")), encodePng(sheet));
+}
+
+QString signedLevels(double value)
+{
+    return QStringLiteral("%1%2").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 1);
+}
+
+struct Summary {
+    int cases = 0;
+    int errorMet = 0;
+    int excessMet = 0;
+    int neverWorse = 0;
+};
+
+void runComposites(const Options& options)
+{
+    say(QStringLiteral("case                    set       band px  alpha err  opaque  colour error plain -> refined      bg excess plain -> refined"
+                       "   soft only: error, excess plain -> refined"));
+    Summary summaries[2];
+    for (const Subject& subject : subjects()) {
+        const QImage photo = decode(QDir(options.photos).filePath(subject.file)).convertToFormat(QImage::Format_ARGB32);
+        if (photo.isNull()) {
+            say(QStringLiteral("cannot read %1; left out").arg(subject.file));
+            continue;
+        }
+        // The known alpha is the network's own soft mask of the original photo, its middle half
+        // stretched to 0 … 1 (what it leaves half covered inside a subject is the subject); the
+        // known colours are the photo's. Over a new backdrop the network answers differently,
+        // as it does on any real photo.
+        QImage alpha = networkMask(options, subject.name + QStringLiteral("-truth"), photo);
+        for (int y = 0; y < alpha.height(); ++y) {
+            auto* row = reinterpret_cast<quint16*>(alpha.scanLine(y));
+            for (int x = 0; x < alpha.width(); ++x)
+                row[x] = quint16(std::lround(std::clamp((row[x] / 65535.0 - 0.25) / 0.5, 0.0, 1.0) * 65535));
+        }
+        if (alpha.isNull()) {
+            say(QStringLiteral("no mask for %1; left out").arg(subject.name));
+            continue;
+        }
+        const QRect crop = busiestEdge(alpha, 64);
+        for (const Backdrop& backdrop : backdrops()) {
+            const QImage behind = backdropFor(options, backdrop, photo.size());
+            if (behind.isNull()) {
+                say(QStringLiteral("cannot read %1; left out").arg(backdrop.file));
+                continue;
+            }
+            const QImage input = composite(photo, alpha, behind);
+            const QString name = subject.name + QLatin1Char('-') + backdrop.name;
+            const QImage mask = networkMask(options, name, input);
+            if (mask.isNull()) {
+                say(QStringLiteral("%1: the network found no subject; left out").arg(name));
+                continue;
+            }
+            const QImage plain = cutout(input, mask, false);
+            const QImage refined = cutout(input, mask, true);
+            int bandPixels = 0;
+            const auto [before, after] = measure(plain, refined, photo, alpha, behind, &bandPixels);
+            const bool heldOut = subject.heldOut || backdrop.heldOut;
+            const double change = 100.0 * (after.colourError - before.colourError) / std::max(before.colourError, 1e-9);
+            say(QStringLiteral("%1 %2 %3 %4 -> %5 %11 % %6 -> %7 (%8 %)   %9 -> %10   %12 -> %13, %14 -> %15")
+                    .arg(name, -23)
+                    .arg(heldOut ? QStringLiteral("held out") : QStringLiteral("tuned"), -9)
+                    .arg(bandPixels, 7)
+                    .arg(before.alphaError, 5, 'f', 1)
+                    .arg(after.alphaError, 5, 'f', 1)
+                    .arg(before.colourError, 14, 'f', 1)
+                    .arg(after.colourError, 6, 'f', 1)
+                    .arg(change, 4, 'f', 0)
+                    .arg(signedLevels(before.backgroundExcess), 13)
+                    .arg(signedLevels(after.backgroundExcess), 6)
+                    .arg(100 * after.opaqueShare, 4, 'f', 0)
+                    .arg(before.softColourError, 6, 'f', 1)
+                    .arg(after.softColourError, 5, 'f', 1)
+                    .arg(signedLevels(before.softExcess), 6)
+                    .arg(signedLevels(after.softExcess), 6));
+            Summary& summary = summaries[heldOut];
+            ++summary.cases;
+            summary.errorMet += after.colourError <= 0.6 * before.colourError;
+            summary.excessMet += std::abs(after.backgroundExcess) <= 10;
+            summary.neverWorse += after.colourError <= before.colourError;
+            if (!options.crops.isEmpty() && (subject.kind.contains(QStringLiteral("hair")) || subject.kind.contains(QStringLiteral("fur")))) {
+                QImage known(photo.size(), QImage::Format_ARGB32);
+                for (int y = 0; y < known.height(); ++y)
+                    for (int x = 0; x < known.width(); ++x)
+                        known.setPixel(x, y, (quint32(std::lround(alphaAt(alpha, x, y) * 255)) << 24) | (photo.pixel(x, y) & 0xffffff));
+                writeCrop(options, name, crop, {plain, refined, known});
+            }
+        }
+    }
+    for (int heldOut : {0, 1}) {
+        const Summary& s = summaries[heldOut];
+        say(QStringLiteral("%1: %2 cases; colour error down >= 40 %: %3; |bg excess| <= 10: %4; refined never worse: %5")
+                .arg(heldOut ? QStringLiteral("held out") : QStringLiteral("tuned"))
+                .arg(s.cases)
+                .arg(s.errorMet)
+                .arg(s.excessMet)
+                .arg(s.neverWorse));
+    }
+}
+
+// Refinement and decontamination on the 12 MP photo against Balanced's whole engine time
+// (network, mask, composite), in turns.
+void measureEdgeSteps(const Options& options, const QString& photoPath)
+{
+    const std::optional<WorkingImage> photo = makeWorkingImage(decode(photoPath));
+    if (!photo)
+        return;
+    const std::optional<ForegroundMask> warm = generateForegroundMask(*photo);
+    generateForegroundMask(*photo);
+    if (!warm) {
+        say(QStringLiteral("no mask for the 12 MP photo; timing skipped"));
+        return;
+    }
+    std::vector<double> engine, refine, plain, decontaminated;
+    for (int i = 0; i < options.runs; ++i) {
+        engine.push_back(milliseconds([&] {
+            const auto mask = generateForegroundMask(*photo);
+            applyForegroundMask(*mask, *photo);
+        }));
+        QImage values = warm->values.copy();
+        refine.push_back(milliseconds([&] { refineMaskEdges(values, photo->pixels, 0.5); }));
+        plain.push_back(milliseconds([&] { applyForegroundMask(ForegroundMask{values, 1, false}, *photo); }));
+        decontaminated.push_back(milliseconds([&] { applyForegroundMask(ForegroundMask{values, 1, true}, *photo); }));
+    }
+    const double edgeSteps = median(refine) + median(decontaminated) - median(plain);
+    const double share = 100.0 * edgeSteps / median(engine);
+    say(QStringLiteral("12 MP photo: Balanced engine %1 %2; refine 0.5 %3, decontamination %4 (composite with it %5, without %6)")
+            .arg(ms(median(engine)), spread(engine), ms(median(refine)), ms(median(decontaminated) - median(plain)),
+                 ms(median(decontaminated)), ms(median(plain))));
+    say(QStringLiteral("edge steps %1 = %2 % of Balanced's engine time (target <= 15 %) %3")
+            .arg(ms(edgeSteps))
+            .arg(share, 0, 'f', 1)
+            .arg(share <= 15 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Options options{parseCommonOptions(app.arguments()), {}, {}, {}};
+    options.photos = options.named.value(QStringLiteral("--photos"));
+    options.cache = options.named.value(QStringLiteral("--cache"));
+    options.crops = options.named.value(QStringLiteral("--crops"));
+    const QString usage = QStringLiteral(
+        "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] [--runs N] [--no-timing 1]");
+    const QString photoPath = prepareWork(options, usage);
+    if (photoPath.isEmpty())
+        return 2;
+    if (options.photos.isEmpty() || options.cache.isEmpty()) {
+        say(QStringLiteral("usage: ") + usage);
+        return 2;
+    }
+    QDir().mkpath(options.cache);
+    if (!options.crops.isEmpty())
+        QDir().mkpath(options.crops);
+    say(QStringLiteral("KIVOPRO edge colours: %1 cores, load averages at the start %2").arg(QThread::idealThreadCount()).arg(loadAverages()));
+    runComposites(options);
+    if (options.named.value(QStringLiteral("--no-timing")).isEmpty())
+        measureEdgeSteps(options, photoPath);
+    say(QStringLiteral("load averages at the end %1").arg(loadAverages()));
+    return 0;
+}
