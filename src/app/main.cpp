@@ -35,9 +35,11 @@ int main(int argc, char* argv[])
     window.setMinimumSize(1200, 800);
     window.setCentralWidget(new kivo::MainTabView(appState));
 
-    // The shortcuts watch every key press of the application's own windows.
-    kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { return kivo::chooseImageToOpen(&window); });
-    shortcuts.shortcutsManager().installKeyMonitor(app);
+    // The shortcuts belong to the main window: keys typed into its text fields, a dialog or the
+    // settings window never fire them. Quit closes the window, so it asks what the window asks.
+    kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { window.close(); });
+    shortcuts.shortcutsManager().installKeyMonitor(
+        app, [&window](QObject* target) { return kivo::mainWindowShortcutMayFire(window, target); });
 
     window.show();
     return app.exec();

@@ -2,11 +2,14 @@
 
 #include "core/RawValueEnum.h"
 
+#include <QKeySequence>
 #include <QList>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QUuid>
+
+#include <optional>
 
 namespace kivo {
 
@@ -19,6 +22,7 @@ enum class KeyboardAction {
     undo,
     redo,
     copy,
+    cut,
     paste,
     selectAll,
     zoomIn,
@@ -27,6 +31,8 @@ enum class KeyboardAction {
     actualSize,
     switchToBackgroundRemoval,
     switchToImageEditor,
+    switchToTransactions,
+    switchToTrigger,
     processAll,
     stopProcessing,
     toggleToolsPanel,
@@ -37,7 +43,7 @@ enum class KeyboardAction {
     settings,
     quit,
 };
-constexpr RawValueTable<KeyboardAction, 24> rawValueTable(KeyboardAction)
+constexpr RawValueTable<KeyboardAction, 27> rawValueTable(KeyboardAction)
 {
     return {{{KeyboardAction::newSession, "newSession"},
              {KeyboardAction::openImage, "openImage"},
@@ -46,6 +52,7 @@ constexpr RawValueTable<KeyboardAction, 24> rawValueTable(KeyboardAction)
              {KeyboardAction::undo, "undo"},
              {KeyboardAction::redo, "redo"},
              {KeyboardAction::copy, "copy"},
+             {KeyboardAction::cut, "cut"},
              {KeyboardAction::paste, "paste"},
              {KeyboardAction::selectAll, "selectAll"},
              {KeyboardAction::zoomIn, "zoomIn"},
@@ -54,6 +61,8 @@ constexpr RawValueTable<KeyboardAction, 24> rawValueTable(KeyboardAction)
              {KeyboardAction::actualSize, "actualSize"},
              {KeyboardAction::switchToBackgroundRemoval, "switchToBackgroundRemoval"},
              {KeyboardAction::switchToImageEditor, "switchToImageEditor"},
+             {KeyboardAction::switchToTransactions, "switchToTransactions"},
+             {KeyboardAction::switchToTrigger, "switchToTrigger"},
              {KeyboardAction::processAll, "processAll"},
              {KeyboardAction::stopProcessing, "stopProcessing"},
              {KeyboardAction::toggleToolsPanel, "toggleToolsPanel"},
@@ -92,7 +101,8 @@ inline constexpr quint64 function = 0x800000;
 inline constexpr quint64 deviceIndependentMask = 0xFFFF0000;
 } // namespace modifier
 
-// One key binding.
+// One key binding. `key` is the character as the user sees it (upper-case letters, digits,
+// punctuation); `modifiers` holds the bits above.
 struct KeyboardShortcut {
     QUuid id = QUuid::createUuid();
     QString name;
@@ -102,15 +112,26 @@ struct KeyboardShortcut {
     ShortcutCategory category = ShortcutCategory::file;
     bool isEnabled = true;
 
-    // "⌘", "⌥", "⌃", "⇧" in that order, each only when its bit is set.
-    QStringList modifierSymbols() const;
+    // The binding as Qt writes key sequences; empty for a key Qt cannot name.
+    QKeySequence keySequence() const;
+    // "Ctrl+Shift+Z" as the desktop writes it (QKeySequence::NativeText).
+    QString keyText() const;
 };
 
-// The 24 bindings in matching order; every call makes fresh ids.
+// The binding of a key sequence's first chord: its character and modifier bits. Nothing for
+// an empty sequence, a modifier alone or a key without a character (F-keys, arrows).
+struct KeyBinding {
+    QString key;
+    quint64 modifiers = 0;
+};
+std::optional<KeyBinding> keyBindingFromSequence(const QKeySequence& sequence);
+
+// The bindings in matching order; every call makes fresh ids.
 QList<KeyboardShortcut> defaultKeyboardShortcuts();
 
-// The 16 rows the settings window lists, in its own order; every call makes fresh ids.
-QList<KeyboardShortcut> settingsShortcutList();
+// The name of the binding other than `action`'s that already uses these keys, if any.
+std::optional<QString> shortcutUsingKeys(const QList<KeyboardShortcut>& shortcuts, KeyboardAction action,
+                                         const KeyBinding& keys);
 
 } // namespace kivo
 

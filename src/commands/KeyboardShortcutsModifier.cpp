@@ -1,20 +1,12 @@
 #include "KeyboardShortcutsModifier.h"
 
 #include "core/AppState.h"
-#include "core/Log.h"
 #include "core/NotificationCenter.h"
 
-#include <QCoreApplication>
-
-#include <algorithm>
 
 namespace kivo {
 
 namespace {
-
-constexpr double zoomStep = 0.25;
-constexpr double maximumZoom = 5.0;
-constexpr double minimumZoom = 0.1;
 
 EditorSession blankSession()
 {
@@ -33,11 +25,12 @@ void post(QLatin1StringView name)
 
 } // namespace
 
-KeyboardShortcutsModifier::KeyboardShortcutsModifier(AppState& appState, ImageFileChooser chooseImageFile,
+KeyboardShortcutsModifier::KeyboardShortcutsModifier(AppState& appState, std::function<void()> requestQuit,
                                                      QObject* parent)
     : QObject(parent)
     , m_appState(appState)
-    , m_chooseImageFile(std::move(chooseImageFile))
+    , m_requestQuit(std::move(requestQuit))
+    , m_shortcutsManager(appState.userDefaults())
 {
     connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this,
             &KeyboardShortcutsModifier::onNotification);
@@ -53,14 +46,6 @@ void KeyboardShortcutsModifier::onNotification(const QString& name, const QVaria
     perform(action.value<KeyboardAction>());
 }
 
-void KeyboardShortcutsModifier::changeZoom(double delta)
-{
-    UserPreferences preferences = m_appState.userPreferences();
-    const double zoom = preferences.zoomLevel + delta;
-    preferences.zoomLevel = delta > 0 ? std::min(zoom, maximumZoom) : (zoom <= minimumZoom ? minimumZoom : zoom);
-    m_appState.setUserPreferences(preferences);
-}
-
 void KeyboardShortcutsModifier::perform(KeyboardAction action)
 {
     using A = KeyboardAction;
@@ -73,28 +58,12 @@ void KeyboardShortcutsModifier::perform(KeyboardAction action)
         else
             post(kProcessAllImages);
         return;
-    case A::openImage:
-        if (const auto url = m_chooseImageFile ? m_chooseImageFile() : std::nullopt)
-            logLine(QStringLiteral("Opened image: ") + url->toString());
-        return;
-    case A::save: logLine(QStringLiteral("Save current session")); return;
     case A::exportImage: post(kExportImage); return;
-    case A::undo: logLine(QStringLiteral("Undo")); return;
-    case A::redo: logLine(QStringLiteral("Redo")); return;
-    case A::copy: logLine(QStringLiteral("Copy")); return;
-    case A::paste: logLine(QStringLiteral("Paste")); return;
-    case A::selectAll: logLine(QStringLiteral("Select all")); return;
-    case A::zoomIn: changeZoom(zoomStep); return;
-    case A::zoomOut: changeZoom(-zoomStep); return;
-    case A::fitToScreen:
-    case A::actualSize:
-        preferences.zoomLevel = 1.0;
-        m_appState.setUserPreferences(preferences);
-        return;
     case A::switchToBackgroundRemoval: m_appState.setActiveTab(AppTab::backgroundRemoval); return;
     case A::switchToImageEditor: m_appState.setActiveTab(AppTab::imageEditor); return;
+    case A::switchToTransactions: m_appState.setActiveTab(AppTab::transactions); return;
+    case A::switchToTrigger: m_appState.setActiveTab(AppTab::trigger); return;
     case A::processAll: post(kProcessAllImages); return;
-    case A::stopProcessing: logLine(QStringLiteral("Stop processing")); return;
     case A::toggleToolsPanel:
         preferences.showToolsPanel = !preferences.showToolsPanel;
         m_appState.setUserPreferences(preferences);
@@ -103,11 +72,28 @@ void KeyboardShortcutsModifier::perform(KeyboardAction action)
         preferences.showLayersPanel = !preferences.showLayersPanel;
         m_appState.setUserPreferences(preferences);
         return;
-    case A::selectPenTool: logLine(QStringLiteral("Select pen tool")); return;
-    case A::selectBrushTool: logLine(QStringLiteral("Select brush tool")); return;
-    case A::selectEraserTool: logLine(QStringLiteral("Select eraser tool")); return;
     case A::settings: post(kOpenSettings); return;
-    case A::quit: QCoreApplication::quit(); return;
+    case A::quit:
+        if (m_requestQuit)
+            m_requestQuit();
+        return;
+    // The screen on show performs these on its own work.
+    case A::openImage:
+    case A::save:
+    case A::undo:
+    case A::redo:
+    case A::copy:
+    case A::cut:
+    case A::paste:
+    case A::selectAll:
+    case A::zoomIn:
+    case A::zoomOut:
+    case A::fitToScreen:
+    case A::actualSize:
+    case A::stopProcessing:
+    case A::selectPenTool:
+    case A::selectBrushTool:
+    case A::selectEraserTool: return;
     }
 }
 

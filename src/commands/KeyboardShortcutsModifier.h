@@ -3,25 +3,23 @@
 #include "KeyboardShortcutsManager.h"
 
 #include <QObject>
-#include <QUrl>
 
 #include <functional>
-#include <optional>
 
 namespace kivo {
 
 class AppState;
 
-// Performs the action of every "keyboardShortcutTriggered" notification on the application
-// state, or hands it on as the notification the owning screen listens for. Owns the shortcut
-// registry. Lives on the window's thread.
+// Performs the actions of "keyboardShortcutTriggered" that belong to the whole window (tabs,
+// panels, settings, quit) and hands the processing ones on as the notifications the batch tab
+// listens for. Actions of a screen's own work (undo, zoom, clipboard, tools, open, save, stop)
+// are performed by the screen that is on show, which listens for the same notification. Owns
+// the shortcut registry. Lives on the window's thread.
 class KeyboardShortcutsModifier : public QObject {
     Q_OBJECT
 public:
-    // Asks the user for one image file (modal); nothing when cancelled.
-    using ImageFileChooser = std::function<std::optional<QUrl>()>;
-
-    KeyboardShortcutsModifier(AppState& appState, ImageFileChooser chooseImageFile, QObject* parent = nullptr);
+    // `requestQuit` closes the main window, so quitting goes through its guard.
+    KeyboardShortcutsModifier(AppState& appState, std::function<void()> requestQuit, QObject* parent = nullptr);
 
     KeyboardShortcutsManager& shortcutsManager() { return m_shortcutsManager; }
 
@@ -29,10 +27,9 @@ public:
 
 private:
     void onNotification(const QString& name, const QVariantMap& userInfo);
-    void changeZoom(double delta);
 
     AppState& m_appState;
-    ImageFileChooser m_chooseImageFile;
+    std::function<void()> m_requestQuit;
     KeyboardShortcutsManager m_shortcutsManager;
 };
 

@@ -1,34 +1,49 @@
 #pragma once
 
-#include "KeyboardShortcut.h"
+#include "KeyboardShortcutsManager.h"
 
 #include <QWidget>
 
-#include <optional>
-
+class QLabel;
+class QPushButton;
 class QVBoxLayout;
 
 namespace kivo {
 
-// The read-only list of shortcuts on the settings window's "Shortcuts" tab.
+class DefaultsStore;
+
+// The settings window's "Shortcuts" tab: every binding by category with the desktop's names
+// for its keys. Clicking a binding and pressing new keys changes it; a key another binding has
+// is refused with that binding's name; "Reset to Defaults" restores the table.
 class KeyboardShortcutsView : public QWidget {
     Q_OBJECT
 public:
-    explicit KeyboardShortcutsView(QWidget* parent = nullptr);
+    explicit KeyboardShortcutsView(DefaultsStore& store, QWidget* parent = nullptr);
 
-    const QList<KeyboardShortcut>& shortcuts() const { return m_shortcuts; }
+    const QList<KeyboardShortcut>& shortcuts() const { return m_manager.shortcuts(); }
+    // The button showing the action's keys (clicked to change them).
+    QPushButton* keyButton(KeyboardAction action) const;
+    QString message() const;
 
-    // Rebuilds the list from the defaults (the bindings themselves cannot be changed).
     void resetToDefaults();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuildRows();
+    void startCapture(KeyboardAction action);
+    void finishCapture(const QKeyEvent& event);
 
-    QList<KeyboardShortcut> m_shortcuts;
+    KeyboardShortcutsManager m_manager;
     QVBoxLayout* m_rows = nullptr;
+    QLabel* m_message = nullptr;
+    std::optional<KeyboardAction> m_capturing;
 };
 
-// The modal open panel of the "Open Image" shortcut: one PNG, JPEG or TIFF file.
-std::optional<QUrl> chooseImageToOpen(QWidget* parent);
+// Whether a key press that reached `window` belongs to the main window's shortcuts: it went to
+// the main window (its popups are inside it), no dialog or menu is open, and the focus is not
+// in a text field, which keeps every key typed into it.
+bool mainWindowShortcutMayFire(const QWidget& mainWindow, QObject* window);
 
 } // namespace kivo

@@ -50,6 +50,9 @@ public:
              QObject* parent = nullptr);
     ~AppState() override;
 
+    // The per-user store the state keeps its records in; other parts keep theirs beside them.
+    DefaultsStore& userDefaults() const { return m_userDefaults; }
+
     AppTab activeTab() const { return m_activeTab; }
     void setActiveTab(AppTab tab);
 

@@ -8,6 +8,7 @@ namespace kivo {
 
 // Notification names.
 inline constexpr QLatin1StringView kKeyboardShortcutTriggered{"keyboardShortcutTriggered"};
+inline constexpr QLatin1StringView kKeyboardShortcutsChanged{"com.kivopro.keyboardShortcutsChanged"};
 inline constexpr QLatin1StringView kProcessAllImages{"processAllImages"};
 inline constexpr QLatin1StringView kExportImage{"exportImage"};
 inline constexpr QLatin1StringView kOpenSettings{"openSettings"};

@@ -70,7 +70,7 @@ SettingsView::SettingsView(AppState& appState, HostedSettingsPages hostedPages, 
         case SettingsTab::general: page = scrolling(new GeneralSettingsView(appState)); break;
         case SettingsTab::exportTab: page = scrolling(new ExportSettingsView(appState)); break;
         case SettingsTab::processing: page = scrolling(new ProcessingSettingsView(appState)); break;
-        case SettingsTab::shortcuts: page = new KeyboardShortcutsView; break;
+        case SettingsTab::shortcuts: page = new KeyboardShortcutsView(appState.userDefaults()); break;
         case SettingsTab::trigger:
             page = hostedPages.trigger ? hostedPages.trigger
                                        : unavailablePage(tr("Folder monitoring is not available in this build."));
@@ -96,7 +96,14 @@ SettingsView::SettingsView(AppState& appState, HostedSettingsPages hostedPages, 
 QWidget* SettingsView::buildToolbar()
 {
     auto* quit = new QPushButton(tr("Quit App"));
-    connect(quit, &QPushButton::clicked, qApp, &QCoreApplication::quit);
+    // Quitting closes the main window, so it asks what the window asks before it goes.
+    connect(quit, &QPushButton::clicked, this, [this] {
+        accept();
+        if (QWidget* mainWindow = parentWidget() ? parentWidget()->window() : nullptr)
+            mainWindow->close();
+        else
+            QCoreApplication::quit();
+    });
     auto* close = new QPushButton(tr("Close"));
     makeProminent(close);
     close->setDefault(true);
