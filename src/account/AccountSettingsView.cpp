@@ -208,7 +208,7 @@ QWidget* AccountSettingsView::buildAccountCard()
     credits->addWidget(fieldLabel(tr("Credits:")));
     credits->addWidget(m_creditsLabel, 1);
     m_offlineLabel = secondaryLabel(QString());
-    m_offlineLabel->setStyleSheet(QStringLiteral("color: #ff9500;"));
+    m_offlineLabel->setStyleSheet(QStringLiteral("color: #b35c00;"));
 
     // The session's server; another address typed here ends the session once the user agrees.
     m_cardServerField = new QLineEdit;
