@@ -187,16 +187,22 @@ void AccountSignIn::signIn()
     const bool withApiKey = !m_apiKey.isEmpty();
     logLine(QStringLiteral("[AccountSettingsView] Sending login payload ") + signInPayloadSummary(credentials));
     m_http.postJson(*url, signInBody(credentials, m_appState.deviceInfo()),
-                    [this, url = *url, withApiKey](const RemoteHttpResult& result) {
-                        finishSignIn(result, url, withApiKey);
+                    [this, url = *url, server = *server, withApiKey](const RemoteHttpResult& result) {
+                        finishSignIn(result, url, server, withApiKey);
                     });
 }
 
-void AccountSignIn::finishSignIn(const RemoteHttpResult& result, const QUrl& url, bool withApiKey)
+void AccountSignIn::finishSignIn(const RemoteHttpResult& result, const QUrl& url, const QString& server,
+                                 bool withApiKey)
 {
     if (!result.transportError)
         logLine(signInResponseLogLine(QStringLiteral("[AccountSettingsView] login response"), result));
-    const SignInOutcome outcome = readSignInAnswer(result, AppsMatch::idOnly, url, withApiKey);
+    SignInOutcome outcome = readSignInAnswer(result, AppsMatch::idOnly, url, withApiKey);
+    // "Server" edited while the answer was on its way: the key belongs to the server asked, which
+    // is no longer the one the preferences name.
+    if (outcome.account && !isSameServer(server, m_appState.userPreferences().backendBaseURLString)) {
+        outcome = {std::nullopt, QStringLiteral("The server changed while signing in. Sign in again.")};
+    }
     if (!outcome.account) {
         m_errorMessage = outcome.errorMessage;
         m_isLoading = false;

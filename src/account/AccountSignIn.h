@@ -70,7 +70,7 @@ signals:
 
 private:
     QString baseAddress() const;
-    void finishSignIn(const RemoteHttpResult& result, const QUrl& url, bool withApiKey);
+    void finishSignIn(const RemoteHttpResult& result, const QUrl& url, const QString& server, bool withApiKey);
     void refreshAccount();
     void clearAfterSignOut();
 

@@ -27,6 +27,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace kivo;
 using namespace Qt::StringLiterals;
@@ -271,4 +273,21 @@ TEST_F(AccountSafetyTest, ARestoredSessionThatCannotRefreshSaysOfflineUntilARefr
     page.hide();
     page.show();
     ASSERT_TRUE(test::waitUntil([&] { return !page.offlineLabel()->isVisible(); }));
+}
+
+TEST_F(AccountSafetyTest, AnAnswerFromAServerNoLongerChosenSignsNothingIn)
+{
+    test::ScriptedHttpServer slow([](const auto&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        response.set_content(R"({"id": 5, "email": "s@x.example", "api_key": "slow-key"})", "application/json");
+    });
+    type(view.serverField(), slow.baseURL());
+    type(view.apiKeyField(), u"typed-key"_s);
+    QTest::keyClick(view.apiKeyField(), Qt::Key_Return);
+    ASSERT_TRUE(view.signIn().isLoading());
+    type(view.serverField(), u"http://127.0.0.1:9"_s);
+    ASSERT_TRUE(test::waitUntil([&] { return !view.signIn().isLoading(); }));
+    EXPECT_FALSE(state.isAuthenticated());
+    EXPECT_EQ(view.errorLabel()->text(), u"The server changed while signing in. Sign in again.");
+    EXPECT_FALSE(isolated.keychain.load(QString(kApiKeyAccount)).has_value());
 }
