@@ -4,6 +4,7 @@
 
 #include "core/AppConstants.h"
 #include "core/AppState.h"
+#include "core/SessionServerPrompt.h"
 #include "core/WebAddress.h"
 #include "core/WidgetStyle.h"
 
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -137,6 +139,9 @@ QWidget* AccountSettingsView::buildSignInForm()
     connect(m_passwordField, &QLineEdit::textEdited, &m_signIn, &AccountSignIn::setPassword);
     connect(m_apiKeyField, &QLineEdit::textEdited, &m_signIn, &AccountSignIn::setApiKey);
     connect(m_loginKeyToggle, &QToolButton::clicked, &m_signIn, &AccountSignIn::toggleApiKeyVisibleLogin);
+    // Return in any field submits the form, as "Sign In" would (disabled it does nothing).
+    for (QLineEdit* field : {m_serverField, m_emailField, m_passwordField, m_apiKeyField})
+        connect(field, &QLineEdit::returnPressed, &m_signIn, &AccountSignIn::signIn);
 
     auto* keyRow = new QHBoxLayout;
     keyRow->setSpacing(4);
@@ -202,6 +207,16 @@ QWidget* AccountSettingsView::buildAccountCard()
     auto* credits = new QHBoxLayout;
     credits->addWidget(fieldLabel(tr("Credits:")));
     credits->addWidget(m_creditsLabel, 1);
+    m_offlineLabel = secondaryLabel(QString());
+    m_offlineLabel->setStyleSheet(QStringLiteral("color: #b35c00;"));
+
+    // The session's server; another address typed here ends the session once the user agrees.
+    m_cardServerField = new QLineEdit;
+    m_cardServerField->setObjectName(QStringLiteral("cardServerField"));
+    connect(m_cardServerField, &QLineEdit::editingFinished, this, &AccountSettingsView::changeServerFromCard);
+    auto* server = new QHBoxLayout;
+    server->addWidget(fieldLabel(tr("Server:")));
+    server->addWidget(m_cardServerField, 1);
 
     m_apiKeyLabel = new QLabel;
     m_profileKeyToggle = keyVisibilityToggle();
@@ -233,7 +248,9 @@ QWidget* AccountSettingsView::buildAccountCard()
     auto* layout = new QVBoxLayout(m_accountGroup);
     layout->setSpacing(10);
     layout->addLayout(header);
+    layout->addLayout(server);
     layout->addLayout(credits);
+    layout->addWidget(m_offlineLabel);
     layout->addLayout(key);
     layout->addLayout(buttons);
     layout->addSpacing(6);
@@ -273,8 +290,13 @@ void AccountSettingsView::refresh()
     m_emailLabel->setText(account->email.value_or(QString()));
     m_emailLabel->setVisible(account->email.has_value());
     m_creditsLabel->setText(creditsText(*account));
+    const auto offline = m_signIn.offlineNotice();
+    m_offlineLabel->setText(offline.value_or(QString()));
+    m_offlineLabel->setVisible(offline.has_value());
+    if (!m_cardServerField->hasFocus())
+        setTextKeepingCursor(m_cardServerField, m_signIn.sessionServer());
     const bool keyVisible = m_signIn.isApiKeyVisibleProfile();
-    m_apiKeyLabel->setText(apiKeyText(account->apiKey, keyVisible));
+    m_apiKeyLabel->setText(apiKeyText(m_signIn.accountApiKey(), keyVisible));
     m_apiKeyLabel->setTextInteractionFlags(keyVisible ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
     showKeyVisibility(m_profileKeyToggle, keyVisible);
 
@@ -283,6 +305,23 @@ void AccountSettingsView::refresh()
     m_latestVersionLabel->setText(latestVersionText(*account));
     m_downloadButton->setVisible(offersDownload(*account, version));
     refreshAvatar();
+}
+
+void AccountSettingsView::changeServerFromCard()
+{
+    const QString typed = m_cardServerField->text();
+    // editingFinished comes again when the question takes the focus away.
+    if (m_isAskingAboutServer || !m_appState.isAuthenticated() || typed == m_signIn.sessionServer())
+        return;
+    const QScopedValueRollback asking(m_isAskingAboutServer, true);
+    UserPreferences next = m_appState.userPreferences();
+    next.backendBaseURLString = normalizedServerAddress(typed).value_or(typed.trimmed());
+    if (next.backendBaseURLString == m_appState.userPreferences().backendBaseURLString
+        || !confirmServerChange(this, m_appState, next)) {
+        m_cardServerField->setText(m_signIn.sessionServer());
+        return;
+    }
+    m_signIn.setBackendURLString(next.backendBaseURLString);
 }
 
 void AccountSettingsView::refreshAvatar()

@@ -39,6 +39,8 @@ public:
     QLabel* nameLabel() const { return m_nameLabel; }
     QLabel* emailLabel() const { return m_emailLabel; }
     QLabel* creditsLabel() const { return m_creditsLabel; }
+    QLabel* offlineLabel() const { return m_offlineLabel; }
+    QLineEdit* cardServerField() const { return m_cardServerField; }
     QLabel* apiKeyLabel() const { return m_apiKeyLabel; }
     QToolButton* profileKeyToggle() const { return m_profileKeyToggle; }
     QPushButton* logoutButton() const { return m_logoutButton; }
@@ -53,6 +55,7 @@ private:
     QWidget* buildAccountCard();
     void refresh();
     void refreshAvatar();
+    void changeServerFromCard();
 
     AppState& m_appState;
     AccountSignIn m_signIn;
@@ -72,6 +75,9 @@ private:
     QLabel* m_nameLabel = nullptr;
     QLabel* m_emailLabel = nullptr;
     QLabel* m_creditsLabel = nullptr;
+    QLabel* m_offlineLabel = nullptr;
+    QLineEdit* m_cardServerField = nullptr;
+    bool m_isAskingAboutServer = false;
     QLabel* m_apiKeyLabel = nullptr;
     QToolButton* m_profileKeyToggle = nullptr;
     QPushButton* m_logoutButton = nullptr;

@@ -25,9 +25,12 @@ public:
     void setEmail(const QString& email);
     QString password() const { return m_password; }
     void setPassword(const QString& password);
+    // The form's key: only what the user typed or pasted there. A key kept in the credential
+    // store never fills it, so a sign-in with e-mail and password signs in that account.
     QString apiKey() const { return m_apiKey; }
     void setApiKey(const QString& apiKey);
-    // The "Server" input; every change is written to the preferences at once.
+    // The "Server" input; every change is written to the preferences at once (and, while signed
+    // in to another server, ends that session: ask first with AppState::wouldSignOut).
     QString backendURLString() const { return m_backendURLString; }
     void setBackendURLString(const QString& address);
 
@@ -37,6 +40,13 @@ public:
     void toggleApiKeyVisibleLogin();
     bool isApiKeyVisibleProfile() const { return m_isApiKeyVisibleProfile; }
     void toggleApiKeyVisibleProfile();
+
+    // The connected account's key: the one it signed in with, else the credential store's.
+    std::optional<QString> accountApiKey() const;
+    // The card's "Server:": where the session belongs.
+    QString sessionServer() const;
+    // "Offline — credits as of <date>" while the account's figures could not be renewed.
+    std::optional<QString> offlineNotice() const;
 
     // "Sign In" is enabled when not loading and given an API key, or an e-mail and a password.
     bool canSignIn() const;
@@ -60,8 +70,9 @@ signals:
 
 private:
     QString baseAddress() const;
-    void finishSignIn(const RemoteHttpResult& result);
+    void finishSignIn(const RemoteHttpResult& result, const QUrl& url, const QString& server, bool withApiKey);
     void refreshAccount();
+    void clearAfterSignOut();
 
     AppState& m_appState;
     BackendHttp m_http;
@@ -70,6 +81,7 @@ private:
     QString m_email;
     QString m_password;
     QString m_apiKey;
+    QString m_storedApiKey;
     QString m_backendURLString;
     bool m_isLoading = false;
     std::optional<QString> m_errorMessage;

@@ -13,6 +13,13 @@ class QNetworkAccessManager;
 
 namespace kivo {
 
+// "127.0.0.1:8080": the host and, when the address gives one, the port.
+QString serverLabel(const QUrl& url);
+
+// The sentence for a request that got no HTTP answer, naming the server and what went wrong:
+// "Cannot reach 127.0.0.1:8080: connection refused."
+QString unreachableSentence(const QUrl& url, int networkError, bool timedOut);
+
 // Requests to the service's backend (sign-in, transactions, pictures) from the window's thread.
 // The HTTP layer works asynchronously, so nothing waits; each completion runs once on the
 // window's thread, and not at all once this object is gone.
@@ -26,6 +33,9 @@ public:
     static constexpr std::chrono::seconds requestTimeout{60};
 
     explicit BackendHttp(QObject* parent = nullptr);
+
+    // A request that gets no HTTP answer ends with unreachableSentence(); the HTTP layer's own
+    // words go to the log.
 
     // POST with a JSON body ("Content-Type: application/json").
     void postJson(const QUrl& url, const QJsonObject& body, Completion done);

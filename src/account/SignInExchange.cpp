@@ -104,18 +104,32 @@ QString signInResponseLogLine(const QString& prefix, const RemoteHttpResult& res
         + maskedResponseBody(result.body);
 }
 
-SignInOutcome readSignInAnswer(const RemoteHttpResult& result, AppsMatch match)
+QString signInRefusalSentence(int status, const QUrl& url, bool withApiKey)
+{
+    const QString server = serverLabel(url);
+    if (status == 401 || status == 403)
+        return withApiKey ? QStringLiteral("The API key is not accepted by %1.").arg(server)
+                          : QStringLiteral("The e-mail or password is wrong.");
+    if (status == 404 || status == 405)
+        return QStringLiteral("%1 does not offer a sign-in. Check the server address.").arg(server);
+    if (status == 429)
+        return QStringLiteral("Too many sign-in attempts at %1. Wait a minute and try again.").arg(server);
+    if (status >= 500)
+        return QStringLiteral("%1 could not sign you in right now. Try again later.").arg(server);
+    return QStringLiteral("%1 refused the sign-in.").arg(server);
+}
+
+SignInOutcome readSignInAnswer(const RemoteHttpResult& result, AppsMatch match, const QUrl& url, bool withApiKey)
 {
     if (result.transportError)
         return {std::nullopt, *result.transportError};
-    if (result.status != 200) {
-        return {std::nullopt, QStringLiteral("Login failed (") + QString::number(result.status) + QStringLiteral(") \n")
-                                  + decodeUtf8Strictly(result.body).value_or(QString())};
-    }
+    if (result.status != 200)
+        return {std::nullopt, signInRefusalSentence(result.status, url, withApiKey)};
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.body, &error);
     if (error.error != QJsonParseError::NoError) {
-        return {std::nullopt, jsonParseErrorDescription(error)};
+        return {std::nullopt, QStringLiteral("%1 did not answer like a KIVOPRO server. Check the server address.")
+                                  .arg(serverLabel(url))};
     }
     // Any other top level reads as an object without members.
     return {accountFromSignInResponse(document.object(), match), QString()};
@@ -135,8 +149,8 @@ bool BackendSessionRenewal::renew(const QString& backendBaseURLString, const QSt
     const QJsonObject body{{QStringLiteral("api_key"), apiKey},
                            {QStringLiteral("app_id"), kAppId},
                            {QStringLiteral("device_info"), deviceInfo}};
-    m_http.postJson(*url, body, [prefix = m_logPrefix, done = std::move(done)](const RemoteHttpResult& result) {
-        const SignInOutcome outcome = readSignInAnswer(result, AppsMatch::idOrTitle);
+    m_http.postJson(*url, body, [url = *url, prefix = m_logPrefix, done = std::move(done)](const RemoteHttpResult& result) {
+        const SignInOutcome outcome = readSignInAnswer(result, AppsMatch::idOrTitle, url, true);
         if (outcome.account)
             logLine(signInResponseLogLine(prefix, result));
         done(outcome.account);

@@ -45,12 +45,16 @@ QString maskedResponseBody(const QByteArray& body);
 // "<prefix> status=<code> raw=<masked body>"
 QString signInResponseLogLine(const QString& prefix, const RemoteHttpResult& result);
 
-// How a sign-in answer ends: the account, or the text the account page shows.
+// The sentence the account page shows for a refused sign-in at `url`; the status itself goes to
+// the log only. 401 and 403 blame the credentials that were sent (the key, or e-mail and password).
+QString signInRefusalSentence(int status, const QUrl& url, bool withApiKey);
+
+// How a sign-in answer ends: the account, or the sentence the account page shows.
 struct SignInOutcome {
     std::optional<AccountInfo> account;
     QString errorMessage;
 };
-SignInOutcome readSignInAnswer(const RemoteHttpResult& result, AppsMatch match);
+SignInOutcome readSignInAnswer(const RemoteHttpResult& result, AppsMatch match, const QUrl& url, bool withApiKey);
 
 // The sign-in with a stored API key, as the restore sends it (installed into the application
 // state) and as the account page renews the signed-in account's figures. An accepted answer is

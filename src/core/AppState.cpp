@@ -5,9 +5,12 @@
 #include "KeychainHelper.h"
 #include "Log.h"
 #include "SessionRenewal.h"
+#include "WebAddress.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QPointer>
@@ -67,6 +70,7 @@ AppState::AppState(DefaultsStore& userDefaults, PreferenceManager& preferenceMan
     m_userPreferences = m_preferenceManager.preferences();
     deriveBackendBaseURL();
     restoreCachedSignIn();
+    settleStoredApiKey();
     // Folder monitoring, the last step of start-up, waits for installFolderMonitor.
 }
 
@@ -105,9 +109,61 @@ void AppState::appendEditorSession(const EditorSession& session)
 
 void AppState::setUserPreferences(const UserPreferences& preferences)
 {
+    // A stored session that is not signed in (expired) still has its key in the store, which
+    // the restore and the removal engines would otherwise send to the new server.
+    if (!isSameServer(sessionServer(), effectiveServer(preferences.backendBaseURLString))
+        && (m_isAuthenticated || m_userDefaults.data(accountInfoKey))) {
+        logLine(QStringLiteral("[AppState] The server changed from %1: signing out").arg(sessionServer()));
+        logout();
+    }
     m_userPreferences = preferences;
     emit userPreferencesChanged();
     savePreferences();
+}
+
+bool AppState::wouldSignOut(const UserPreferences& preferences) const
+{
+    return m_isAuthenticated && !isSameServer(sessionServer(), effectiveServer(preferences.backendBaseURLString));
+}
+
+QString AppState::accountLabel() const
+{
+    if (m_accountInfo && m_accountInfo->email && !m_accountInfo->email->isEmpty())
+        return *m_accountInfo->email;
+    if (m_accountInfo && m_accountInfo->name && !m_accountInfo->name->isEmpty())
+        return *m_accountInfo->name;
+    return QStringLiteral("your account");
+}
+
+QString AppState::effectiveServer(const QString& backendBaseURLString) const
+{
+    if (const auto address = normalizedServerAddress(backendBaseURLString))
+        return *address;
+    // A blank or broken "Server" leaves requests on the last good address.
+    return trimSlashes(m_backendBaseURL.toString());
+}
+
+QString AppState::sessionServer() const
+{
+    if (const auto recorded = m_userDefaults.string(sessionServerKey); recorded && !recorded->isEmpty())
+        return *recorded;
+    return effectiveServer(m_userPreferences.backendBaseURLString);
+}
+
+void AppState::setAccountOffline(bool offline)
+{
+    if (m_isAccountOffline == offline)
+        return;
+    m_isAccountOffline = offline;
+    emit accountOfflineChanged();
+}
+
+std::optional<QDateTime> AppState::creditsAsOf() const
+{
+    const double validated = m_userDefaults.doubleValue(lastValidatedKey);
+    if (validated <= 0)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(qint64(validated * 1000.0));
 }
 
 void AppState::setAuthenticated(bool authenticated)
@@ -219,16 +275,87 @@ void AppState::deriveBackendBaseURL()
 void AppState::restoreCachedSignIn()
 {
     const auto account = loadAccountInfo();
-    if (!account || isSessionExpired())
+    if (!account)
+        return;
+    const auto recorded = m_userDefaults.string(sessionServerKey);
+    if (recorded && !isSameServer(*recorded, effectiveServer(m_userPreferences.backendBaseURLString))) {
+        // The preferences were changed behind the application's back: the key stays with its server.
+        logLine(QStringLiteral("[AppState] The stored session belongs to %1, not the configured server: signing out")
+                    .arg(*recorded));
+        logout();
+        return;
+    }
+    if (isSessionExpired())
         return;
     m_accountInfo = account;
     m_isAuthenticated = true;
 }
 
+void AppState::settleStoredApiKey()
+{
+    const auto stored = loadAccountInfo();
+    if (!stored)
+        return;
+    // Records written before the session's server was kept belong to the configured one.
+    if (!m_userDefaults.string(sessionServerKey))
+        m_userDefaults.setString(sessionServerKey, effectiveServer(m_userPreferences.backendBaseURLString));
+
+    // Older records carry the API key in plain text; it moves into the credential store, and the
+    // record loses it only once the store holds it. A record without one gets the key from the
+    // store for the card. The credential store may take seconds to answer: not on this thread.
+    const QString recordKey = stored->apiKey.value_or(QString());
+    if (recordKey.isEmpty() && !m_isAuthenticated)
+        return;
+    const KeychainHelper keychain = m_keychain;
+    auto* watcher = new QFutureWatcher<std::optional<QString>>(this);
+    connect(watcher, &QFutureWatcher<std::optional<QString>>::finished, this, [this, watcher, recordKey] {
+        watcher->deleteLater();
+        const std::optional<QString> outcome = watcher->result();
+        if (recordKey.isEmpty())
+            adoptStoredKey(outcome);
+        else
+            finishKeyMigration(outcome.has_value(), recordKey);
+    });
+    watcher->setFuture(QtConcurrent::run([keychain, recordKey]() -> std::optional<QString> {
+        const QString account(kApiKeyAccount);
+        if (recordKey.isEmpty())
+            return keychain.load(account);
+        return keychain.save(account, recordKey) ? std::optional(recordKey) : std::nullopt;
+    }));
+}
+
+void AppState::finishKeyMigration(bool saved, const QString& key)
+{
+    if (!saved) {
+        logLine(QStringLiteral("[AppState] The credential store refused the API key; the stored account keeps it for now"));
+        return;
+    }
+    // A sign-out or another sign-in in the meantime has already rewritten the record.
+    auto stored = loadAccountInfo();
+    if (!stored || stored->apiKey != key)
+        return;
+    stored->apiKey.reset();
+    m_userDefaults.setData(accountInfoKey, QJsonDocument(stored->toJson()).toJson(QJsonDocument::Compact));
+    logLine(QStringLiteral("[AppState] Moved the API key from the stored account into the credential store"));
+}
+
+void AppState::adoptStoredKey(const std::optional<QString>& key)
+{
+    if (!key || key->isEmpty() || !m_isAuthenticated || !m_accountInfo || m_accountInfo->apiKey)
+        return;
+    AccountInfo account = *m_accountInfo;
+    account.apiKey = key;
+    setAccountInfo(account);
+}
+
 void AppState::saveAccountInfo(const AccountInfo& account, int days)
 {
     const double now = clock::nowInSeconds();
-    m_userDefaults.setData(accountInfoKey, QJsonDocument(account.toJson()).toJson(QJsonDocument::Compact));
+    // The key lives in the credential store alone: the defaults file is plain text.
+    AccountInfo stored = account;
+    stored.apiKey.reset();
+    m_userDefaults.setData(accountInfoKey, QJsonDocument(stored.toJson()).toJson(QJsonDocument::Compact));
+    m_userDefaults.setString(sessionServerKey, effectiveServer(m_userPreferences.backendBaseURLString));
     m_userDefaults.setDouble(sessionExpiryKey, now + double(days * secondsPerDay));
     m_userDefaults.setDouble(lastValidatedKey, now);
 }
@@ -254,6 +381,8 @@ void AppState::logout()
     m_userDefaults.remove(accountInfoKey);
     m_userDefaults.remove(sessionExpiryKey);
     m_userDefaults.remove(lastValidatedKey);
+    m_userDefaults.remove(sessionServerKey);
+    setAccountOffline(false);
     setAuthenticated(false);
     setAccountInfo(std::nullopt);
     m_keychain.deleteItem(QString(kSessionAccount));
@@ -267,6 +396,10 @@ void AppState::restoreSession()
     const auto apiKey = m_keychain.load(QString(kApiKeyAccount));
     if (!apiKey || apiKey->isEmpty())
         return;
+    if (!isSameServer(sessionServer(), effectiveServer(m_userPreferences.backendBaseURLString))) {
+        logLine(QStringLiteral("[AppState] Not renewing the session: its key belongs to ") + sessionServer());
+        return;
+    }
     if (!m_sessionRenewal) {
         applyRenewal(std::nullopt);
         return;
@@ -286,9 +419,11 @@ void AppState::applyRenewal(const std::optional<AccountInfo>& account)
         if (const auto cached = loadAccountInfo(); cached && !isSessionExpired()) {
             setAccountInfo(cached);
             setAuthenticated(true);
+            setAccountOffline(true);
         }
         return;
     }
+    setAccountOffline(false);
     setAccountInfo(account);
     setAuthenticated(true);
     saveAccountInfo(*account, sessionLifetimeDays);

@@ -6,6 +6,7 @@
 #include "PreferenceManager.h"
 #include "UserPreferences.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -40,6 +41,9 @@ public:
     static constexpr QLatin1StringView accountInfoKey{"com.kivopro.accountInfo"};
     static constexpr QLatin1StringView sessionExpiryKey{"com.kivopro.sessionExpiry"};
     static constexpr QLatin1StringView lastValidatedKey{"com.kivopro.lastSessionValidated"};
+    // The backend address the session was opened with: the stored API key was issued by it and
+    // is sent nowhere else.
+    static constexpr QLatin1StringView sessionServerKey{"com.kivopro.sessionServer"};
     // A session opened by a sign-in or a restore lasts this long.
     static constexpr int sessionLifetimeDays = 7;
 
@@ -64,8 +68,14 @@ public:
     void appendEditorSession(const EditorSession& session);
 
     const UserPreferences& userPreferences() const { return m_userPreferences; }
-    // Every assignment is persisted at once (savePreferences).
+    // Every assignment is persisted at once (savePreferences). A record that moves the backend
+    // to another server ends the sign-in first: the session's key belongs to its own server.
+    // Screens ask the user before (wouldSignOut, SessionServerPrompt).
     void setUserPreferences(const UserPreferences& preferences);
+    // True when assigning `preferences` would sign the current account out.
+    bool wouldSignOut(const UserPreferences& preferences) const;
+    // The signed-in account as the user knows it: its e-mail, else its name, else "your account".
+    QString accountLabel() const;
     // The preferences as stored at this moment. Safe on any thread: it reads the per-user
     // defaults, never the working copy above.
     UserPreferences storedPreferences() const { return m_preferenceManager.loadPreferences(); }
@@ -97,6 +107,16 @@ public:
     void setTriggerEnabled(bool enabled);
 
     QUrl backendBaseURL() const { return m_backendBaseURL; }
+    // The server the signed-in session belongs to: the one recorded with it, else the backend
+    // address of the preferences.
+    QString sessionServer() const;
+
+    // Whether the account's figures could not be renewed from the backend since this session was
+    // restored: they are the ones stored at the last sign-in, of creditsAsOf().
+    bool isAccountOffline() const { return m_isAccountOffline; }
+    void setAccountOffline(bool offline);
+    // When the stored account was last confirmed by the backend (absent when never).
+    std::optional<QDateTime> creditsAsOf() const;
 
     // Writes the working copy of the preferences and re-derives the backend address.
     void savePreferences();
@@ -131,13 +151,19 @@ signals:
     void userPreferencesChanged();
     void isAuthenticatedChanged();
     void accountInfoChanged();
+    void accountOfflineChanged();
     void triggerStatusChanged();
     void triggerRecentActivityChanged();
 
 private:
     void deriveBackendBaseURL();
+    // The server a backend address string leads to (the last good one for a blank or broken string).
+    QString effectiveServer(const QString& backendBaseURLString) const;
     void restoreCachedSignIn();
     void applyRenewal(const std::optional<AccountInfo>& account);
+    void settleStoredApiKey();
+    void finishKeyMigration(bool saved, const QString& key);
+    void adoptStoredKey(const std::optional<QString>& key);
 
     DefaultsStore& m_userDefaults;
     PreferenceManager& m_preferenceManager;
@@ -150,6 +176,7 @@ private:
     UserPreferences m_userPreferences;
     bool m_isAuthenticated = false;
     std::optional<AccountInfo> m_accountInfo;
+    bool m_isAccountOffline = false;
     QUrl m_backendBaseURL;
     TriggerStatus m_triggerStatus = TriggerStatus::idle;
     QList<QPointer<TriggerActivity>> m_triggerRecentActivity;

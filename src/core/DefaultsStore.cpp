@@ -1,7 +1,11 @@
 #include "DefaultsStore.h"
 
 #include "AppConstants.h"
+#include "AtomicFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <memory>
@@ -15,6 +19,29 @@ std::unique_ptr<QSettings> open(const QString& iniFilePath)
     if (iniFilePath.isEmpty())
         return std::make_unique<QSettings>(QString(kOrganizationName), QString(kApplicationName));
     return std::make_unique<QSettings>(iniFilePath, QSettings::IniFormat);
+}
+
+// The defaults hold the account record and the preferences: only their owner may read them.
+// QSettings keeps the permissions of the file it replaces, so a file made private once stays so.
+void makePrivate(const QString& path)
+{
+    constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        QDir().mkpath(info.absolutePath());
+        writeFileAtomically(path, QByteArray(), ownerOnly);
+    } else if (info.permissions() & others) {
+        QFile::setPermissions(path, ownerOnly);
+    }
+}
+
+std::unique_ptr<QSettings> openForWriting(const QString& iniFilePath)
+{
+    auto settings = open(iniFilePath);
+    makePrivate(settings->fileName());
+    return settings;
 }
 
 } // namespace
@@ -48,7 +75,7 @@ std::optional<QByteArray> DefaultsStore::data(const QString& key) const
 
 void DefaultsStore::setData(const QString& key, const QByteArray& bytes)
 {
-    open(m_iniFilePath)->setValue(key, bytes);
+    openForWriting(m_iniFilePath)->setValue(key, bytes);
 }
 
 double DefaultsStore::doubleValue(const QString& key) const
@@ -60,7 +87,7 @@ double DefaultsStore::doubleValue(const QString& key) const
 
 void DefaultsStore::setDouble(const QString& key, double value)
 {
-    open(m_iniFilePath)->setValue(key, value);
+    openForWriting(m_iniFilePath)->setValue(key, value);
 }
 
 std::optional<QString> DefaultsStore::string(const QString& key) const
@@ -71,12 +98,12 @@ std::optional<QString> DefaultsStore::string(const QString& key) const
 
 void DefaultsStore::setString(const QString& key, const QString& value)
 {
-    open(m_iniFilePath)->setValue(key, value);
+    openForWriting(m_iniFilePath)->setValue(key, value);
 }
 
 void DefaultsStore::remove(const QString& key)
 {
-    open(m_iniFilePath)->remove(key);
+    openForWriting(m_iniFilePath)->remove(key);
 }
 
 } // namespace kivo

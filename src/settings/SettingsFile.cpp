@@ -1,5 +1,7 @@
 #include "SettingsFile.h"
 
+#include "PreferenceLimits.h"
+
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 
@@ -14,20 +16,37 @@ QString exportTo(const UserPreferences& preferences, const QString& path)
     return QStringLiteral("Settings exported successfully!");
 }
 
-QString importFrom(AppState& appState, const QString& path)
+ImportedSettings readSettingsFile(const QString& path)
 {
+    const QString prefix = QStringLiteral("Failed to import settings: ");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Failed to import settings: ") + file.errorString();
+        return {std::nullopt, prefix + file.errorString()};
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("Failed to import settings: ") + file.errorString();
+        return {std::nullopt, prefix + file.errorString()};
     QString failure;
     const auto decoded = UserPreferences::fromJsonBytes(bytes, &failure);
     if (!decoded)
-        return QStringLiteral("Failed to import settings: ") + failure;
-    appState.setUserPreferences(*decoded);
+        return {std::nullopt, prefix + failure};
+    // Well-formed is not enough: a file can hold what no control would set (1000 processes).
+    if (const auto fault = firstValueOutOfRange(*decoded))
+        return {std::nullopt, prefix + *fault};
+    return {decoded, QString()};
+}
+
+QString applyImported(AppState& appState, const UserPreferences& preferences)
+{
+    appState.setUserPreferences(preferences);
     return QStringLiteral("Settings imported successfully!");
+}
+
+QString importFrom(AppState& appState, const QString& path)
+{
+    const ImportedSettings imported = readSettingsFile(path);
+    if (!imported.preferences)
+        return imported.failure;
+    return applyImported(appState, *imported.preferences);
 }
 
 QString resetToDefaults(AppState& appState)

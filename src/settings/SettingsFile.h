@@ -20,8 +20,19 @@ namespace settings_file {
 // written: a failed write leaves the old file as it was.
 QString exportTo(const UserPreferences& preferences, const QString& path);
 
-// Reads and strictly decodes the file; on success the record becomes the application's
-// preferences (persisted at once), on any failure nothing changes.
+// A settings file read, strictly decoded and checked against what the settings window's controls
+// offer: the record, or the alert's "Failed to import settings: …" sentence naming the first
+// member at fault.
+struct ImportedSettings {
+    std::optional<UserPreferences> preferences;
+    QString failure;
+};
+ImportedSettings readSettingsFile(const QString& path);
+
+// The imported record becomes the application's preferences (persisted at once).
+QString applyImported(AppState& appState, const UserPreferences& preferences);
+
+// readSettingsFile, then applyImported when it succeeded; on any failure nothing changes.
 QString importFrom(AppState& appState, const QString& path);
 
 // Returns every preference to its default. The stored account and the credential store are

@@ -7,6 +7,7 @@
 #include "SettingsFile.h"
 #include "commands/KeyboardShortcutsView.h"
 #include "core/AppState.h"
+#include "core/SessionServerPrompt.h"
 #include "core/WidgetStyle.h"
 
 #include <QCoreApplication>
@@ -161,7 +162,14 @@ void SettingsView::importSettings()
     dialog.setNameFilter(tr("JSON (*.json)"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    showImportExportAlert(settings_file::importFrom(m_appState, dialog.selectedFiles().constFirst()));
+    const auto imported = settings_file::readSettingsFile(dialog.selectedFiles().constFirst());
+    if (!imported.preferences) {
+        showImportExportAlert(imported.failure);
+        return;
+    }
+    if (!confirmServerChange(this, m_appState, *imported.preferences))
+        return;
+    showImportExportAlert(settings_file::applyImported(m_appState, *imported.preferences));
 }
 
 void SettingsView::resetToDefaults()
@@ -173,7 +181,7 @@ void SettingsView::resetToDefaults()
     confirm.addButton(tr("Cancel"), QMessageBox::RejectRole);
     confirm.setDefaultButton(reset);
     confirm.exec();
-    if (confirm.clickedButton() != reset)
+    if (confirm.clickedButton() != reset || !confirmServerChange(this, m_appState, UserPreferences{}))
         return;
     showImportExportAlert(settings_file::resetToDefaults(m_appState));
 }

@@ -2,8 +2,12 @@
 #include "core/AppState.h"
 #include "core/Clock.h"
 #include "core/KeychainHelper.h"
+#include "core/WebAddress.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -14,6 +18,7 @@
 #include <gtest/gtest.h>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -55,7 +60,129 @@ AccountInfo account()
     return info;
 }
 
+bool waitFor(const std::function<bool()>& condition)
+{
+    QDeadlineTimer deadline(10000);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
+
+TEST(ServerAddress, TypedAddressesAreTrimmedGivenHttpsOrRefused)
+{
+    const struct {
+        QString typed;
+        std::optional<QString> normalized;
+    } cases[] = {
+        {u"  kivopro.example \n"_s, u"https://kivopro.example"_s},
+        {u"127.0.0.1:8080/"_s, u"https://127.0.0.1:8080"_s},
+        {u"http://127.0.0.1:8080//"_s, u"http://127.0.0.1:8080"_s},
+        {u"https://host.example/base"_s, u"https://host.example/base"_s},
+        {u"ftp://evil.example"_s, std::nullopt},
+        {u"my server"_s, std::nullopt},
+        {u"http://"_s, std::nullopt},
+        {u"javascript:alert(1)"_s, std::nullopt},
+        {u"https://user:pw@host.example"_s, std::nullopt},
+        {u"   "_s, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(normalizedServerAddress(c.typed).value_or(u"-"_s).toStdString(), c.normalized.value_or(u"-"_s).toStdString());
+
+    EXPECT_TRUE(isSameServer(u"https://Host.example:443/"_s, u"host.example"_s));
+    EXPECT_TRUE(isSameServer(u"http://127.0.0.1:8080"_s, u" http://127.0.0.1:8080/ "_s));
+    EXPECT_FALSE(isSameServer(u"http://127.0.0.1:8080"_s, u"http://127.0.0.1:8081"_s));
+    EXPECT_FALSE(isSameServer(u"http://host.example"_s, u"https://host.example"_s));
+    EXPECT_FALSE(isSameServer(u"ftp://host.example"_s, u"ftp://host.example"_s));
+}
+
+TEST_F(AppStateTest, TheKeyNeverReachesTheDefaultsFileWhichOnlyItsOwnerCanRead)
+{
+    auto state = restart();
+    state->saveAccountInfo(account(), 7);
+    const QString path = dir.filePath(QStringLiteral("defaults.ini"));
+    EXPECT_FALSE(fileBytes(path).contains("secret-key"));
+    EXPECT_FALSE(state->loadAccountInfo()->apiKey.has_value());
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+        | QFileDevice::WriteOther;
+    EXPECT_EQ(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
+
+    // A file made readable by others is made private again at the next write.
+    QFile::setPermissions(path, ownerOnly | QFileDevice::ReadOther);
+    restart()->saveAccountInfo(account(), 7);
+    EXPECT_EQ(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
+}
+
+TEST_F(AppStateTest, AnOldRecordHoldingTheKeyIsRewrittenOnceTheStoreHasIt)
+{
+    storeSession(account(), now + 100);
+    ASSERT_TRUE(fileBytes(dir.filePath(QStringLiteral("defaults.ini"))).contains("secret-key"));
+    const auto state = restart();
+    ASSERT_TRUE(state->isAuthenticated());
+    EXPECT_EQ(state->accountInfo()->apiKey, u"secret-key"_s);
+    ASSERT_TRUE(waitFor([&] { return !state->loadAccountInfo()->apiKey; }));
+    EXPECT_EQ(keychain.load(QString(kApiKeyAccount)), u"secret-key"_s);
+    EXPECT_FALSE(fileBytes(dir.filePath(QStringLiteral("defaults.ini"))).contains("secret-key"));
+    EXPECT_EQ(state->loadAccountInfo()->email, account().email);
+
+    // The next start finds the key in the store again for the card.
+    const auto next = restart();
+    ASSERT_TRUE(waitFor([&] { return next->accountInfo() && next->accountInfo()->apiKey; }));
+    EXPECT_EQ(next->accountInfo()->apiKey, u"secret-key"_s);
+}
+
+TEST_F(AppStateTest, AnotherServerEndsTheSessionTheSameServerKeepsIt)
+{
+    auto state = restart();
+    UserPreferences prefs = state->userPreferences();
+    prefs.backendBaseURLString = u"http://127.0.0.1:8080"_s;
+    state->setUserPreferences(prefs);
+    state->saveAccountInfo(account(), 7);
+    ASSERT_TRUE(keychain.save(QString(kApiKeyAccount), u"secret-key"_s));
+    state->setAccountInfo(account());
+    state->setAuthenticated(true);
+    EXPECT_EQ(state->sessionServer(), u"http://127.0.0.1:8080"_s);
+    EXPECT_EQ(state->accountLabel(), u"ann@x.example"_s);
+
+    const struct {
+        QString server;
+        bool signsOut;
+    } cases[] = {{u"http://127.0.0.1:8080/"_s, false}, {u" http://127.0.0.1:8080 "_s, false},
+                 {u"http://127.0.0.1:9090"_s, true}};
+    for (const auto& c : cases) {
+        prefs.backendBaseURLString = c.server;
+        EXPECT_EQ(state->wouldSignOut(prefs), c.signsOut) << c.server.toStdString();
+        state->setUserPreferences(prefs);
+        EXPECT_EQ(state->isAuthenticated(), !c.signsOut) << c.server.toStdString();
+    }
+    EXPECT_FALSE(state->loadAccountInfo().has_value());
+    EXPECT_FALSE(keychain.load(QString(kApiKeyAccount)).has_value());
+}
+
+TEST_F(AppStateTest, ASessionOfAnotherServerThanTheConfiguredOneIsEndedAtStart)
+{
+    auto state = restart();
+    state->saveAccountInfo(account(), 7);
+    ASSERT_TRUE(keychain.save(QString(kApiKeyAccount), u"secret-key"_s));
+    // Edited behind the application's back.
+    UserPreferences prefs = manager->preferences();
+    prefs.backendBaseURLString = u"http://elsewhere.example"_s;
+    manager->setPreferences(prefs);
+    manager->save();
+
+    state = restart();
+    EXPECT_FALSE(state->isAuthenticated());
+    EXPECT_FALSE(state->loadAccountInfo().has_value());
+    EXPECT_FALSE(keychain.load(QString(kApiKeyAccount)).has_value());
+}
 
 TEST_F(AppStateTest, StartsOnTheBatchTabSignedOutWithDefaults)
 {
@@ -111,7 +238,9 @@ TEST_F(AppStateTest, SavingAnAccountOpensASevenDaySessionThatSurvivesARestart)
 
     const auto state = restart();
     EXPECT_TRUE(state->isAuthenticated());
-    EXPECT_EQ(state->accountInfo(), account());
+    AccountInfo withoutKey = account();
+    withoutKey.apiKey.reset();
+    EXPECT_EQ(state->loadAccountInfo(), withoutKey);
 
     clock::pinForTesting(now + 604800.0 + 1);
     EXPECT_TRUE(state->isSessionExpired());

@@ -5,12 +5,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <sys/resource.h>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -122,17 +125,84 @@ TEST_F(SettingsFileTest, AFailedExportLeavesTheOldFileWhole)
                     .startsWith(u"Failed to export settings: "));
 }
 
-TEST_F(SettingsFileTest, ResetRestoresDefaultsAndLeavesTheAccountAndKey)
+TEST_F(SettingsFileTest, ResetKeepsTheSessionOfTheSameServerAndEndsOneOfAnother)
 {
     AccountInfo account;
     account.email = QStringLiteral("ada@example.com");
+    UserPreferences changed = everyFieldChanged();
+    changed.backendBaseURLString = UserPreferences{}.backendBaseURLString;
+    state.setUserPreferences(changed);
     state.saveAccountInfo(account, 7);
     ASSERT_TRUE(isolated.keychain.save(QString(kApiKeyAccount), QStringLiteral("key-123")));
-    state.setUserPreferences(everyFieldChanged());
 
     EXPECT_EQ(settings_file::resetToDefaults(state), u"Settings reset to defaults!");
     EXPECT_EQ(state.userPreferences(), UserPreferences{});
     EXPECT_EQ(isolated.preferences.loadPreferences(), UserPreferences{});
     EXPECT_EQ(state.loadAccountInfo(), account);
     EXPECT_EQ(isolated.keychain.load(QString(kApiKeyAccount)), u"key-123");
+
+    // Signed in at another server, the reset takes the key's server away: the session ends.
+    state.logout();
+    state.setUserPreferences(everyFieldChanged());
+    state.saveAccountInfo(account, 7);
+    state.setAccountInfo(account);
+    state.setAuthenticated(true);
+    ASSERT_TRUE(isolated.keychain.save(QString(kApiKeyAccount), QStringLiteral("key-123")));
+    EXPECT_TRUE(state.wouldSignOut(UserPreferences{}));
+    EXPECT_EQ(settings_file::resetToDefaults(state), u"Settings reset to defaults!");
+    EXPECT_FALSE(state.isAuthenticated());
+    EXPECT_FALSE(state.loadAccountInfo().has_value());
+    EXPECT_FALSE(isolated.keychain.load(QString(kApiKeyAccount)).has_value());
+}
+
+TEST_F(SettingsFileTest, ImportAcceptsOnlyWhatTheControlsOfferAndNamesTheFirstBadKey)
+{
+    const UserPreferences before = everyFieldChanged();
+    state.setUserPreferences(before);
+    const struct {
+        std::vector<std::pair<const char*, QJsonValue>> members;
+        QString failure; // empty: accepted
+    } cases[] = {
+        {{{"jpegQuality", 57}}, u"“jpegQuality” is 57; it must be between 0.1 and 1."_s},
+        {{{"jpegQuality", 0.05}}, u"“jpegQuality” is 0.05; it must be between 0.1 and 1."_s},
+        {{{"jpegQuality", 0.1}}, QString()},
+        {{{"maxConcurrentProcesses", 1000}}, u"“maxConcurrentProcesses” is 1000; it must be between 1 and 8."_s},
+        {{{"maxConcurrentProcesses", 0}}, u"“maxConcurrentProcesses” is 0; it must be between 1 and 8."_s},
+        {{{"maxConcurrentProcesses", 8}}, QString()},
+        {{{"edgeRefinement", -3}}, u"“edgeRefinement” is -3; it must be between 0 and 1."_s},
+        {{{"defaultExportFormat", "PDF"}}, u"“defaultExportFormat” is “PDF”; it must be one of PNG, JPEG, TIFF, HEIC."_s},
+        {{{"exportNamingPattern", "weird"}},
+         u"“exportNamingPattern” is “weird”; it must be one of original, original_suffix, timestamp, custom."_s},
+        {{{"defaultBrushOpacity", 2}}, u"“defaultBrushOpacity” is 2; it must be between 0 and 1."_s},
+        {{{"zoomLevel", 0}}, u"“zoomLevel” is 0; it must be a number above 0."_s},
+        {{{"backendBaseURLString", "ftp://evil.example"}},
+         u"“backendBaseURLString” is “ftp://evil.example”; it must be an http or https address with a host."_s},
+        {{{"backendBaseURLString", "https://"}},
+         u"“backendBaseURLString” is “https://”; it must be an http or https address with a host."_s},
+        {{{"triggerAIModel", "gpt"}}, u"“triggerAIModel” is “gpt”; it must be one of localFree, kivo."_s},
+        {{{"triggerFolderPath", "relative/dir"}}, u"“triggerFolderPath” is “relative/dir”; it must be a folder's full path."_s},
+        {{{"defaultExportLocation", "https://x.example/dir"}},
+         u"“defaultExportLocation” is “https://x.example/dir”; it must be a folder on this computer (file:///…)."_s},
+        // The first bad key in the record's order is the one named.
+        {{{"triggerAIModel", "gpt"}, {"maxConcurrentProcesses", 9}, {"jpegQuality", 3}},
+         u"“maxConcurrentProcesses” is 9; it must be between 1 and 8."_s},
+    };
+    for (const auto& c : cases) {
+        QJsonObject json = before.toJson();
+        for (const auto& [key, value] : c.members)
+            json.insert(QLatin1StringView(key), value);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(json).toJson());
+        file.close();
+        const QString message = settings_file::importFrom(state, path);
+        if (c.failure.isEmpty()) {
+            EXPECT_EQ(message, u"Settings imported successfully!") << message.toStdString();
+            state.setUserPreferences(before);
+            continue;
+        }
+        EXPECT_EQ(message, u"Failed to import settings: "_s + c.failure) << message.toStdString();
+        EXPECT_EQ(state.userPreferences(), before);
+        EXPECT_EQ(isolated.preferences.loadPreferences(), before);
+    }
 }

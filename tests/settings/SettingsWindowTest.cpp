@@ -245,3 +245,68 @@ TEST_F(SettingsWindowTest, ExportResetImportThroughTheAdvancedMenu)
     EXPECT_EQ(runWithPanel([&] { menu->actions()[1]->trigger(); }, file), u"Settings imported successfully!");
     EXPECT_EQ(state.userPreferences(), changed);
 }
+
+TEST_F(SettingsWindowTest, ResetAndImportAskBeforeMovingASignedInAccountToAnotherServer)
+{
+    const QString file = isolated.folder.filePath(QStringLiteral("elsewhere.json"));
+    UserPreferences elsewhere = state.userPreferences();
+    elsewhere.backendBaseURLString = QStringLiteral("http://127.0.0.1:9");
+    ASSERT_EQ(settings_file::exportTo(elsewhere, file), u"Settings exported successfully!");
+
+    UserPreferences ownServer = state.userPreferences();
+    ownServer.backendBaseURLString = QStringLiteral("http://127.0.0.1:8080");
+    ownServer.exportSuffix = QStringLiteral("_own");
+    const auto signIn = [&] {
+        state.setUserPreferences(ownServer);
+        AccountInfo account;
+        account.email = QStringLiteral("ada@example.com");
+        state.saveAccountInfo(account, 7);
+        ASSERT_TRUE(isolated.keychain.save(QString(kApiKeyAccount), QStringLiteral("key-123")));
+        state.setAccountInfo(account);
+        state.setAuthenticated(true);
+    };
+    auto* menu = view.findChild<QToolButton*>(QStringLiteral("advancedMenu"))->menu();
+    QAction* import = menu->actions()[1];
+    QAction* reset = menu->actions()[3];
+
+    // "Reset", then the server question; each way of answering it.
+    for (const bool signOut : {false, true}) {
+        signIn();
+        QString question;
+        answerNextModal([&](QWidget* confirm) {
+            answerNextModal([&](QWidget* ask) {
+                auto* box = qobject_cast<QMessageBox*>(ask);
+                ASSERT_TRUE(box);
+                question = box->text();
+                if (signOut)
+                    answerNextModal([](QWidget* alert) { qobject_cast<QMessageBox*>(alert)->buttons().front()->click(); });
+                childWithText<QPushButton>(box, signOut ? QStringLiteral("Sign Out") : QStringLiteral("Cancel"))->click();
+            });
+            childWithText<QPushButton>(confirm, QStringLiteral("Reset"))->click();
+        });
+        reset->trigger();
+        EXPECT_EQ(question, u"Changing the server signs you out of ada@example.com");
+        EXPECT_EQ(state.isAuthenticated(), !signOut);
+        EXPECT_EQ(state.userPreferences(), signOut ? UserPreferences{} : ownServer);
+        EXPECT_EQ(isolated.keychain.load(QString(kApiKeyAccount)).has_value(), !signOut);
+    }
+
+    // Import of a file naming another server: cancelled, nothing changes and no alert comes.
+    signIn();
+    QString question;
+    answerNextModal([&](QWidget* panel) {
+        auto* dialog = qobject_cast<QFileDialog*>(panel);
+        ASSERT_TRUE(dialog);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+        answerNextModal([&](QWidget* ask) {
+            question = qobject_cast<QMessageBox*>(ask)->text();
+            childWithText<QPushButton>(ask, QStringLiteral("Cancel"))->click();
+        });
+        QMetaObject::invokeMethod(dialog, &QDialog::accept);
+    });
+    import->trigger();
+    EXPECT_EQ(question, u"Changing the server signs you out of ada@example.com");
+    EXPECT_TRUE(state.isAuthenticated());
+    EXPECT_EQ(state.userPreferences(), ownServer);
+    EXPECT_EQ(isolated.keychain.load(QString(kApiKeyAccount)), u"key-123");
+}
