@@ -41,6 +41,8 @@ set(_kivo_docdir ${CMAKE_INSTALL_DATADIR}/doc/kivopro)
 configure_file(${PROJECT_SOURCE_DIR}/tools/debian/changelog.in ${PROJECT_BINARY_DIR}/package/changelog @ONLY)
 kivo_install_gzipped(kivo_package_changelog DESTINATION ${_kivo_docdir} FILES ${PROJECT_BINARY_DIR}/package/changelog)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/debian/copyright DESTINATION ${_kivo_docdir})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/debian/lintian-overrides RENAME kivopro
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
 
 # -- the Debian package --
 set(CPACK_GENERATOR DEB)
@@ -65,10 +67,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "KIVOPRO developers <kivopro@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries the programs link come from dpkg-shlibdeps; listed here is what they load at run
-# time: the image format plugins (WebP, TIFF), the SQLite driver of the service's default
-# database, and adduser for the service's user.
+# time: the SVG icon and image plugins (every icon of the window), the image format plugins
+# (WebP, TIFF), the SQLite driver of the service's default database, and adduser for the
+# service's user.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, libqt6sql6-sqlite, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-image-formats-plugins, libqt6sql6-sqlite, adduser")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libqt6sql6-psql, nginx, gnome-keyring")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/tools/debian/postinst
