@@ -39,8 +39,9 @@ done
 for program in kivopro kivopro-remove kivopro-service; do
   runpath=$(readelf -d "$root/usr/bin/$program" | sed -n 's/.*R\(UN\)\?PATH.*\[\(.*\)\]/\2/p')
   [ "$runpath" = '$ORIGIN/../lib/kivopro' ] || fail "$program has the library path '$runpath'"
-  ldd "$root/usr/bin/$program" | grep -q "libonnxruntime.so.1 => $root/usr/lib/kivopro/" \
-    || fail "$program does not load the packaged ONNX Runtime"
+  loaded=$(ldd "$root/usr/bin/$program" | sed -n 's/^\s*libonnxruntime\.so\.1 => \(\S*\) .*/\1/p')
+  [ -n "$loaded" ] && [ "$(realpath "$loaded")" = "$(realpath "$root/usr/lib/kivopro/libonnxruntime.so.1")" ] \
+    || fail "$program loads ONNX Runtime from '$loaded', not from the package"
 done
 
 # An ordinary user's session: a fresh home, the generic data folders of the scratch root only.
