@@ -1,6 +1,7 @@
 # Finds ONNX Runtime's C++ API and creates the imported target OnnxRuntime::OnnxRuntime.
 # A system installation (pkg-config "libonnxruntime") wins; otherwise the copy that
-# tools/setup.sh unpacks into the user's cache folder is used.
+# tools/setup.sh unpacks into the user's cache folder is used; OnnxRuntime_PRIVATE then says that
+# an installation has to carry the library (OnnxRuntime_LIBRARY_FILE, the file its soname names).
 find_package(PkgConfig QUIET)
 if(PKG_CONFIG_FOUND)
   pkg_check_modules(PC_ONNXRUNTIME QUIET IMPORTED_TARGET libonnxruntime)
@@ -36,5 +37,7 @@ if(OnnxRuntime_FOUND AND NOT TARGET OnnxRuntime::OnnxRuntime)
     IMPORTED_LOCATION "${OnnxRuntime_LIBRARY}"
     INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${OnnxRuntime_INCLUDE_DIR}"
     INTERFACE_INCLUDE_DIRECTORIES "${OnnxRuntime_INCLUDE_DIR}")
+  set(OnnxRuntime_PRIVATE TRUE)
+  file(REAL_PATH "${OnnxRuntime_LIBRARY}" OnnxRuntime_LIBRARY_FILE)
   message(STATUS "ONNX Runtime: ${OnnxRuntime_LIBRARY}")
 endif()
