@@ -12,6 +12,7 @@ packages=(
   python3-onnx
   xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji
   nginx wrk poppler-utils libheif-examples
+  rsync
 )
 
 as_root() {
