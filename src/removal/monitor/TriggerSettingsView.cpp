@@ -211,8 +211,8 @@ QWidget* TriggerSettingsView::buildFolderSection()
     connect(m_clearButton, &QPushButton::clicked, this, &TriggerSettingsView::clearFolder);
     m_folderRow = row({iconLabel("folder", blue, 18), m_folderPath, m_clearButton}, m_folderPath);
 
-    m_folderMissing = new QLabel(tr("This folder no longer exists. Choose it again once it is back, or choose "
-                                    "another folder."));
+    m_folderMissing = new QLabel(tr("This folder no longer exists. It is watched again as soon as it is back; "
+                                    "or choose another folder."));
     m_folderMissing->setWordWrap(true);
     m_folderMissing->setStyleSheet(QStringLiteral("color: #ff3b30;"));
 
