@@ -136,7 +136,6 @@ private:
             events.append({m_root, FolderEvent::historyDone});
             m_callback(events);
         }
-        alignas(inotify_event) char buffer[64 * 1024];
         for (;;) {
             pollfd sources[2] = {{m_inotify, POLLIN, 0}, {m_wake, POLLIN, 0}};
             const int ready = ::poll(sources, 2, pollTimeout());
@@ -150,21 +149,27 @@ private:
                 return;
 
             QList<FolderEvent> events;
-            if (sources[0].revents & POLLIN) {
-                for (;;) {
-                    const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
-                    if (length <= 0)
-                        break;
-                    for (ssize_t offset = 0; offset < length;) {
-                        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-                        handle(*event, events);
-                        offset += ssize_t(sizeof(inotify_event)) + event->len;
-                    }
-                }
-            }
+            if (sources[0].revents & POLLIN)
+                readEvents(events);
             reportQuietFiles(events);
             if (!events.isEmpty())
                 m_callback(events);
+        }
+    }
+
+    // Handles every event waiting in the kernel's queue.
+    void readEvents(QList<FolderEvent>& events)
+    {
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+            if (length <= 0)
+                break;
+            for (ssize_t offset = 0; offset < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+                handle(*event, events);
+                offset += ssize_t(sizeof(inotify_event)) + event->len;
+            }
         }
     }
 
@@ -301,7 +306,14 @@ private:
         if (found == FoundFiles::newerThanStart && !m_options.reportFilesNewerThan.isValid())
             found = FoundFiles::none;
         QStringList pending{top};
+        ++m_walkDepth;
+        int listed = 0;
         while (!pending.isEmpty() && !m_stopping) {
+            // Listing a watched folder is itself an event (its opening and closing): a walk of
+            // thousands of folders would overflow the kernel's queue and lose real arrivals,
+            // so the queue is emptied as the walk goes.
+            if (m_walkDepth == 1 && ++listed % 256 == 0)
+                readEvents(events);
             const QString folder = pending.takeLast();
             const QFileInfoList entries = QDir(folder).entryInfoList(
                 QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -330,6 +342,7 @@ private:
                 }
             }
         }
+        --m_walkDepth;
     }
 
     int addWatch(const QString& path)
@@ -406,6 +419,7 @@ private:
     int m_wake = -1;
     int m_rootWatch = -1;
     bool m_rootGone = false;
+    int m_walkDepth = 0;
     std::atomic_bool m_stopping{false};
     bool m_watchLimitLogged = false;
     QHash<int, QString> m_folders;
