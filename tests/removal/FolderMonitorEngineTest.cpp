@@ -36,7 +36,11 @@ using S = TriggerActivityStatus;
 TEST_F(FolderMonitorEngineTest, LocalEngineCutsOutNewPhotosAndFailsOnesWithoutSubject)
 {
     test::StdoutCapture output;
-    startMonitor(QStringLiteral("localFree"));
+    FolderMonitor::Options options;
+    options.releaseAfterIdle = std::chrono::milliseconds(500);
+    startMonitor(QStringLiteral("localFree"), {}, options);
+    bool released = false;
+    QObject::connect(monitor, &FolderMonitor::engineMemoryReleased, [&released] { released = true; });
     copyIn(outside(QStringLiteral("ball.jpg")));
     copyIn(test::testDataPath(QStringLiteral("grass.jpg")));
     ASSERT_TRUE(waitForFinishedActivities(2, std::chrono::seconds(120)));
@@ -57,6 +61,9 @@ TEST_F(FolderMonitorEngineTest, LocalEngineCutsOutNewPhotosAndFailsOnesWithoutSu
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Successfully processed image with Local Free Model")));
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Failed to process image")));
     EXPECT_TRUE(appState.processingQueue().isEmpty());
+    // Once the folder stays quiet, the network's memory is given back.
+    EXPECT_TRUE(test::waitUntil([&] { return released; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(output.text().contains(QStringLiteral("[FolderMonitor] The folder is quiet: releasing the engine's memory")));
 }
 
 TEST_F(FolderMonitorEngineTest, KivoModelSendsNewPhotosToTheService)
