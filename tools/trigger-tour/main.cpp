@@ -2,7 +2,8 @@
 // states with the local engine and saves a screenshot of each (run it under Xvfb or on a
 // desktop, with a HOME of its own).
 //
-//   kivopro-trigger-tour OUTDIR PHOTO
+//   kivopro-trigger-tour OUTDIR PHOTO            the states, then quits with files waiting
+//   kivopro-trigger-tour OUTDIR PHOTO --resume   the next start: the waiting files are done
 //
 // Idle without a folder; Monitoring; Processing N of M during a burst that arrives by several
 // routes; switched off mid-burst (Idle with the files left); switched on again until done, with
@@ -47,14 +48,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString(kivo::kApplicationName));
     const QStringList args = app.arguments().mid(1);
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: kivopro-trigger-tour OUTDIR PHOTO\n");
+    if (args.size() != 2 && !(args.size() == 3 && args[2] == u"--resume")) {
+        std::fprintf(stderr, "usage: kivopro-trigger-tour OUTDIR PHOTO [--resume]\n");
         return 2;
     }
+    const bool resume = args.size() == 3;
     const QString outDir = QFileInfo(args[0]).absoluteFilePath();
     const QString photo = QFileInfo(args[1]).absoluteFilePath();
     const QString watched = QDir(outDir).filePath(QStringLiteral("watched"));
-    QDir(watched).removeRecursively();
+    if (!resume)
+        QDir(watched).removeRecursively();
     QDir().mkpath(watched);
     QFile source(photo);
     if (!source.open(QIODevice::ReadOnly)) {
@@ -65,6 +68,27 @@ int main(int argc, char* argv[])
 
     kivo::AppState appState;
     appState.installFolderMonitor(std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard()));
+    const auto finished = [&] {
+        for (const auto& activity : appState.triggerRecentActivity())
+            if (activity && activity->status() == kivo::TriggerActivityStatus::processing)
+                return false;
+        return appState.triggerStatus() == kivo::TriggerStatus::monitoring;
+    };
+    if (resume) {
+        QMainWindow window;
+        window.resize(1200, 900);
+        window.setCentralWidget(new kivo::MainTabView(appState));
+        window.show();
+        appState.setActiveTab(kivo::AppTab::trigger);
+        waitFor([&] { return appState.triggerStatus() == kivo::TriggerStatus::processing; }, 30);
+        say(QStringLiteral("restarted: %1 of %2").arg(appState.triggerProgress().current).arg(appState.triggerProgress().total));
+        shoot(window, outDir, QStringLiteral("9-restarted-processing-the-waiting.png"));
+        waitFor(finished, 600);
+        pump(500);
+        shoot(window, outDir, QStringLiteral("10-restarted-done.png"));
+        say(QStringLiteral("results: %1").arg(QDir(watched + QStringLiteral("/kivo_processed")).entryList(QDir::Files).size()));
+        return 0;
+    }
     kivo::UserPreferences preferences = appState.userPreferences();
     preferences.triggerEnabled = false;
     preferences.triggerFolderPath.reset();
@@ -142,5 +166,15 @@ int main(int argc, char* argv[])
     waitFor([&] { return appState.triggerStatus() == kivo::TriggerStatus::monitoring; }, 30);
     pump(500);
     shoot(window, outDir, QStringLiteral("7-folder-back-monitoring.png"));
+    waitFor(finished, 600);
+
+    // Another burst, and a quit while most of it waits.
+    QStringList copies;
+    for (int i = 1; i <= 6; ++i)
+        copies << QStringLiteral("cp '%1' '%2/later%3.jpg'").arg(photo, watched).arg(i);
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), copies.join(QStringLiteral(" && "))});
+    waitFor([&] { return appState.triggerProgress().total >= 6; }, 30);
+    shoot(window, outDir, QStringLiteral("8-quitting-with-files-waiting.png"));
+    say(QStringLiteral("quitting at %1 of %2").arg(appState.triggerProgress().current).arg(appState.triggerProgress().total));
     return 0;
 }
