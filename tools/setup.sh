@@ -13,6 +13,7 @@ packages=(
   xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji
   nginx wrk poppler-utils libheif-examples
   dpkg-dev file
+  rsync
 )
 
 as_root() {

@@ -182,11 +182,20 @@ void AppState::setAccountInfo(const std::optional<AccountInfo>& account)
     emit accountInfoChanged();
 }
 
-void AppState::setTriggerStatus(TriggerStatus status)
+void AppState::setTriggerStatus(TriggerStatus status, const QString& reason)
 {
-    if (m_triggerStatus == status)
+    if (m_triggerStatus == status && m_triggerStatusReason == reason)
         return;
     m_triggerStatus = status;
+    m_triggerStatusReason = reason;
+    emit triggerStatusChanged();
+}
+
+void AppState::setTriggerProgress(TriggerProgress progress)
+{
+    if (m_triggerProgress == progress)
+        return;
+    m_triggerProgress = progress;
     emit triggerStatusChanged();
 }
 
@@ -194,12 +203,6 @@ TriggerActivity* AppState::addTriggerActivity(const QString& filename)
 {
     auto* activity = new TriggerActivity(filename, this);
     m_triggerRecentActivity.prepend(activity);
-    constexpr qsizetype maximumActivities = 10;
-    while (m_triggerRecentActivity.size() > maximumActivities) {
-        // Views may be inside one of its signals right now.
-        if (TriggerActivity* oldest = m_triggerRecentActivity.takeLast())
-            oldest->deleteLater();
-    }
     emit triggerRecentActivityChanged();
     return activity;
 }
@@ -224,17 +227,25 @@ void AppState::installFolderMonitor(std::unique_ptr<FolderMonitoring> monitor)
 void AppState::startFolderMonitoring()
 {
     const std::optional<QString>& path = m_userPreferences.triggerFolderPath;
-    if (!path || path->isEmpty() || !QFileInfo::exists(*path)) {
+    if (!path || path->isEmpty()) {
         logLine(QStringLiteral("[AppState] Cannot start monitoring: invalid folder path"));
         return;
     }
+    // A folder that is missing now (an unplugged disk, a folder renamed for a moment) is an
+    // error the monitor mends by itself once the folder is back.
+    if (!QFileInfo::exists(*path))
+        logLine(QStringLiteral("[AppState] Cannot start monitoring: invalid folder path"));
     // A restart on the folder already watched (each time the Trigger tab appears) would only
     // lose the files being written at that moment.
     if (m_folderMonitor && m_folderMonitor->watchedFolder() == QDir::cleanPath(*path))
         return;
     stopFolderMonitoring();
-    if (!m_folderMonitor || !m_folderMonitor->startWatching(*path))
+    if (!m_folderMonitor)
         return;
+    if (!m_folderMonitor->startWatching(*path)) {
+        setTriggerStatus(TriggerStatus::error, m_folderMonitor->failureReason());
+        return;
+    }
     setTriggerStatus(TriggerStatus::monitoring);
     logLine(QStringLiteral("[AppState] Started monitoring folder: ") + *path);
 }
@@ -243,8 +254,12 @@ void AppState::stopFolderMonitoring()
 {
     if (!m_folderMonitor || !m_folderMonitor->isWatching())
         return;
-    m_folderMonitor->stopWatching();
-    setTriggerStatus(TriggerStatus::idle);
+    const int left = m_folderMonitor->stopWatching();
+    setTriggerStatus(TriggerStatus::idle,
+                     left == 0 ? QString()
+                     : left == 1 ? QStringLiteral("Stopped with 1 file left waiting")
+                                 : QStringLiteral("Stopped with %1 files left waiting").arg(left));
+    setTriggerProgress({});
     logLine(QStringLiteral("[AppState] Stopped folder monitoring"));
 }
 

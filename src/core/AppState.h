@@ -87,11 +87,23 @@ public:
     void setAccountInfo(const std::optional<AccountInfo>& account);
 
     TriggerStatus triggerStatus() const { return m_triggerStatus; }
-    void setTriggerStatus(TriggerStatus status);
+    // The status with what goes with it: the reason of an error, or a note beside "Idle" (how
+    // many files were left waiting). One change signal for both.
+    void setTriggerStatus(TriggerStatus status, const QString& reason = {});
+    QString triggerStatusReason() const { return m_triggerStatusReason; }
+    // While processing: the file being worked on (1-based, counted over the current burst) and
+    // the burst's size; "Processing N of M".
+    struct TriggerProgress {
+        int current = 0;
+        int total = 0;
+        friend bool operator==(const TriggerProgress&, const TriggerProgress&) = default;
+    };
+    TriggerProgress triggerProgress() const { return m_triggerProgress; }
+    void setTriggerProgress(TriggerProgress progress);
 
-    // Newest first, at most ten. The activities are children of this object.
+    // The session's whole history, newest first. The activities are children of this object.
     const QList<QPointer<TriggerActivity>>& triggerRecentActivity() const { return m_triggerRecentActivity; }
-    // A new "Processing" activity at the top; the oldest beyond ten goes.
+    // A new "Processing" activity at the top.
     TriggerActivity* addTriggerActivity(const QString& filename);
     void clearTriggerRecentActivity();
 
@@ -99,9 +111,11 @@ public:
     // application installs it right after constructing the state, and the last step of start-up
     // runs then: monitoring resumes when it is enabled and has a folder.
     void installFolderMonitor(std::unique_ptr<FolderMonitoring> monitor);
-    // Checks the stored folder, restarts the watch, shows "Monitoring".
+    // Checks the stored folder, restarts the watch, shows "Monitoring", or "Error" with the
+    // reason when the folder cannot be watched (the monitor watches it again once it can).
     void startFolderMonitoring();
-    // Stops a running watch and shows "Idle"; without one, changes nothing.
+    // Stops a running watch and shows "Idle" (with how many files were left waiting); without
+    // one, changes nothing.
     void stopFolderMonitoring();
     // Stores the switch, then starts or stops.
     void setTriggerEnabled(bool enabled);
@@ -179,6 +193,8 @@ private:
     bool m_isAccountOffline = false;
     QUrl m_backendBaseURL;
     TriggerStatus m_triggerStatus = TriggerStatus::idle;
+    QString m_triggerStatusReason;
+    TriggerProgress m_triggerProgress;
     QList<QPointer<TriggerActivity>> m_triggerRecentActivity;
     std::unique_ptr<FolderMonitoring> m_folderMonitor;
 };

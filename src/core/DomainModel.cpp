@@ -50,6 +50,14 @@ void TriggerActivity::setStatus(TriggerActivityStatus status)
     emit statusChanged();
 }
 
+void TriggerActivity::setResultPath(const QString& path)
+{
+    if (m_resultPath == path)
+        return;
+    m_resultPath = path;
+    emit resultPathChanged();
+}
+
 void TriggerActivity::setError(std::optional<QString> error)
 {
     if (m_error == error)

@@ -73,12 +73,14 @@ constexpr RawValueTable<MemoryUsage, 3> rawValueTable(MemoryUsage)
              {MemoryUsage::aggressive, "Aggressive"}}};
 }
 
-enum class TriggerStatus { idle, monitoring, processing };
-constexpr RawValueTable<TriggerStatus, 3> rawValueTable(TriggerStatus)
+// `error`: the folder cannot be watched (the reason is published beside the status).
+enum class TriggerStatus { idle, monitoring, processing, error };
+constexpr RawValueTable<TriggerStatus, 4> rawValueTable(TriggerStatus)
 {
     return {{{TriggerStatus::idle, "Idle"},
              {TriggerStatus::monitoring, "Monitoring"},
-             {TriggerStatus::processing, "Processing"}}};
+             {TriggerStatus::processing, "Processing"},
+             {TriggerStatus::error, "Error"}}};
 }
 
 enum class TriggerActivityStatus { processing, completed, failed };
@@ -166,13 +168,19 @@ public:
     TriggerActivityStatus status() const { return m_status; }
     std::optional<QString> error() const { return m_error; }
     QString errorText() const { return m_error.value_or(QString()); }
+    // The full path of the file it came from, and of its result once saved.
+    QString sourcePath() const { return m_sourcePath; }
+    QString resultPath() const { return m_resultPath; }
 
     void setStatus(TriggerActivityStatus status);
     void setError(std::optional<QString> error);
+    void setSourcePath(const QString& path) { m_sourcePath = path; }
+    void setResultPath(const QString& path);
 
 signals:
     void statusChanged();
     void errorChanged();
+    void resultPathChanged();
 
 private:
     const QUuid m_id = QUuid::createUuid();
@@ -180,6 +188,8 @@ private:
     const QDateTime m_timestamp = QDateTime::currentDateTimeUtc();
     TriggerActivityStatus m_status = TriggerActivityStatus::processing;
     std::optional<QString> m_error;
+    QString m_sourcePath;
+    QString m_resultPath;
 };
 
 struct AccountInfo {

@@ -15,12 +15,14 @@ public:
     virtual ~FolderMonitoring() = default;
 
     // Starts watching `folderPath` and every folder below it, replacing any earlier watch.
-    // False when the watch cannot be set up (the implementation says why on standard output).
+    // False when the watch cannot be set up (failureReason() says why; the implementation keeps
+    // trying until it can, or until stopWatching()).
     virtual bool startWatching(const QString& folderPath) = 0;
-    // Stops at once: no file reported after this returns starts processing. Files already
-    // being processed finish.
-    virtual void stopWatching() = 0;
-    // The folder being watched, or empty.
+    virtual QString failureReason() const = 0;
+    // Stops at once: no file reported after this returns starts processing and no waiting file
+    // is started. The file in progress finishes. Returns how many files were left waiting.
+    virtual int stopWatching() = 0;
+    // The folder being watched (or waited for after a failure), or empty.
     virtual QString watchedFolder() const = 0;
     bool isWatching() const { return !watchedFolder().isEmpty(); }
 };

@@ -9,8 +9,20 @@ namespace kivo {
 namespace {
 
 std::FILE* logStream = stdout;
+thread_local ThreadLogCapture* threadCapture = nullptr;
 
 } // namespace
+
+ThreadLogCapture::ThreadLogCapture()
+    : m_outer(threadCapture)
+{
+    threadCapture = this;
+}
+
+ThreadLogCapture::~ThreadLogCapture()
+{
+    threadCapture = m_outer;
+}
 
 void setLogStream(std::FILE* stream)
 {
@@ -19,6 +31,8 @@ void setLogStream(std::FILE* stream)
 
 void logLine(const QString& line)
 {
+    if (threadCapture)
+        threadCapture->m_lastLine = line;
     static QMutex mutex;
     const QByteArray bytes = line.toUtf8() + '\n';
     QMutexLocker lock(&mutex);

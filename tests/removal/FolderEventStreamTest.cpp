@@ -33,20 +33,38 @@ protected:
         return relative.isEmpty() ? root : root + u'/' + relative;
     }
 
-    void startStream()
+    // Starts and waits until the folders below are watched too.
+    void startStream(const QDateTime& reportFilesNewerThan = {})
     {
         QString error;
         stream = FolderEventStream::start(watched(), [this](const QList<FolderEvent>& batch) {
             const QMutexLocker lock(&mutex);
-            events += batch;
-        }, FolderEventStream::Options{300}, &error);
+            for (const FolderEvent& event : batch) {
+                if (event.flags == FolderEvent::historyDone)
+                    ready = true;
+                else
+                    events.append(event);
+            }
+        }, FolderEventStream::Options{300, reportFilesNewerThan}, &error);
         ASSERT_TRUE(stream) << error.toStdString();
+        ASSERT_TRUE(test::waitUntil([this] {
+            const QMutexLocker lock(&mutex);
+            return ready;
+        }, std::chrono::seconds(5)));
     }
 
     QList<FolderEvent> received()
     {
         const QMutexLocker lock(&mutex);
         return events;
+    }
+
+    quint32 flagsOf(const QString& path)
+    {
+        for (const FolderEvent& event : received())
+            if (event.path == path)
+                return event.flags;
+        return 0;
     }
 
     QStringList createdPaths()
@@ -82,6 +100,7 @@ protected:
     QTemporaryDir outside;
     QMutex mutex;
     QList<FolderEvent> events;
+    bool ready = false;
     std::unique_ptr<FolderEventStream> stream;
 };
 
@@ -94,16 +113,44 @@ TEST_F(FolderEventStreamTest, CopiedFileIsReportedOnceWithItsFullPath)
     EXPECT_EQ(waitForCreated(1), QStringList{watched(QStringLiteral("photo.jpg"))});
 }
 
-TEST_F(FolderEventStreamTest, MovedInOrOverwrittenFilesAreNoCreations)
+// Each route by which a complete file appears is one arrival, with the markers of its kind; a
+// file merely opened for writing and closed is none.
+TEST_F(FolderEventStreamTest, ArrivalRoutesAreReportedOnceEach)
 {
     writeFile(watched(QStringLiteral("existing.jpg")), "old");
+    writeFile(watched(QStringLiteral("untouched.jpg")), "old");
+    const QString photo = outside.filePath(QStringLiteral("photo.jpg"));
     startStream();
-    run(QStringLiteral("mv"), {outside.filePath(QStringLiteral("photo.jpg")), watched()});
-    run(QStringLiteral("cp"), {watched(QStringLiteral("photo.jpg")), watched(QStringLiteral("existing.jpg"))});
-    run(QStringLiteral("mv"), {watched(QStringLiteral("photo.jpg")), watched(QStringLiteral("renamed.jpg"))});
-    // A marker file shows that the events before it have been read.
-    run(QStringLiteral("touch"), {watched(QStringLiteral("marker"))});
-    EXPECT_EQ(waitForCreated(1), QStringList{watched(QStringLiteral("marker"))});
+    const struct {
+        QString command;
+        const char* arrived;
+        quint32 marker;
+    } routes[] = {
+        {QStringLiteral("cp '%1' '%2/copied.jpg'").arg(photo, watched()), "copied.jpg", 0},
+        {QStringLiteral("cp '%1' '%2/m.jpg' && mv '%2/m.jpg' '%3/moved.jpg'").arg(photo, outside.path(), watched()), "moved.jpg",
+         FolderEvent::itemRenamed},
+        {QStringLiteral("cp '%1' '%2/existing.jpg'").arg(photo, watched()), "existing.jpg", 0},
+        {QStringLiteral("ln '%1' '%2/hard.jpg'").arg(photo, watched()), "hard.jpg", 0},
+        {QStringLiteral("ln -s '%1' '%2/symbolic.jpg'").arg(photo, watched()), "symbolic.jpg", 0},
+        {QStringLiteral("touch '%1/untouched.jpg'").arg(watched()), nullptr, 0},
+    };
+    QStringList expected;
+    for (const auto& route : routes) {
+        run(QStringLiteral("sh"), {QStringLiteral("-c"), route.command});
+        if (route.arrived)
+            expected << watched(QString::fromUtf8(route.arrived));
+    }
+    // Links report once quiet: wait a little longer than the quiet time.
+    test::waitUntil([&] { return createdPaths().size() >= expected.size(); }, std::chrono::seconds(5));
+    QThread::msleep(1000);
+    QStringList paths = createdPaths();
+    paths.sort();
+    expected.sort();
+    EXPECT_EQ(paths, expected);
+    for (const auto& route : routes)
+        if (route.arrived && route.marker) {
+            EXPECT_TRUE(flagsOf(watched(QString::fromUtf8(route.arrived))) & route.marker) << route.arrived;
+        }
 }
 
 TEST_F(FolderEventStreamTest, FileIsReportedOnlyWhenClosedAfterWritingAndOnlyOnce)
@@ -118,10 +165,12 @@ TEST_F(FolderEventStreamTest, FileIsReportedOnlyWhenClosedAfterWritingAndOnlyOnc
     file.close();
     ASSERT_EQ(waitForCreated(1).size(), 1);
 
-    // Opened and written again: no new file.
+    // Opened without a change: nothing; written again: a new arrival.
+    run(QStringLiteral("touch"), {watched(QStringLiteral("slow.png"))});
     writeFile(watched(QStringLiteral("slow.png")), "again");
     run(QStringLiteral("touch"), {watched(QStringLiteral("marker"))});
-    EXPECT_EQ(waitForCreated(2), (QStringList{watched(QStringLiteral("slow.png")), watched(QStringLiteral("marker"))}));
+    EXPECT_EQ(waitForCreated(3), (QStringList{watched(QStringLiteral("slow.png")), watched(QStringLiteral("slow.png")),
+                                              watched(QStringLiteral("marker"))}));
 }
 
 TEST_F(FolderEventStreamTest, FoldersCreatedLaterAreWatchedAndTheirFirstFilesNotLost)
@@ -140,15 +189,35 @@ TEST_F(FolderEventStreamTest, FoldersCreatedLaterAreWatchedAndTheirFirstFilesNot
     EXPECT_EQ(paths, (QStringList{watched(QStringLiteral("a/b/c/photo.jpg")), watched(QStringLiteral("new/photo.jpg"))}));
 }
 
-TEST_F(FolderEventStreamTest, MovedInFolderBringsNoCreationsButItsNewFilesCount)
+TEST_F(FolderEventStreamTest, FolderMovedInBringsItsFilesAndOneRenamedInsideDoesNot)
 {
     ASSERT_TRUE(QDir().mkpath(outside.filePath(QStringLiteral("album"))));
     writeFile(outside.filePath(QStringLiteral("album/old.jpg")), "old");
+    ASSERT_TRUE(QDir().mkpath(watched(QStringLiteral("kept"))));
+    writeFile(watched(QStringLiteral("kept/done.jpg")), "done");
     startStream();
     run(QStringLiteral("mv"), {outside.filePath(QStringLiteral("album")), watched()});
+    run(QStringLiteral("mv"), {watched(QStringLiteral("kept")), watched(QStringLiteral("renamed"))});
     QThread::msleep(200);
     run(QStringLiteral("cp"), {outside.filePath(QStringLiteral("photo.jpg")), watched(QStringLiteral("album"))});
-    EXPECT_EQ(waitForCreated(1), QStringList{watched(QStringLiteral("album/photo.jpg"))});
+    run(QStringLiteral("cp"), {outside.filePath(QStringLiteral("photo.jpg")), watched(QStringLiteral("renamed"))});
+    QStringList paths = waitForCreated(3);
+    paths.sort();
+    EXPECT_EQ(paths, (QStringList{watched(QStringLiteral("album/old.jpg")), watched(QStringLiteral("album/photo.jpg")),
+                                  watched(QStringLiteral("renamed/photo.jpg"))}));
+}
+
+TEST_F(FolderEventStreamTest, FirstWalkReportsFilesNewerThanTheLastWatch)
+{
+    ASSERT_TRUE(QDir().mkpath(watched(QStringLiteral("deep/er"))));
+    writeFile(watched(QStringLiteral("deep/before.jpg")), "before");
+    QThread::msleep(50);
+    const QDateTime lastSeen = QDateTime::currentDateTimeUtc();
+    QThread::msleep(50);
+    writeFile(watched(QStringLiteral("deep/er/after.jpg")), "after");
+    startStream(lastSeen);
+    EXPECT_EQ(waitForCreated(1), QStringList{watched(QStringLiteral("deep/er/after.jpg"))});
+    EXPECT_TRUE(flagsOf(watched(QStringLiteral("deep/er/after.jpg"))) & FolderEvent::itemFoundAtStart);
 }
 
 TEST_F(FolderEventStreamTest, RemovedAndRecreatedSubfolderIsWatchedAgain)
@@ -168,6 +237,7 @@ TEST_F(FolderEventStreamTest, NothingFromBeforeTheStart)
     QFile early(watched(QStringLiteral("early.jpg")));
     ASSERT_TRUE(early.open(QIODevice::WriteOnly));
     early.write("early");
+    early.flush();
     startStream();
     early.close();
     run(QStringLiteral("touch"), {watched(QStringLiteral("marker"))});

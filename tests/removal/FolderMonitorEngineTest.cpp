@@ -36,24 +36,34 @@ using S = TriggerActivityStatus;
 TEST_F(FolderMonitorEngineTest, LocalEngineCutsOutNewPhotosAndFailsOnesWithoutSubject)
 {
     test::StdoutCapture output;
-    startMonitor(QStringLiteral("localFree"));
+    FolderMonitor::Options options;
+    options.releaseAfterIdle = std::chrono::milliseconds(500);
+    startMonitor(QStringLiteral("localFree"), {}, options);
+    bool released = false;
+    QObject::connect(monitor, &FolderMonitor::engineMemoryReleased, [&released] { released = true; });
     copyIn(outside(QStringLiteral("ball.jpg")));
     copyIn(test::testDataPath(QStringLiteral("grass.jpg")));
     ASSERT_TRUE(waitForFinishedActivities(2, std::chrono::seconds(120)));
 
     for (TriggerActivity* activity : activities()) {
-        if (activity->filename() == u"ball.jpg")
+        if (activity->filename() == u"ball.jpg") {
             EXPECT_EQ(activity->status(), S::completed);
-        else
+            EXPECT_TRUE(activity->errorText().isEmpty());
+        } else {
+            // The engine's own reason reaches the row.
             EXPECT_EQ(activity->status(), S::failed);
-        EXPECT_TRUE(activity->errorText().isEmpty());
+            EXPECT_EQ(activity->errorText(), QStringLiteral("No foreground objects detected in the image"));
+        }
     }
-    expectBallCutout(watched(QStringLiteral("kivo_processed/ball_kivo.jpg")));
-    EXPECT_FALSE(QFile::exists(watched(QStringLiteral("kivo_processed/grass_kivo.jpg"))));
+    expectBallCutout(watched(QStringLiteral("kivo_processed/ball_kivo.png")));
+    EXPECT_FALSE(QFile::exists(watched(QStringLiteral("kivo_processed/grass_kivo.png"))));
     const QString log = output.text();
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Successfully processed image with Local Free Model")));
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Failed to process image")));
     EXPECT_TRUE(appState.processingQueue().isEmpty());
+    // Once the folder stays quiet, the network's memory is given back.
+    EXPECT_TRUE(test::waitUntil([&] { return released; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(output.text().contains(QStringLiteral("[FolderMonitor] The folder is quiet: releasing the engine's memory")));
 }
 
 TEST_F(FolderMonitorEngineTest, KivoModelSendsNewPhotosToTheService)
@@ -77,7 +87,7 @@ TEST_F(FolderMonitorEngineTest, KivoModelSendsNewPhotosToTheService)
     copyIn(outside(QStringLiteral("ball.jpg")));
     ASSERT_TRUE(waitForFinishedActivities(1, std::chrono::seconds(60)));
     EXPECT_EQ(statuses(), QList<S>{S::completed});
-    expectBallCutout(watched(QStringLiteral("kivo_processed/ball_kivo.jpg")));
+    expectBallCutout(watched(QStringLiteral("kivo_processed/ball_kivo.png")));
     EXPECT_TRUE(output.text().contains(QStringLiteral("[AppState] Successfully processed image with Kivo Model")));
     EXPECT_TRUE(service.output().contains(QStringLiteral("remove_background")));
 }

@@ -34,6 +34,9 @@ protected:
         return relative.isEmpty() ? root : root + u'/' + relative;
     }
 
+    // The queue's journal, outside the watched folder.
+    QString journalPath() const { return temporary.filePath(QStringLiteral("data/monitor-queue.json")); }
+
     // A file outside the watched folder, to copy or move in.
     QString outside(const QString& name) const { return temporary.filePath(name); }
 
@@ -49,6 +52,8 @@ protected:
         if (adjust)
             adjust(preferences);
         appState.setUserPreferences(preferences);
+        if (options.journalPath.isEmpty())
+            options.journalPath = journalPath();
         auto owned = std::make_unique<FolderMonitor>(appState, state.keychain, options);
         monitor = owned.get();
         appState.installFolderMonitor(std::move(owned));

@@ -3,26 +3,38 @@
 
 #include "removal/monitor/FolderMonitorRules.h"
 
+#include <QHash>
+
 #include <gtest/gtest.h>
 
 using namespace kivo;
 
-TEST(FolderMonitorRulesTest, EventFilter)
+TEST(FolderMonitorRulesTest, EventFilterLooksOnlyBelowTheWatchedFolder)
 {
     const struct {
+        const char* folder;
         const char* path;
         bool taken;
     } cases[] = {
-        {"/p/photo.jpg", true},          {"/p/PHOTO.JPEG", true},        {"/p/a/b/scan.TIF", true},
-        {"/p/x.tiff", true},             {"/p/x.png", true},             {"/p/x.bmp", true},
-        {"/p/x.gif", true},              {"/p/x.heic", true},            {"/p/x.HEIF", true},
-        {"/p/x.webp", false},            {"/p/notes.txt", false},        {"/p/noextension", false},
-        {"/p/.DS_Store", false},         {"/p/.DS_Store.png", false},    {"/p/photo~.jpg", false},
-        {"/p/~tmp/photo.jpg", false},    {"/p/kivo_processed/x.png", false},
-        {"/p/a/kivo_processed/b/x.png", false}, {"/p/kivo_processed_old/x.png", true},
+        {"/p", "/p/photo.jpg", true},          {"/p", "/p/PHOTO.JPEG", true},        {"/p", "/p/a/b/scan.TIF", true},
+        {"/p", "/p/x.tiff", true},             {"/p", "/p/x.png", true},             {"/p", "/p/x.bmp", true},
+        {"/p", "/p/x.gif", true},              {"/p", "/p/x.heic", true},            {"/p", "/p/x.HEIF", true},
+        {"/p", "/p/x.webp", false},            {"/p", "/p/notes.txt", false},        {"/p", "/p/noextension", false},
+        {"/p", "/p/.DS_Store", false},         {"/p", "/p/.DS_Store.png", false},    {"/p", "/p/photo~.jpg", false},
+        {"/p", "/p/~tmp/photo.jpg", false},    {"/p", "/p/kivo_processed/x.png", false},
+        {"/p", "/p/a/kivo_processed/b/x.png", false}, {"/p", "/p/kivo_processed_old/x.png", true},
+        // Temporary names are no images until renamed.
+        {"/p", "/p/x.jpg.part", false},        {"/p", "/p/x.jpg.crdownload", false}, {"/p", "/p/.x.jpg.swp", false},
+        {"/p", "/p/.hidden.jpg", false},       {"/p", "/p/.x.jpg.Ab12Cd", false},    {"/p", "/p/.sub/x.jpg", true},
+        // Above the watched folder nothing counts.
+        {"/home/~ann/p", "/home/~ann/p/photo.jpg", true},
+        {"/data/kivo_processed/p", "/data/kivo_processed/p/photo.jpg", true},
+        {"/data/kivo_processed/p/", "/data/kivo_processed/p/kivo_processed/photo.jpg", false},
+        // Outside it, nothing at all.
+        {"/p", "/q/photo.jpg", false},         {"/p", "/pp/photo.jpg", false},       {"/p", "/p", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(isMonitoredFilePath(QString::fromUtf8(c.path)), c.taken) << c.path;
+        EXPECT_EQ(isMonitoredFilePath(QString::fromUtf8(c.path), QString::fromUtf8(c.folder)), c.taken) << c.path;
 }
 
 TEST(FolderMonitorRulesTest, ResultFolderIsBesideTheFile)
@@ -30,7 +42,7 @@ TEST(FolderMonitorRulesTest, ResultFolderIsBesideTheFile)
     EXPECT_EQ(processedFolderPath(QStringLiteral("/p/sub/photo.jpg")), QStringLiteral("/p/sub/kivo_processed"));
 }
 
-TEST(FolderMonitorRulesTest, ResultNamesFollowTheNamingPreferences)
+TEST(FolderMonitorRulesTest, ResultNamesFollowTheNamingPreferencesAndEndInPng)
 {
     const QDateTime at(QDate(2025, 1, 5), QTime(14, 30, 0));
     const struct {
@@ -40,14 +52,16 @@ TEST(FolderMonitorRulesTest, ResultNamesFollowTheNamingPreferences)
         const char* source;
         std::optional<const char*> name;
     } cases[] = {
-        {"original_suffix", "_kivo", "", "/p/photo.jpg", "photo_kivo.jpg"},
-        {"original_suffix", "_cut", "", "/p/my.holiday.PNG", "my.holiday_cut.PNG"},
-        {"custom", "_kivo", "{original}_kivo_{date}_{time}", "/p/photo.jpg", "photo_kivo_20250105_143000"},
-        {"custom", "_kivo", "{date}-{original}-{original}", "/p/a.png", "20250105-a-a"},
-        {"something", "_kivo", "", "/p/photo.jpg", "photo_processed.jpg"},
+        {"original_suffix", "_kivo", "", "/p/photo.jpg", "photo_kivo.png"},
+        {"original_suffix", "_cut", "", "/p/my.holiday.PNG", "my.holiday_cut.png"},
+        {"custom", "_kivo", "{original}_kivo_{date}_{time}", "/p/photo.jpg", "photo_kivo_20250105_143000.png"},
+        {"custom", "_kivo", "{date}-{original}-{original}", "/p/a.png", "20250105-a-a.png"},
+        {"custom", "_kivo", "{original}_{counter}", "/p/a.png", "a_{counter}.png"},
+        {"custom", "_kivo", "{original}.PNG", "/p/a.jpg", "a.PNG"},
+        {"something", "_kivo", "", "/p/photo.jpg", "photo_processed.png"},
         // Nothing the preferences bring in leads out of the results folder.
-        {"original_suffix", "/../../escape", "", "/p/photo.jpg", "photo_.._.._escape.jpg"},
-        {"custom", "_kivo", "../../{original}", "/p/photo.jpg", ".._.._photo"},
+        {"original_suffix", "/../../escape", "", "/p/photo.jpg", "photo_.._.._escape.png"},
+        {"custom", "_kivo", "../../{original}", "/p/photo.jpg", ".._.._photo.png"},
         {"custom", "_kivo", "..", "/p/photo.jpg", std::nullopt},
         {"custom", "_kivo", ".", "/p/photo.jpg", std::nullopt},
         {"custom", "_kivo", "", "/p/photo.jpg", std::nullopt},
@@ -62,6 +76,31 @@ TEST(FolderMonitorRulesTest, ResultNamesFollowTheNamingPreferences)
             EXPECT_EQ(name, std::optional<QString>(QString::fromUtf8(*c.name))) << c.source << " " << c.custom;
         else
             EXPECT_FALSE(name.has_value()) << c.custom;
+    }
+}
+
+TEST(FolderMonitorRulesTest, NamesNeverCollide)
+{
+    using U = ResultNameUse;
+    const struct {
+        const char* name;
+        QHash<QString, U> taken;
+        const char* chosen;
+    } cases[] = {
+        {"a.png", {}, "a.png"},
+        {"a.png", {{"a.png", U::sameSource}}, "a.png"},
+        {"a.png", {{"a.png", U::otherSource}}, "a-2.png"},
+        {"a.png", {{"a.png", U::otherSource}, {"a-2.png", U::otherSource}}, "a-3.png"},
+        {"a.png", {{"a.png", U::otherSource}, {"a-2.png", U::sameSource}}, "a-2.png"},
+        {"cut_{counter}.png", {}, "cut_1.png"},
+        {"cut_{counter}.png", {{"cut_1.png", U::otherSource}, {"cut_3.png", U::otherSource}}, "cut_2.png"},
+        {"cut_{counter}.png", {{"cut_1.png", U::sameSource}}, "cut_2.png"},
+    };
+    for (const auto& c : cases) {
+        const QString chosen = freeResultName(QString::fromUtf8(c.name), [&c](const QString& name) {
+            return c.taken.value(name, U::free);
+        });
+        EXPECT_EQ(chosen, QString::fromUtf8(c.chosen)) << c.name;
     }
 }
 

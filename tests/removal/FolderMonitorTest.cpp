@@ -6,11 +6,17 @@
 
 #include "service/ScriptedHttpServer.h"
 
+#include "removal/monitor/FolderMonitorRules.h"
+#include "removal/monitor/ResultWriter.h"
+
+#include "core/AtomicFile.h"
+
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 
 #include <atomic>
@@ -41,13 +47,18 @@ protected:
         writeImage(outside(QStringLiteral("photo.jpg")), 40, "JPEG");
     }
 
-    void startWithService(const std::function<void(UserPreferences&)>& adjust = {})
+    void startWithService(const std::function<void(UserPreferences&)>& adjust = {}, int filesAtOnce = 2,
+                          std::chrono::milliseconds retryInterval = std::chrono::milliseconds(2000))
     {
+        FolderMonitor::Options options;
+        options.stream.quietMilliseconds = 300;
+        options.filesAtOnce = filesAtOnce;
+        options.retryInterval = retryInterval;
         startMonitor(QStringLiteral("kivo"), [&](UserPreferences& preferences) {
             preferences.backendBaseURLString = server.baseURL();
             if (adjust)
                 adjust(preferences);
-        });
+        }, options);
     }
 
     static void writeImage(const QString& path, int width, const char* format)
@@ -77,33 +88,102 @@ protected:
 
 using S = TriggerActivityStatus;
 
+QStringList names(const QList<TriggerActivity*>& list)
+{
+    QStringList result;
+    for (TriggerActivity* activity : list)
+        result << activity->filename();
+    return result;
+}
+
 } // namespace
 
-TEST_F(FolderMonitorTest, CopiedFileIsProcessedIntoItsResultsFolderAndMovedFileIsNot)
+// Every way a finished photo can appear in the tree is one arrival: one activity, one result.
+TEST_F(FolderMonitorTest, EveryArrivalRouteIsProcessedOnce)
 {
-    test::StdoutCapture output;
+    const QString source = outside(QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(QDir().mkpath(outside(QStringLiteral("album"))));
+    run(QStringLiteral("cp"), {source, outside(QStringLiteral("album/inside.jpg"))});
+    QTemporaryDir otherFileSystem(QStringLiteral("/dev/shm/kivo-monitor-XXXXXX"));
+    ASSERT_TRUE(otherFileSystem.isValid());
     startWithService();
-    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::monitoring);
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::monitoring; }));
+
+    const QString w = watched();
+    const struct {
+        const char* route;
+        QString command;
+        const char* arrived;
+    } routes[] = {
+        {"cp", QStringLiteral("cp '%1' '%2/copied.jpg'").arg(source, w), "copied.jpg"},
+        {"mv on one file system", QStringLiteral("cp '%1' '%3' && mv '%3' '%2/moved.jpg'").arg(source, w, outside(QStringLiteral("m.jpg"))), "moved.jpg"},
+        {"mv from another file system",
+         QStringLiteral("cp '%1' '%3/x.jpg' && mv '%3/x.jpg' '%2/otherfs.jpg'").arg(source, w, otherFileSystem.path()), "otherfs.jpg"},
+        {"download renamed from .part",
+         QStringLiteral("cp '%1' '%2/download.jpg.part' && mv '%2/download.jpg.part' '%2/download.jpg'").arg(source, w), "download.jpg"},
+        {"download renamed from .crdownload",
+         QStringLiteral("cp '%1' '%2/chrome.jpg.crdownload' && mv '%2/chrome.jpg.crdownload' '%2/chrome.jpg'").arg(source, w), "chrome.jpg"},
+        {"rsync (a hidden temporary renamed)", QStringLiteral("rsync '%1' '%2/synced.jpg'").arg(source, w), "synced.jpg"},
+        {"hard link", QStringLiteral("ln '%1' '%2/hard.jpg'").arg(source, w), "hard.jpg"},
+        {"symbolic link to a photo", QStringLiteral("ln -s '%1' '%2/symbolic.jpg'").arg(source, w), "symbolic.jpg"},
+        {"O_TMPFILE + linkat",
+         QStringLiteral("python3 -c \"import ctypes,os,sys; fd=os.open(sys.argv[2], os.O_TMPFILE|os.O_WRONLY, 0o644); "
+                        "os.write(fd, open(sys.argv[1],'rb').read()); libc=ctypes.CDLL(None, use_errno=True); "
+                        "assert libc.linkat(-100, b'/proc/self/fd/%d' % fd, -100, (sys.argv[2] + '/linked.jpg').encode(), 0x400) == 0; "
+                        "os.close(fd)\" '%1' '%2'").arg(source, w), "linked.jpg"},
+        {"folder moved in", QStringLiteral("mv '%1' '%2/album'").arg(outside(QStringLiteral("album")), w), "inside.jpg"},
+    };
+    QStringList expected;
+    for (const auto& route : routes) {
+        run(QStringLiteral("sh"), {QStringLiteral("-c"), route.command});
+        expected << QString::fromUtf8(route.arrived);
+    }
+    // The application's own writer (QSaveFile: O_TMPFILE + linkat where the system has it).
+    QFile photo(source);
+    ASSERT_TRUE(photo.open(QIODevice::ReadOnly));
+    ASSERT_FALSE(writeFileAtomically(watched(QStringLiteral("saved.jpg")), photo.readAll()).has_value());
+    expected << QStringLiteral("saved.jpg");
+
+    ASSERT_TRUE(test::waitUntil([&] {
+        return activities().size() >= expected.size() && !statuses().contains(S::processing);
+    }, std::chrono::seconds(30))) << names(activities()).join(u' ').toStdString();
+    settle(std::chrono::milliseconds(2500));
+    QStringList arrived = names(activities());
+    arrived.sort();
+    expected.sort();
+    EXPECT_EQ(arrived, expected);
+    EXPECT_EQ(statuses(), QList<S>(expected.size(), S::completed));
+    for (TriggerActivity* activity : activities()) {
+        EXPECT_TRUE(holdsPNG(activity->resultPath())) << activity->filename().toStdString();
+        EXPECT_EQ(resultSourceName(activity->resultPath()), activity->filename());
+    }
+}
+
+TEST_F(FolderMonitorTest, RewrittenPhotoIsProcessedAgainAndReplacesItsOwnResult)
+{
+    startWithService();
     copyIn(outside(QStringLiteral("photo.jpg")));
     ASSERT_TRUE(waitForFinishedActivities(1));
+    const QString result = watched(QStringLiteral("kivo_processed/photo_kivo.png"));
+    ASSERT_TRUE(holdsPNG(result));
 
-    writeImage(outside(QStringLiteral("moved.jpg")), 40, "JPEG");
-    run(QStringLiteral("mv"), {outside(QStringLiteral("moved.jpg")), watched()});
+    // Written over in place, then saved by an editor through a temporary renamed over it.
+    writeImage(outside(QStringLiteral("wider.jpg")), 60, "JPEG");
+    run(QStringLiteral("cp"), {outside(QStringLiteral("wider.jpg")), watched(QStringLiteral("photo.jpg"))});
+    ASSERT_TRUE(waitForFinishedActivities(2));
+    EXPECT_EQ(QImage(result).width(), 60);
+    writeImage(watched(QStringLiteral(".photo.jpg.swp")), 50, "JPEG");
+    run(QStringLiteral("mv"), {watched(QStringLiteral(".photo.jpg.swp")), watched(QStringLiteral("photo.jpg"))});
+    ASSERT_TRUE(waitForFinishedActivities(3));
     settle();
+    EXPECT_EQ(names(activities()), QStringList(3, QStringLiteral("photo.jpg")));
+    EXPECT_EQ(QImage(result).width(), 50);
+    EXPECT_EQ(QDir(watched(QStringLiteral("kivo_processed"))).entryList(QDir::Files), QStringList{QStringLiteral("photo_kivo.png")});
 
-    ASSERT_EQ(activities().size(), 1);
-    EXPECT_EQ(activities()[0]->filename(), QStringLiteral("photo.jpg"));
-    EXPECT_EQ(activities()[0]->status(), S::completed);
-    // PNG data, whatever the name's extension says.
-    const QString result = watched(QStringLiteral("kivo_processed/photo_kivo.jpg"));
-    EXPECT_TRUE(holdsPNG(result));
-    EXPECT_EQ(QImage(result).size(), QSize(40, 30));
-    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::monitoring);
-    EXPECT_TRUE(appState.processingQueue().isEmpty());
-    const QString log = output.text();
-    EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Started monitoring folder: ") + watched()));
-    EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Saved processed image to subfolder: ") + result));
-    EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Successfully processed image with Kivo Model")));
+    // Opened for writing and closed without a change: nothing new.
+    run(QStringLiteral("touch"), {watched(QStringLiteral("photo.jpg"))});
+    settle(std::chrono::milliseconds(1500));
+    EXPECT_EQ(activities().size(), 3);
 }
 
 TEST_F(FolderMonitorTest, FileInANewSubfolderGoesIntoThatSubfoldersResultsFolder)
@@ -113,7 +193,7 @@ TEST_F(FolderMonitorTest, FileInANewSubfolderGoesIntoThatSubfoldersResultsFolder
                                                          .arg(watched(QStringLiteral("shoot/day1")),
                                                               outside(QStringLiteral("photo.jpg")))});
     ASSERT_TRUE(waitForFinishedActivities(1));
-    EXPECT_TRUE(holdsPNG(watched(QStringLiteral("shoot/day1/kivo_processed/photo_kivo.jpg"))));
+    EXPECT_TRUE(holdsPNG(watched(QStringLiteral("shoot/day1/kivo_processed/photo_kivo.png"))));
     // The monitor's own results never start processing.
     settle();
     EXPECT_EQ(activities().size(), 1);
@@ -126,7 +206,8 @@ TEST_F(FolderMonitorTest, IgnoredPathsNeverStartProcessing)
     ASSERT_TRUE(QDir().mkpath(watched(QStringLiteral("deep/kivo_processed"))));
     settle();
     for (const char* name : {"kivo_processed/a.jpg", "deep/kivo_processed/b.png", ".DS_Store", "copy~.jpg",
-                             "picture.webp", "notes.txt"})
+                             "picture.webp", "notes.txt", ".hidden.jpg", "x.jpg.part", "y.jpg.crdownload",
+                             ".z.jpg.swp"})
         run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QString::fromUtf8(name))});
     // Read after the others: once it is processed, the ignored ones had their chance.
     copyIn(outside(QStringLiteral("photo.jpg")));
@@ -136,23 +217,57 @@ TEST_F(FolderMonitorTest, IgnoredPathsNeverStartProcessing)
     EXPECT_EQ(activities()[0]->filename(), QStringLiteral("photo.jpg"));
 }
 
-TEST_F(FolderMonitorTest, CustomNamingGivesANameWithoutExtension)
+// The rules look only below the watched folder: a "~" or a "kivo_processed" above it is no reason
+// to ignore anything.
+TEST_F(FolderMonitorTest, WatchedFolderBelowATildeAndAResultsFolderIsMonitored)
 {
-    startWithService([](UserPreferences& preferences) { preferences.exportNamingPattern = QStringLiteral("custom"); });
-    copyIn(outside(QStringLiteral("photo.jpg")));
+    const QString folder = temporary.filePath(QStringLiteral("~me/kivo_processed/photos"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    startWithService([&](UserPreferences& preferences) { preferences.triggerFolderPath = folder; });
+    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::monitoring);
+    run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), folder});
     ASSERT_TRUE(waitForFinishedActivities(1));
-    const QStringList results = QDir(watched(QStringLiteral("kivo_processed"))).entryList(QDir::Files);
-    ASSERT_EQ(results.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^photo_kivo_\\d{8}_\\d{6}$")).match(results[0]).hasMatch())
-        << results[0].toStdString();
-    EXPECT_TRUE(holdsPNG(watched(QStringLiteral("kivo_processed/") + results[0])));
+    EXPECT_EQ(statuses(), QList<S>{S::completed});
+    EXPECT_TRUE(holdsPNG(folder + QStringLiteral("/kivo_processed/photo_kivo.png")));
 }
 
-TEST_F(FolderMonitorTest, ElevenFilesLeaveTheTenNewestActivities)
+TEST_F(FolderMonitorTest, ResultNamesNeverCollide)
+{
+    startWithService([](UserPreferences& preferences) {
+        preferences.exportNamingPattern = QStringLiteral("custom");
+        preferences.customExportPattern = QStringLiteral("{original}_kivo_{date}_{time}");
+    });
+    // Two sources of one base name finished in the same second, then a third.
+    writeImage(outside(QStringLiteral("photo.png")), 40, "PNG");
+    copyIn(outside(QStringLiteral("photo.jpg")));
+    copyIn(outside(QStringLiteral("photo.png")));
+    ASSERT_TRUE(waitForFinishedActivities(2));
+    QStringList results = QDir(watched(QStringLiteral("kivo_processed"))).entryList(QDir::Files);
+    ASSERT_EQ(results.size(), 2) << results.join(u' ').toStdString();
+    for (const QString& name : results)
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^photo_kivo_\\d{8}_\\d{6}(-2)?\\.png$")).match(name).hasMatch())
+            << name.toStdString();
+
+    // {counter}: the smallest free number.
+    UserPreferences preferences = appState.userPreferences();
+    preferences.customExportPattern = QStringLiteral("cut_{counter}");
+    appState.setUserPreferences(preferences);
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QString::fromUtf8(name))});
+    ASSERT_TRUE(waitForFinishedActivities(5));
+    ASSERT_TRUE(QFile::remove(watched(QStringLiteral("kivo_processed/cut_2.png"))));
+    copyIn(outside(QStringLiteral("photo.png")));
+    ASSERT_TRUE(waitForFinishedActivities(6));
+    results = QDir(watched(QStringLiteral("kivo_processed"))).entryList({QStringLiteral("cut_*")}, QDir::Files);
+    EXPECT_EQ(results, (QStringList{QStringLiteral("cut_1.png"), QStringLiteral("cut_2.png"), QStringLiteral("cut_3.png")}));
+    EXPECT_EQ(resultSourceName(watched(QStringLiteral("kivo_processed/cut_2.png"))), QStringLiteral("photo.png"));
+}
+
+TEST_F(FolderMonitorTest, TheWholeHistoryIsKept)
 {
     startWithService();
     // Not images: each fails to load at once.
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 12; ++i) {
         const QString name = QStringLiteral("file%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
         QFile file(outside(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -160,35 +275,55 @@ TEST_F(FolderMonitorTest, ElevenFilesLeaveTheTenNewestActivities)
         file.close();
         copyIn(outside(name));
     }
-    ASSERT_TRUE(test::waitUntil([&] {
-        return !activities().isEmpty() && activities()[0]->filename() == u"file10.jpg"
-            && !statuses().contains(S::processing);
-    }));
-    ASSERT_EQ(activities().size(), 10);
-    EXPECT_EQ(activities().last()->filename(), QStringLiteral("file01.jpg"));
-    EXPECT_EQ(activities()[0]->status(), S::failed);
-    EXPECT_EQ(activities()[0]->errorText(), QStringLiteral("Failed to load image"));
+    ASSERT_TRUE(waitForFinishedActivities(12));
+    EXPECT_EQ(activities().first()->filename(), QStringLiteral("file11.jpg"));
+    EXPECT_EQ(activities().last()->filename(), QStringLiteral("file00.jpg"));
 }
 
-TEST_F(FolderMonitorTest, SwitchingOffStopsAtOnceWhileTheFileInProgressFinishes)
+// The loader's and the engine's reasons reach the row and the log.
+TEST_F(FolderMonitorTest, FailuresCarryTheirReasons)
 {
-    delayMs = 1500;
+    QFile jpeg(outside(QStringLiteral("photo.jpg")));
+    ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
+    const QByteArray bytes = jpeg.readAll();
+    const struct {
+        const char* name;
+        QByteArray content;
+    } files[] = {
+        {"empty.jpg", QByteArray()},
+        {"truncated.jpg", bytes.left(bytes.size() / 2)},
+        {"fake.png", QByteArray("this is no PNG at all")},
+    };
+    for (const auto& file : files)
+        ASSERT_FALSE(writeFileAtomically(outside(QString::fromUtf8(file.name)), file.content).has_value());
+    std::optional<test::StdoutCapture> output(std::in_place);
     startWithService();
+    for (const auto& file : files)
+        copyIn(outside(QString::fromUtf8(file.name)));
+    ASSERT_TRUE(waitForFinishedActivities(3));
+    const QString log = output->text();
+    output.reset();
+    QSet<QString> reasons;
+    for (TriggerActivity* activity : activities()) {
+        EXPECT_EQ(activity->status(), S::failed);
+        EXPECT_TRUE(activity->errorText().startsWith(QStringLiteral("Failed to load image: ")))
+            << activity->errorText().toStdString();
+        EXPECT_GT(activity->errorText().size(), QStringLiteral("Failed to load image: ").size() + 3);
+        reasons.insert(activity->errorText());
+        EXPECT_TRUE(log.contains(activity->errorText().mid(22))) << activity->errorText().toStdString();
+    }
+    EXPECT_EQ(reasons.size(), 3) << "each failure says its own reason";
+
+    // The engine's reason: no API key.
+    appState.setAccountInfo(std::nullopt);
+    output.emplace();
     copyIn(outside(QStringLiteral("photo.jpg")));
-    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::processing; }));
-
-    appState.setTriggerEnabled(false);
-    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::idle);
-    EXPECT_FALSE(monitor->isWatching());
-    writeImage(watched(QStringLiteral("later.jpg")), 40, "JPEG");
-
-    ASSERT_TRUE(waitForFinishedActivities(1));
-    settle();
-    ASSERT_EQ(activities().size(), 1);
-    EXPECT_EQ(statuses(), QList<S>{S::completed});
-    EXPECT_TRUE(holdsPNG(watched(QStringLiteral("kivo_processed/photo_kivo.jpg"))));
-    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::monitoring);
-    EXPECT_FALSE(appState.userPreferences().triggerEnabled);
+    ASSERT_TRUE(waitForFinishedActivities(4));
+    const QString engineLog = output->text();
+    output.reset();
+    EXPECT_EQ(activities()[0]->status(), S::failed);
+    EXPECT_EQ(activities()[0]->errorText(), QStringLiteral("Missing API key for Kivo processing"));
+    EXPECT_TRUE(engineLog.contains(QStringLiteral("[AppState] Failed to process image: Missing API key")));
 }
 
 TEST_F(FolderMonitorTest, ResultThatCannotBeSavedFailsTheActivityWithTheReason)
@@ -222,35 +357,96 @@ TEST_F(FolderMonitorTest, NamingThatGivesNoPlainFileNameIsRefused)
     EXPECT_EQ(QDir(watched()).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
 }
 
-TEST_F(FolderMonitorTest, ResultIsSavedEvenWhenTheTaskListWasReplacedMeanwhile)
+// Monitor files are no batch tasks: the batch tab's list and its "Process All" never see them.
+TEST_F(FolderMonitorTest, MonitorFilesNeverEnterTheBatchList)
 {
-    delayMs = 1000;
+    delayMs = 600;
     startWithService();
+    QObject::connect(&appState, &AppState::processingQueueChanged, [&] { ADD_FAILURE() << "the batch list changed"; });
     copyIn(outside(QStringLiteral("photo.jpg")));
-    ASSERT_TRUE(test::waitUntil([&] { return appState.processingQueue().size() == 1; }));
-    EXPECT_EQ(appState.processingQueue()[0].status, ProcessingStatus::processing);
-    // As the batch tab does when its own list changes.
-    appState.setProcessingQueue({});
     ASSERT_TRUE(waitForFinishedActivities(1));
     EXPECT_EQ(statuses(), QList<S>{S::completed});
-    EXPECT_TRUE(holdsPNG(watched(QStringLiteral("kivo_processed/photo_kivo.jpg"))));
+    EXPECT_TRUE(appState.processingQueue().isEmpty());
 }
 
-TEST_F(FolderMonitorTest, FilesOfTheSameNameUpdateTheirOwnActivities)
+// One status: "Processing N of M" over a burst, "Monitoring" after it; switching off stops
+// starting files at once and says how many were left; switching on again does them.
+TEST_F(FolderMonitorTest, StatusFollowsTheQueueAndSwitchingOffStopsIt)
 {
-    failWidth = 64;
-    delayMs = 300;
-    ASSERT_TRUE(QDir().mkpath(watched(QStringLiteral("a"))));
-    ASSERT_TRUE(QDir().mkpath(watched(QStringLiteral("b"))));
-    writeImage(outside(QStringLiteral("wide.png")), 64, "PNG");
-    writeImage(outside(QStringLiteral("narrow.png")), 40, "PNG");
+    delayMs = 400;
+    startWithService([](UserPreferences&) {}, 1);
+    QList<AppState::TriggerProgress> seen;
+    QObject::connect(&appState, &AppState::triggerStatusChanged, [&] {
+        if (appState.triggerStatus() == TriggerStatus::processing)
+            seen.append(appState.triggerProgress());
+    });
+    for (int i = 0; i < 6; ++i)
+        run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QStringLiteral("p%1.jpg").arg(i))});
+    ASSERT_TRUE(test::waitUntil([&] {
+        return appState.triggerStatus() == TriggerStatus::processing && appState.triggerProgress().total == 6;
+    }));
+    ASSERT_TRUE(test::waitUntil([&] { return statuses().count(S::completed) >= 1; }));
+
+    appState.setTriggerEnabled(false);
+    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::idle);
+    const QString note = appState.triggerStatusReason();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Stopped with [1-4] files? left waiting$")).match(note).hasMatch())
+        << note.toStdString();
+    settle(std::chrono::milliseconds(1500));
+    // At most the file in progress finished after the switch.
+    const qsizetype done = activities().size();
+    EXPECT_LE(done, 3);
+    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::idle);
+    EXPECT_EQ(int(done) + note.section(u' ', 2, 2).toInt(), 6);
+
+    appState.setTriggerEnabled(true);
+    ASSERT_TRUE(waitForFinishedActivities(6));
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::monitoring; }));
+    EXPECT_EQ(statuses(), QList<S>(6, S::completed));
+    EXPECT_TRUE(appState.triggerStatusReason().isEmpty());
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.first().current, 1);
+    for (const AppState::TriggerProgress& progress : seen)
+        EXPECT_TRUE(progress.current >= 1 && progress.current <= progress.total) << progress.current << "/" << progress.total;
+}
+
+// Files waiting at a quit are done after the next start, with those that arrived meanwhile;
+// files done before are not done again.
+TEST_F(FolderMonitorTest, QueueSurvivesAQuitAndFilesAddedWhileClosedAreProcessed)
+{
+    delayMs = 500;
+    startWithService([](UserPreferences&) {}, 1);
+    run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QStringLiteral("done.jpg"))});
+    ASSERT_TRUE(waitForFinishedActivities(1));
+    for (int i = 0; i < 5; ++i)
+        run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QStringLiteral("w%1.jpg").arg(i))});
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerProgress().total >= 5; }));
+    appState.installFolderMonitor(nullptr);
+    const std::optional<MonitorJournal> journal = MonitorJournal::read(journalPath());
+    ASSERT_TRUE(journal.has_value());
+    EXPECT_EQ(journal->folder, watched());
+    EXPECT_GE(journal->waiting.size(), 4);
+
+    // While closed: one copied, one moved in (a move keeps the photo's old time).
+    QThread::msleep(20);
+    run(QStringLiteral("cp"), {outside(QStringLiteral("photo.jpg")), watched(QStringLiteral("closed.jpg"))});
+    run(QStringLiteral("cp"), {QStringLiteral("--preserve=timestamps"), outside(QStringLiteral("photo.jpg")), outside(QStringLiteral("old.jpg"))});
+    run(QStringLiteral("mv"), {outside(QStringLiteral("old.jpg")), watched(QStringLiteral("old.jpg"))});
+
+    appState.clearTriggerRecentActivity();
+    delayMs = 0;
     startWithService();
-    // The older file fails, the newer one succeeds.
-    run(QStringLiteral("cp"), {outside(QStringLiteral("wide.png")), watched(QStringLiteral("a/photo.png"))});
-    ASSERT_TRUE(test::waitUntil([&] { return activities().size() == 1; }));
-    run(QStringLiteral("cp"), {outside(QStringLiteral("narrow.png")), watched(QStringLiteral("b/photo.png"))});
-    ASSERT_TRUE(waitForFinishedActivities(2));
-    EXPECT_EQ(statuses(), (QList<S>{S::completed, S::failed}));
+    ASSERT_TRUE(test::waitUntil([&] {
+        return appState.triggerStatus() == TriggerStatus::monitoring && !statuses().contains(S::processing)
+            && QDir(watched(QStringLiteral("kivo_processed"))).entryList(QDir::Files).size() == 8;
+    }, std::chrono::seconds(20)));
+    settle(std::chrono::milliseconds(1500));
+    QStringList results = QDir(watched(QStringLiteral("kivo_processed"))).entryList(QDir::Files);
+    EXPECT_EQ(results, (QStringList{QStringLiteral("closed_kivo.png"), QStringLiteral("done_kivo.png"),
+                                    QStringLiteral("old_kivo.png"), QStringLiteral("w0_kivo.png"), QStringLiteral("w1_kivo.png"),
+                                    QStringLiteral("w2_kivo.png"), QStringLiteral("w3_kivo.png"), QStringLiteral("w4_kivo.png")}));
+    EXPECT_FALSE(names(activities()).contains(QStringLiteral("done.jpg")));
+    EXPECT_TRUE(MonitorJournal::read(journalPath())->waiting.isEmpty());
 }
 
 TEST_F(FolderMonitorTest, FileStillBeingWrittenWaitsForItsCloseEvenAcrossAStartOnTheSameFolder)
@@ -273,18 +469,33 @@ TEST_F(FolderMonitorTest, FileStillBeingWrittenWaitsForItsCloseEvenAcrossAStartO
     EXPECT_EQ(statuses(), QList<S>{S::completed});
 }
 
-TEST_F(FolderMonitorTest, DeletedWatchedFolderStopsMonitoringWithAClearStatus)
+// A folder that goes away is an error with its reason; when it comes back it is watched again
+// without anyone asking.
+TEST_F(FolderMonitorTest, RemovedFolderIsAnErrorUntilItComesBack)
 {
     test::StdoutCapture output;
-    startWithService();
+    startWithService([](UserPreferences&) {}, 1, std::chrono::milliseconds(200));
     ASSERT_TRUE(QDir(watched()).removeRecursively());
-    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::idle; }));
-    EXPECT_FALSE(monitor->isWatching());
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::error; }));
+    EXPECT_EQ(appState.triggerStatusReason(), QStringLiteral("The monitored folder was removed or moved: ") + watched());
     EXPECT_TRUE(output.text().contains(QStringLiteral("[FolderMonitor] The monitored folder was removed or moved: ")));
-    // Back again: switching on resumes.
+
     ASSERT_TRUE(QDir().mkpath(watched()));
-    appState.setTriggerEnabled(true);
-    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::monitoring);
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::monitoring; }));
+    EXPECT_TRUE(appState.triggerStatusReason().isEmpty());
+    copyIn(outside(QStringLiteral("photo.jpg")));
+    ASSERT_TRUE(waitForFinishedActivities(1));
+    EXPECT_EQ(statuses(), QList<S>{S::completed});
+}
+
+TEST_F(FolderMonitorTest, MissingFolderAtTheStartIsAnErrorUntilItExists)
+{
+    ASSERT_TRUE(QDir(watched()).removeRecursively());
+    startWithService([](UserPreferences&) {}, 1, std::chrono::milliseconds(200));
+    EXPECT_EQ(appState.triggerStatus(), TriggerStatus::error);
+    EXPECT_EQ(appState.triggerStatusReason(), QStringLiteral("The folder %1 does not exist").arg(watched()));
+    ASSERT_TRUE(QDir().mkpath(watched()));
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::monitoring; }));
 }
 
 TEST_F(FolderMonitorTest, SwitchingOnWithoutAFolderSaysSoAndStaysIdle)
@@ -308,4 +519,6 @@ TEST_F(FolderMonitorTest, QuittingWhileAnUploadWaitsForItsAnswerEndsAtOnce)
     clock.start();
     appState.installFolderMonitor(nullptr);
     EXPECT_LT(clock.elapsed(), 1500);
+    // Interrupted: it stays in the journal for the next start.
+    EXPECT_EQ(MonitorJournal::read(journalPath())->waiting, QStringList{watched(QStringLiteral("photo.jpg"))});
 }

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QDir().mkpath(folder));
-        appState.installFolderMonitor(std::make_unique<FolderMonitor>(appState, state.keychain));
+        FolderMonitor::Options options;
+        options.journalPath = temporary.filePath(QStringLiteral("monitor-queue.json"));
+        appState.installFolderMonitor(std::make_unique<FolderMonitor>(appState, state.keychain, options));
     }
 
     // Stored as if by an earlier run; nothing starts until something asks.
@@ -145,15 +148,50 @@ TEST_F(TriggerSettingsViewTest, ClearForgetsTheFolderAndStopsMonitoring)
     EXPECT_EQ(appState.triggerStatus(), TriggerStatus::idle);
 }
 
-TEST_F(TriggerSettingsViewTest, DeletedFolderIsShownAsMissing)
+TEST_F(TriggerSettingsViewTest, DeletedFolderIsShownAsMissingWithAnError)
 {
     storePreferences(true, folder, QStringLiteral("localFree"));
     view.show();
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::idle; }));
+    ASSERT_TRUE(test::waitUntil([&] { return appState.triggerStatus() == TriggerStatus::error; }));
     EXPECT_TRUE(view.folderMissingLabel()->isVisible());
     EXPECT_FALSE(view.monitoringNote()->isVisible());
-    EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Error"));
+    EXPECT_TRUE(view.statusReasonLabel()->isVisible());
+    EXPECT_EQ(view.statusReasonLabel()->text(), QStringLiteral("The monitored folder was removed or moved: ") + folder);
+}
+
+// The dot, the word and the line tell one state.
+TEST_F(TriggerSettingsViewTest, StatusShowsEachStateAndNoContradiction)
+{
+    view.show();
+    const struct {
+        TriggerStatus status;
+        QString reason;
+        AppState::TriggerProgress progress;
+        const char* word;
+        bool monitoringLine;
+        bool reasonLine;
+    } cases[] = {
+        {TriggerStatus::idle, {}, {}, "Idle", false, false},
+        {TriggerStatus::idle, QStringLiteral("Stopped with 80 files left waiting"), {}, "Idle", false, true},
+        {TriggerStatus::monitoring, {}, {}, "Monitoring", true, false},
+        {TriggerStatus::processing, {}, {3, 90}, "Processing 3 of 90", true, false},
+        {TriggerStatus::error, QStringLiteral("Cannot watch /x: Permission denied"), {}, "Error", false, true},
+    };
+    for (const auto& c : cases) {
+        appState.setTriggerProgress(c.progress);
+        appState.setTriggerStatus(c.status, c.reason);
+        EXPECT_EQ(view.statusLabel()->text(), QString::fromUtf8(c.word));
+        EXPECT_EQ(view.monitoringNote()->isVisible(), c.monitoringLine) << c.word;
+        EXPECT_EQ(view.statusReasonLabel()->isVisible(), c.reasonLine) << c.word;
+        if (c.reasonLine) {
+            EXPECT_EQ(view.statusReasonLabel()->text(), c.reason);
+        }
+    }
+    appState.setTriggerProgress({3, 90});
+    appState.setTriggerStatus(TriggerStatus::processing);
+    EXPECT_EQ(view.totalsLabel()->text(), QStringLiteral("87 waiting"));
 }
 
 TEST_F(TriggerSettingsViewTest, ActivityRowsCountsAndClearHistory)
@@ -176,8 +214,31 @@ TEST_F(TriggerSettingsViewTest, ActivityRowsCountsAndClearHistory)
     EXPECT_EQ(rows[2]->statusText(), QStringLiteral("Completed"));
     EXPECT_EQ(rows[2]->timeText(), QStringLiteral("just now"));
     EXPECT_EQ(view.processedCountLabel()->text(), QStringLiteral("1 files processed"));
+    EXPECT_EQ(view.totalsLabel()->text(), QStringLiteral("1 failed"));
     EXPECT_TRUE(view.processedCountLabel()->isVisible());
     EXPECT_FALSE(view.emptyActivity()->isVisible());
+
+    // A long name is cut in the middle and told whole in its tooltip; a row opens its result,
+    // or the folder of its file.
+    const QString longName = QStringLiteral("IMG_20250105_143000_%1_final.jpg").arg(QString(200, u'x'));
+    TriggerActivity* named = appState.addTriggerActivity(longName);
+    named->setSourcePath(folder + u'/' + longName);
+    QTest::qWait(50);
+    TriggerActivityRow* longRow = view.activityRows().first();
+    EXPECT_TRUE(longRow->shownName().startsWith(QStringLiteral("IMG_2025")));
+    EXPECT_TRUE(longRow->shownName().endsWith(QStringLiteral("_final.jpg")));
+    EXPECT_TRUE(longRow->shownName().contains(u'…'));
+    EXPECT_EQ(longRow->target(), QUrl::fromLocalFile(folder));
+    const QString result = folder + QStringLiteral("/result.png");
+    QFile resultFile(result);
+    ASSERT_TRUE(resultFile.open(QIODevice::WriteOnly));
+    resultFile.close();
+    named->setResultPath(result);
+    EXPECT_EQ(longRow->target(), QUrl::fromLocalFile(result));
+    bool nameHasTooltip = false;
+    for (QLabel* label : longRow->findChildren<QLabel*>())
+        nameHasTooltip = nameHasTooltip || label->toolTip() == longName;
+    EXPECT_TRUE(nameHasTooltip);
 
     click(view.clearHistoryButton());
     EXPECT_TRUE(appState.triggerRecentActivity().isEmpty());

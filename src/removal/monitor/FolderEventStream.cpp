@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QThread>
 
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -24,11 +26,13 @@ namespace kivo {
 
 namespace {
 
-constexpr quint32 folderEvents = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE
-    | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr quint32 folderEvents = IN_CREATE | IN_OPEN | IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE
+    | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-// Files created but never closed after writing (links, pipes) would pile up; past this many,
-// the ones older than an hour are forgotten.
+constexpr quint32 arrival = FolderEvent::itemCreated | FolderEvent::itemIsFile;
+
+// Files changed but never closed after writing (pipes, files held open) would pile up; past
+// this many, the ones older than an hour are forgotten.
 constexpr qsizetype createdFilesToKeep = 10000;
 constexpr qint64 createdFileMemoryMs = 60 * 60 * 1000;
 
@@ -63,6 +67,7 @@ public:
 
     ~Reader()
     {
+        m_stopping = true;
         if (m_thread) {
             const quint64 one = 1;
             [[maybe_unused]] const auto written = ::write(m_wake, &one, sizeof one);
@@ -76,8 +81,8 @@ public:
 
     QString root() const { return m_root; }
 
-    // The root's own watch decides whether the stream can run; the folders below are watched
-    // before the thread starts, so no file created after start() returns is missed.
+    // The root's own watch decides whether the stream can run; the folders below are walked on
+    // the thread (see run()).
     bool setUp(QString* error)
     {
         m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -99,7 +104,6 @@ public:
             return false;
         }
         m_folders.insert(m_rootWatch, m_root);
-        watchFoldersBelow(m_root, false);
         return true;
     }
 
@@ -124,7 +128,14 @@ private:
 
     void run()
     {
-        alignas(inotify_event) char buffer[64 * 1024];
+        {
+            QList<FolderEvent> events;
+            watchFoldersBelow(m_root, FoundFiles::newerThanStart, events);
+            if (m_stopping)
+                return;
+            events.append({m_root, FolderEvent::historyDone});
+            m_callback(events);
+        }
         for (;;) {
             pollfd sources[2] = {{m_inotify, POLLIN, 0}, {m_wake, POLLIN, 0}};
             const int ready = ::poll(sources, 2, pollTimeout());
@@ -138,21 +149,27 @@ private:
                 return;
 
             QList<FolderEvent> events;
-            if (sources[0].revents & POLLIN) {
-                for (;;) {
-                    const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
-                    if (length <= 0)
-                        break;
-                    for (ssize_t offset = 0; offset < length;) {
-                        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-                        handle(*event, events);
-                        offset += ssize_t(sizeof(inotify_event)) + event->len;
-                    }
-                }
-            }
+            if (sources[0].revents & POLLIN)
+                readEvents(events);
             reportQuietFiles(events);
             if (!events.isEmpty())
                 m_callback(events);
+        }
+    }
+
+    // Handles every event waiting in the kernel's queue.
+    void readEvents(QList<FolderEvent>& events)
+    {
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+            if (length <= 0)
+                break;
+            for (ssize_t offset = 0; offset < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+                handle(*event, events);
+                offset += ssize_t(sizeof(inotify_event)) + event->len;
+            }
         }
     }
 
@@ -188,68 +205,144 @@ private:
         const QString path = childPath(*folder, QFile::decodeName(event.name));
 
         if (event.mask & IN_ISDIR) {
-            if (event.mask & (IN_CREATE | IN_MOVED_TO))
-                watchFolder(path, (event.mask & IN_CREATE) != 0);
-            else if (event.mask & (IN_MOVED_FROM | IN_DELETE))
+            if (event.mask & IN_MOVED_FROM) {
+                rememberCookie(event.cookie);
                 forgetFolder(path);
+            } else if (event.mask & IN_DELETE) {
+                forgetFolder(path);
+            } else if (event.mask & IN_CREATE) {
+                watchFolder(path, FoundFiles::whenQuiet, events);
+            } else if (event.mask & IN_MOVED_TO) {
+                // A folder renamed inside the tree holds nothing new; one from outside does.
+                const bool renamedInside = m_movedFromCookies.removeAll(event.cookie) > 0;
+                watchFolder(path, renamedInside ? FoundFiles::none : FoundFiles::atOnce, events);
+            }
             return;
         }
         if (event.mask & IN_CREATE) {
-            rememberCreated(path);
+            // A file created by open() is followed by its IN_OPEN and later its close. A link
+            // (hard, symbolic, or an O_TMPFILE file named by linkat) is complete already and
+            // nobody opened it: reported once quiet unless something else is heard first.
+            remember(m_changed, path);
+            m_quietFiles.insert(path, quietFile(path));
+        } else if (event.mask & IN_OPEN) {
+            // Opened after it appeared: its writer's close will tell, or a reader's close
+            // (IN_CLOSE_NOWRITE) hands it back to the quiet wait.
+            if (m_quietFiles.remove(path) > 0)
+                m_openedLinks.insert(path);
+        } else if (event.mask & IN_CLOSE_NOWRITE) {
+            if (m_openedLinks.remove(path))
+                m_quietFiles.insert(path, quietFile(path));
+        } else if (event.mask & IN_MODIFY) {
+            remember(m_changed, path);
+            if (const auto quiet = m_quietFiles.find(path); quiet != m_quietFiles.end())
+                quiet->deadline = m_clock.elapsed() + m_options.quietMilliseconds;
         } else if (event.mask & IN_CLOSE_WRITE) {
-            // Only the first close after the creation counts: a writer that opens the file again,
-            // or a copy over an existing file, is no new file.
-            const bool created = m_created.remove(path) > 0;
-            const bool foundComplete = m_quietFiles.remove(path) > 0;
-            if (created || foundComplete)
-                events.append({path, FolderEvent::itemCreated | FolderEvent::itemIsFile});
-        } else if (event.mask & (IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE)) {
-            m_created.remove(path);
+            // Only a close after a change counts: a writer that merely opened the file for
+            // writing (touch) brings nothing new.
+            const bool changed = m_changed.remove(path) > 0;
+            m_openedLinks.remove(path);
+            const bool waitingForQuiet = m_quietFiles.remove(path) > 0;
+            if (changed || waitingForQuiet)
+                events.append({path, arrival});
+        } else if (event.mask & IN_MOVED_TO) {
+            m_changed.remove(path);
+            m_openedLinks.remove(path);
+            m_quietFiles.remove(path);
+            events.append({path, arrival | FolderEvent::itemRenamed});
+        } else if (event.mask & (IN_MOVED_FROM | IN_DELETE)) {
+            m_changed.remove(path);
+            m_openedLinks.remove(path);
             m_quietFiles.remove(path);
         }
     }
 
-    void rememberCreated(const QString& path)
+    void remember(QHash<QString, qint64>& files, const QString& path)
     {
         const qint64 now = m_clock.elapsed();
-        if (m_created.size() >= createdFilesToKeep)
-            m_created.removeIf([now](const auto& entry) { return now - entry.value() > createdFileMemoryMs; });
-        m_created.insert(path, now);
+        if (files.size() >= createdFilesToKeep)
+            files.removeIf([now](const auto& entry) { return now - entry.value() > createdFileMemoryMs; });
+        files.insert(path, now);
     }
 
-    // A folder that appeared: watched with everything below it. The files of a created folder
-    // may have been written before its watch existed; they are reported once they are closed,
-    // or once they stay unchanged for the quiet time. A moved-in folder brings no creations.
-    void watchFolder(const QString& path, bool created)
+    void rememberCookie(quint32 cookie)
+    {
+        // The MOVED_TO of a rename follows its MOVED_FROM at once; a few are plenty.
+        if (m_movedFromCookies.size() >= 64)
+            m_movedFromCookies.removeFirst();
+        m_movedFromCookies.append(cookie);
+    }
+
+    QuietFile quietFile(const QString& path) const
+    {
+        const QFileInfo info(path);
+        return {info.size(), info.lastModified(), m_clock.elapsed() + m_options.quietMilliseconds};
+    }
+
+    // What a walk does with the files it finds.
+    enum class FoundFiles {
+        none,
+        // In a created folder: may have been written before its watch existed; reported once
+        // closed, or once unchanged for the quiet time.
+        whenQuiet,
+        // In a folder moved in: complete, reported now.
+        atOnce,
+        // At the start: those newer than Options::reportFilesNewerThan, now.
+        newerThanStart,
+    };
+
+    // A folder that appeared: watched with everything below it.
+    void watchFolder(const QString& path, FoundFiles found, QList<FolderEvent>& events)
     {
         const int watch = addWatch(path);
         if (watch < 0)
             return;
         m_folders.insert(watch, path);
-        watchFoldersBelow(path, created);
+        watchFoldersBelow(path, found, events);
     }
 
-    void watchFoldersBelow(const QString& top, bool reportFiles)
+    void watchFoldersBelow(const QString& top, FoundFiles found, QList<FolderEvent>& events)
     {
+        if (found == FoundFiles::newerThanStart && !m_options.reportFilesNewerThan.isValid())
+            found = FoundFiles::none;
         QStringList pending{top};
-        while (!pending.isEmpty()) {
+        ++m_walkDepth;
+        int listed = 0;
+        while (!pending.isEmpty() && !m_stopping) {
+            // Listing a watched folder is itself an event (its opening and closing): a walk of
+            // thousands of folders would overflow the kernel's queue and lose real arrivals,
+            // so the queue is emptied as the walk goes.
+            if (m_walkDepth == 1 && ++listed % 256 == 0)
+                readEvents(events);
             const QString folder = pending.takeLast();
             const QFileInfoList entries = QDir(folder).entryInfoList(
-                QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+                QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
             for (const QFileInfo& entry : entries) {
                 const QString path = childPath(folder, entry.fileName());
-                if (entry.isDir()) {
+                // Links to folders are not followed (they may lead out of the tree or in circles);
+                // links to files are files.
+                if (entry.isDir() && !entry.isSymLink()) {
                     const int watch = addWatch(path);
                     if (watch < 0)
                         continue;
                     m_folders.insert(watch, path);
                     pending.append(path);
-                } else if (reportFiles && entry.isFile()) {
+                } else if (!entry.isFile()) {
+                    continue;
+                } else if (found == FoundFiles::whenQuiet) {
                     m_quietFiles.insert(path, {entry.size(), entry.lastModified(),
                                                m_clock.elapsed() + m_options.quietMilliseconds});
+                } else if (found == FoundFiles::atOnce) {
+                    events.append({path, arrival | FolderEvent::itemRenamed});
+                } else if (found == FoundFiles::newerThanStart
+                           // A move keeps the time of the content; it changes the metadata's.
+                           && std::max(entry.lastModified(), entry.metadataChangeTime())
+                               > m_options.reportFilesNewerThan) {
+                    events.append({path, arrival | FolderEvent::itemFoundAtStart});
                 }
             }
         }
+        --m_walkDepth;
     }
 
     int addWatch(const QString& path)
@@ -278,7 +371,7 @@ private:
                 ++folder;
             }
         }
-        m_created.removeIf([&path](const auto& entry) { return isInside(entry.key(), path); });
+        m_changed.removeIf([&path](const auto& entry) { return isInside(entry.key(), path); });
         m_quietFiles.removeIf([&path](const auto& entry) { return isInside(entry.key(), path); });
     }
 
@@ -290,7 +383,8 @@ private:
         for (auto folder = m_folders.cbegin(); folder != m_folders.cend(); ++folder)
             inotify_rm_watch(m_inotify, folder.key());
         m_folders.clear();
-        m_created.clear();
+        m_changed.clear();
+        m_openedLinks.clear();
         m_quietFiles.clear();
         events.append({m_root, FolderEvent::rootChanged});
     }
@@ -307,8 +401,8 @@ private:
             if (!info.isFile()) {
                 file = m_quietFiles.erase(file);
             } else if (info.size() == file->size && info.lastModified() == file->modified) {
-                events.append({file.key(), FolderEvent::itemCreated | FolderEvent::itemIsFile});
-                m_created.remove(file.key());
+                events.append({file.key(), arrival});
+                m_changed.remove(file.key());
                 file = m_quietFiles.erase(file);
             } else {
                 *file = {info.size(), info.lastModified(), now + m_options.quietMilliseconds};
@@ -325,11 +419,18 @@ private:
     int m_wake = -1;
     int m_rootWatch = -1;
     bool m_rootGone = false;
+    int m_walkDepth = 0;
+    std::atomic_bool m_stopping{false};
     bool m_watchLimitLogged = false;
     QHash<int, QString> m_folders;
-    // Files created and not yet closed after writing, with the time of creation.
-    QHash<QString, qint64> m_created;
-    // Files found in new folders, waiting for their close or for the quiet time to pass.
+    // Files created or changed and not yet closed after writing, with the time of the change.
+    QHash<QString, qint64> m_changed;
+    // Files created and then opened: a writer's (its close reports them) or a reader's.
+    QSet<QString> m_openedLinks;
+    // Folders moved away from inside the tree, by the cookie their MOVED_TO will carry.
+    QList<quint32> m_movedFromCookies;
+    // Files created (links among them) or found in new folders, waiting for their close or for
+    // the quiet time to pass.
     QHash<QString, QuietFile> m_quietFiles;
     std::unique_ptr<QThread> m_thread;
 };

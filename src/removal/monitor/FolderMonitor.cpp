@@ -1,62 +1,48 @@
 #include "FolderMonitor.h"
 
 #include "FolderMonitorRules.h"
-#include "removal/batch/TaskImages.h"
+#include "ResultWriter.h"
 #include "removal/engine/LocalRemovalEngine.h"
 #include "removal/engine/RemovalOptions.h"
 
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
+#include "core/ImageFileLoader.h"
 #include "core/Log.h"
-#include "core/PngEncoder.h"
 
+#include <QDir>
 #include <QFile>
 
-#include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 
 namespace kivo {
 
 namespace {
 
-// Where a result went, or why it could not be written.
-struct SaveOutcome {
-    QString path;
-    QString error;
-};
-
-SaveOutcome saveResult(const QImage& cutout, const QString& sourcePath, const UserPreferences& preferences)
+// The engines say why they failed in their log lines; the row shows the line without the
+// owner's tag.
+QString reasonFromLogLine(const QString& line, const QString& fallback)
 {
-    const auto failed = [](const QString& description) {
-        logLine(QStringLiteral("[AppState] Failed to save processed image: ") + description);
-        return SaveOutcome{{}, description};
-    };
-
-    const QString folder = processedFolderPath(sourcePath);
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
-    if (error)
-        return failed(QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(error.message()), folder));
-
-    const std::optional<QString> name = processedFileName(sourcePath, preferences, QDateTime::currentDateTime());
-    if (!name)
-        return failed(QStringLiteral("the naming preferences give no usable file name"));
-    const std::optional<QByteArray> png = encodePNG(cutout);
-    if (!png)
-        return failed(QStringLiteral("the result could not be encoded as PNG"));
-
-    const QString path = folder + u'/' + *name;
-    if (const std::optional<QString> failure = writeFileAtomically(path, *png))
-        return failed(QStringLiteral("%1 (%2)").arg(*failure, path));
-    logLine(QStringLiteral("[AppState] Saved processed image to subfolder: ") + path);
-    return {path, {}};
+    if (line.isEmpty())
+        return fallback;
+    return line.startsWith(u'[') && line.contains(QLatin1StringView("] ")) ? line.mid(line.indexOf(u']') + 2) : line;
 }
 
 } // namespace
 
-// What a job needs from the window's thread, copied when the file is accepted.
+FileSignature FileSignature::of(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            quint64(info.st_ino)};
+}
+
+// What a job needs from the window's thread, copied when the file is started.
 struct FolderMonitor::FileJob {
-    QUrl url;
+    QString path;
+    Signature signature;
     // The row this file updates, whatever other rows carry the same file name.
     QPointer<TriggerActivity> activity;
     bool useService = false;
@@ -65,7 +51,8 @@ struct FolderMonitor::FileJob {
 };
 
 struct FolderMonitor::Outcome {
-    std::optional<QImage> cutout;
+    bool cutOut = false;
+    QString error;
     SaveOutcome saved;
 };
 
@@ -78,53 +65,171 @@ FolderMonitor::FolderMonitor(AppState& appState, const KeychainHelper& keychain,
     : QObject(parent)
     , m_appState(appState)
     , m_options(options)
+    , m_journalPath(options.journalPath.isEmpty() ? defaultMonitorJournalPath() : options.journalPath)
     , m_client(keychain, options.remote)
 {
     m_workers.setMaxThreadCount(std::max(1, options.filesAtOnce));
     m_workers.setObjectName(QStringLiteral("FolderMonitorWorkers"));
+    m_journalWriter.setMaxThreadCount(1);
+    m_journalWriter.setObjectName(QStringLiteral("FolderMonitorJournal"));
+
+    m_retryTimer.setInterval(options.retryInterval);
+    connect(&m_retryTimer, &QTimer::timeout, this, &FolderMonitor::retryWatch);
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        m_engineUsed = false;
+        logLine(QStringLiteral("[FolderMonitor] The folder is quiet: releasing the engine's memory"));
+        QThreadPool::globalInstance()->start([this] {
+            releaseEngineMemory();
+            QMetaObject::invokeMethod(this, &FolderMonitor::engineMemoryReleased, Qt::QueuedConnection);
+        });
+    });
+    // A burst changes the queue with every file; the journal is written at most a few times
+    // a second, off the window's thread.
+    m_journalTimer.setSingleShot(true);
+    m_journalTimer.setInterval(200);
+    connect(&m_journalTimer, &QTimer::timeout, this, [this] {
+        m_journalWriter.start([this, journal = journal()] { writeJournal(journal); });
+    });
+
+    if (const std::optional<MonitorJournal> stored = MonitorJournal::read(m_journalPath)) {
+        m_queueFolder = stored->folder;
+        m_lastSeen = stored->lastSeen;
+        m_waiting = stored->waiting;
+    }
 }
 
 FolderMonitor::~FolderMonitor()
 {
+    if (m_stream)
+        m_lastSeen = QDateTime::currentDateTimeUtc();
     m_stream.reset();
     m_shuttingDown = true;
     // A remote call would otherwise hold its worker for up to its whole wait.
     m_client.cancelRequests();
     m_workers.waitForDone();
+    // The idle release may still run on the global pool and post back.
+    QThreadPool::globalInstance()->waitForDone();
+    m_journalTimer.stop();
+    m_journalWriter.waitForDone();
+    // The files in progress were not finished here: they stay listed for the next start.
+    writeJournal(journal());
 }
 
 bool FolderMonitor::startWatching(const QString& folderPath)
 {
     m_stream.reset();
-    const int generation = ++m_generation;
-    QString error;
-    m_stream = FolderEventStream::start(folderPath, eventCallback(generation), m_options.stream, &error);
-    if (!m_stream)
-        logLine(QStringLiteral("[FolderMonitor] Cannot watch %1: %2").arg(folderPath, error));
-    return m_stream != nullptr;
+    m_retryTimer.stop();
+    m_folder = QDir::cleanPath(folderPath);
+    m_failure.clear();
+
+    if (m_queueFolder != m_folder) {
+        // The queue of another folder is not this one's work.
+        if (!m_waiting.isEmpty())
+            logLine(QStringLiteral("[FolderMonitor] Dropped %1 waiting files of %2, which is no longer monitored")
+                        .arg(m_waiting.size())
+                        .arg(m_queueFolder));
+        m_waiting.clear();
+        m_lastSeen = {};
+        m_queueFolder = m_folder;
+        scheduleJournal();
+    }
+    if (!openStream()) {
+        watchFailed(m_failure);
+        return false;
+    }
+    // After the caller has shown "Monitoring": the files left waiting start now.
+    QMetaObject::invokeMethod(this, [this, generation = m_generation] {
+        if (generation == m_generation)
+            startWaitingFiles();
+    }, Qt::QueuedConnection);
+    return true;
 }
 
-void FolderMonitor::stopWatching()
+bool FolderMonitor::openStream()
+{
+    const int generation = ++m_generation;
+    FolderEventStream::Options streamOptions = m_options.stream;
+    // Files that arrived while nobody watched are reported by the stream's first walk.
+    streamOptions.reportFilesNewerThan = m_lastSeen;
+    QString error;
+    m_stream = FolderEventStream::start(m_folder, eventCallback(generation, m_folder), streamOptions, &error);
+    if (!m_stream) {
+        m_failure = QFileInfo(m_folder).isDir() ? QStringLiteral("Cannot watch %1: %2").arg(m_folder, error)
+                                                : QStringLiteral("The folder %1 does not exist").arg(m_folder);
+        return false;
+    }
+    m_lastSeen = QDateTime::currentDateTimeUtc();
+    scheduleJournal();
+    return true;
+}
+
+void FolderMonitor::watchFailed(const QString& reason)
+{
+    logLine(QStringLiteral("[FolderMonitor] ") + reason + QStringLiteral("; trying again until it can be watched"));
+    m_retryTimer.start();
+}
+
+// The folder that could not be watched: watched again as soon as it can be.
+void FolderMonitor::retryWatch()
+{
+    if (m_folder.isEmpty()) {
+        m_retryTimer.stop();
+        return;
+    }
+    if (!openStream()) {
+        publishStatus();
+        return;
+    }
+    m_retryTimer.stop();
+    m_failure.clear();
+    logLine(QStringLiteral("[AppState] Started monitoring folder: ") + m_folder);
+    startWaitingFiles();
+    publishStatus();
+}
+
+int FolderMonitor::stopWatching()
 {
     m_stream.reset();
+    m_retryTimer.stop();
     ++m_generation;
+    m_folder.clear();
+    m_failure.clear();
+    m_burstStarted = 0;
+    const int left = int(m_waiting.size());
+    if (left > 0)
+        logLine(QStringLiteral("[FolderMonitor] Stopped with %1 files waiting; they are processed when this "
+                               "folder is monitored again")
+                    .arg(left));
+    // The files waiting stay in the journal; the time of the stop is when the folder was last seen.
+    m_lastSeen = QDateTime::currentDateTimeUtc();
+    scheduleJournal();
+    return left;
 }
 
-// Runs on the stream's thread: filters the events and hands the new files to the window's thread.
-FolderEventStream::Callback FolderMonitor::eventCallback(int generation)
+// Runs on the stream's thread: filters the events and hands the arrivals to the window's thread.
+FolderEventStream::Callback FolderMonitor::eventCallback(int generation, const QString& folder)
 {
-    return [this, generation](const QList<FolderEvent>& events) {
-        constexpr quint32 createdFile = FolderEvent::itemCreated | FolderEvent::itemIsFile;
+    return [this, generation, folder](const QList<FolderEvent>& events) {
+        constexpr quint32 arrival = FolderEvent::itemCreated | FolderEvent::itemIsFile;
         for (const FolderEvent& event : events) {
             if (event.flags & FolderEvent::rootChanged) {
                 QMetaObject::invokeMethod(this, [this, generation] { watchedFolderLost(generation); },
                                           Qt::QueuedConnection);
-            } else if ((event.flags & createdFile) == createdFile && isMonitoredFilePath(event.path)) {
+            } else if (event.flags & FolderEvent::historyDone) {
+                QMetaObject::invokeMethod(this, [this, generation] {
+                    if (generation == m_generation)
+                        emit watchReady();
+                }, Qt::QueuedConnection);
+            } else if ((event.flags & arrival) == arrival && isMonitoredFilePath(event.path, folder)) {
+                // A file found at the start that has its result already was processed before.
+                if ((event.flags & FolderEvent::itemFoundAtStart) && hasMonitorResult(event.path))
+                    continue;
                 QMetaObject::invokeMethod(
                     this,
-                    [this, generation, url = QUrl::fromLocalFile(event.path)] {
+                    [this, generation, url = QUrl::fromLocalFile(event.path), signature = Signature::of(event.path)] {
                         if (generation == m_generation)
-                            handleNewFile(url);
+                            handleNewFile(url, signature);
                     },
                     Qt::QueuedConnection);
             }
@@ -132,105 +237,180 @@ FolderEventStream::Callback FolderMonitor::eventCallback(int generation)
     };
 }
 
-// The watched folder was deleted or moved away: nothing is left to watch, and the status says so
-// instead of claiming to monitor.
+// The watched folder was deleted or moved away: an error until it is back, and then watched
+// again by itself.
 void FolderMonitor::watchedFolderLost(int generation)
 {
     if (generation != m_generation || !m_stream)
         return;
-    logLine(QStringLiteral("[FolderMonitor] The monitored folder was removed or moved: ") + m_stream->folder());
-    m_appState.stopFolderMonitoring();
+    m_stream.reset();
+    ++m_generation;
+    m_failure = QStringLiteral("The monitored folder was removed or moved: ") + m_folder;
+    logLine(QStringLiteral("[FolderMonitor] ") + m_failure);
+    m_retryTimer.start();
+    publishStatus();
 }
 
-void FolderMonitor::handleNewFile(const QUrl& file)
+void FolderMonitor::handleNewFile(const QUrl& file, const Signature& signature)
 {
-    const UserPreferences& preferences = m_appState.userPreferences();
-    if (!preferences.triggerEnabled)
+    if (!m_appState.userPreferences().triggerEnabled || m_folder.isEmpty())
         return;
-    FileJob job{file, m_appState.addTriggerActivity(file.fileName()), preferences.triggerAIModel == u"kivo",
-                RemoteServiceSnapshot{preferences.backendBaseURLString, m_appState.accountInfo()}, preferences};
-    m_appState.setTriggerStatus(TriggerStatus::processing);
-    m_workers.start([this, job] { process(job); });
+    const QString path = file.toLocalFile();
+    if (m_waiting.contains(path))
+        return;
+    if (signature.size >= 0 && (m_done.value(path) == signature || m_inFlight.value(path) == signature))
+        return;
+    m_waiting.append(path);
+    scheduleJournal();
+    startWaitingFiles();
+    publishStatus();
 }
 
-// On a worker: load, remove the background, save; each step's outcome goes back by a queued call.
+void FolderMonitor::startWaitingFiles()
+{
+    if (!m_stream || m_folder.isEmpty())
+        return;
+    while (m_inFlight.size() < std::max(1, m_options.filesAtOnce) && !m_waiting.isEmpty()) {
+        const QString path = m_waiting.takeFirst();
+        if (m_inFlight.contains(path)) {
+            // The same file changed again while it is being processed: after this one.
+            m_waiting.append(path);
+            break;
+        }
+        const UserPreferences& preferences = m_appState.userPreferences();
+        TriggerActivity* activity = m_appState.addTriggerActivity(QFileInfo(path).fileName());
+        activity->setSourcePath(path);
+        const FileJob job{path,
+                          Signature::of(path),
+                          activity,
+                          preferences.triggerAIModel == u"kivo",
+                          RemoteServiceSnapshot{preferences.backendBaseURLString, m_appState.accountInfo()},
+                          preferences};
+        m_inFlight.insert(path, job.signature);
+        ++m_burstStarted;
+        m_engineUsed = m_engineUsed || !job.useService;
+        m_idleTimer.stop();
+        m_workers.start([this, job] { process(job); });
+    }
+    scheduleJournal();
+}
+
+// On a worker: load, remove the background, save; the outcome goes back by a queued call.
 void FolderMonitor::process(const FileJob& job)
 {
     if (m_shuttingDown)
         return;
-    // The task keeps the file's bytes like the batch's tasks; this job keeps the decoded photo
-    // only while it works on it. A photo whose bytes cannot be kept is still processed.
-    QImage image;
-    const KeptImage kept = keepOriginal(job.url.toLocalFile(), ImageCache::shared(), &image);
-    if (kept.image.isNull()) {
-        QMetaObject::invokeMethod(this, [this, job] { loadFailed(job); }, Qt::QueuedConnection);
-        return;
-    }
-
-    ImageProcessingTask task;
-    task.originalImage = kept.image;
-    task.originalURL = job.url;
-    task.status = ProcessingStatus::processing;
-    QMetaObject::invokeMethod(this, [this, task] { appendTask(task); }, Qt::QueuedConnection);
-
     Outcome outcome;
-    if (!m_shuttingDown)
-        outcome.cutout = removeBackground(image, job);
-    if (outcome.cutout)
-        outcome.saved = saveResult(*outcome.cutout, job.url.toLocalFile(), job.preferences);
-    QMetaObject::invokeMethod(this, [this, job, id = task.id, outcome] { finish(job, id, outcome); },
-                              Qt::QueuedConnection);
-}
-
-// The one place the monitor calls an engine.
-std::optional<QImage> FolderMonitor::removeBackground(const QImage& image, const FileJob& job)
-{
-    if (job.useService)
-        return m_client.removeBackgroundWithService(image, job.remote);
-    return removeBackgroundLocally(image, removalOptionsFromPreferences(job.preferences));
-}
-
-void FolderMonitor::appendTask(const ImageProcessingTask& task)
-{
-    QList<ImageProcessingTask> tasks = m_appState.processingQueue();
-    tasks.append(task);
-    m_appState.setProcessingQueue(tasks);
-}
-
-void FolderMonitor::loadFailed(const FileJob& job)
-{
-    if (job.activity) {
-        job.activity->setError(QStringLiteral("Failed to load image"));
-        job.activity->setStatus(TriggerActivityStatus::failed);
-    }
-    m_appState.setTriggerStatus(TriggerStatus::monitoring);
-}
-
-// The result was saved on the worker already: it is kept even when the batch tab has replaced
-// the task list meanwhile and the task is gone. The task leaves the list here, so its own
-// final status is never seen.
-void FolderMonitor::finish(const FileJob& job, const QUuid& taskId, const Outcome& outcome)
-{
-    QList<ImageProcessingTask> tasks = m_appState.processingQueue();
-    if (tasks.removeIf([&taskId](const ImageProcessingTask& task) { return task.id == taskId; }) > 0)
-        m_appState.setProcessingQueue(tasks);
-
-    if (!outcome.cutout) {
-        if (job.activity)
-            job.activity->setStatus(TriggerActivityStatus::failed);
-        logLine(QStringLiteral("[AppState] Failed to process image"));
-    } else if (!outcome.saved.error.isEmpty()) {
-        if (job.activity) {
-            job.activity->setError(QStringLiteral("Failed to save processed image: ") + outcome.saved.error);
-            job.activity->setStatus(TriggerActivityStatus::failed);
+    const ImageLoadResult loaded = readImageFile(job.path);
+    if (loaded.image.isNull()) {
+        // "not an image" would be true but useless for a file that has no bytes at all.
+        const QFileInfo file(job.path);
+        const QString reason = !file.exists()          ? QStringLiteral("the file is gone")
+            : file.isFile() && file.size() == 0      ? QStringLiteral("the file is empty")
+                                                     : loaded.error;
+        outcome.error = QStringLiteral("Failed to load image: ") + reason;
+        logLine(QStringLiteral("[FolderMonitor] Failed to load image %1: %2").arg(job.path, reason));
+    } else if (!m_shuttingDown) {
+        ThreadLogCapture capture;
+        const std::optional<QImage> cutout = job.useService
+            ? m_client.removeBackgroundWithService(loaded.image, job.remote)
+            : removeBackgroundLocally(loaded.image, removalOptionsFromPreferences(job.preferences));
+        if (cutout) {
+            outcome.cutOut = true;
+            outcome.saved = saveMonitorResult(*cutout, job.path, job.preferences, QDateTime::currentDateTime());
+            if (!outcome.saved.error.isEmpty())
+                outcome.error = QStringLiteral("Failed to save processed image: ") + outcome.saved.error;
+        } else {
+            outcome.error = reasonFromLogLine(capture.lastLine(), QStringLiteral("Failed to remove background"));
         }
-    } else {
-        if (job.activity)
-            job.activity->setStatus(TriggerActivityStatus::completed);
+    }
+    if (m_shuttingDown)
+        return;
+    QMetaObject::invokeMethod(this, [this, job, outcome] { finish(job, outcome); }, Qt::QueuedConnection);
+}
+
+void FolderMonitor::finish(const FileJob& job, const Outcome& outcome)
+{
+    m_inFlight.remove(job.path);
+    m_done.insert(job.path, job.signature);
+    if (job.activity) {
+        if (!outcome.saved.path.isEmpty())
+            job.activity->setResultPath(outcome.saved.path);
+        job.activity->setError(outcome.error.isEmpty() ? std::nullopt : std::optional<QString>(outcome.error));
+        job.activity->setStatus(outcome.error.isEmpty() ? TriggerActivityStatus::completed
+                                                        : TriggerActivityStatus::failed);
+    }
+    // A file that did not load was logged by its job; a failed save by the writer.
+    if (!outcome.cutOut && !outcome.error.startsWith(u"Failed to load image"))
+        logLine(QStringLiteral("[AppState] Failed to process image: ") + outcome.error);
+    else if (outcome.cutOut && outcome.error.isEmpty())
         logLine(QStringLiteral("[AppState] Successfully processed image with ")
                 + (job.useService ? QStringLiteral("Kivo Model") : QStringLiteral("Local Free Model")));
+    startWaitingFiles();
+    publishStatus();
+}
+
+// One truth for the dot, the word and the line: derived from the watch and the queue alone.
+void FolderMonitor::publishStatus()
+{
+    if (m_folder.isEmpty()) {
+        // Stopped: the application state shows "Idle"; a file finishing now changes nothing.
+        return;
     }
+    if (!m_failure.isEmpty()) {
+        m_appState.setTriggerStatus(TriggerStatus::error, m_failure);
+        m_appState.setTriggerProgress({});
+        return;
+    }
+    const int left = int(m_waiting.size() + m_inFlight.size());
+    if (left > 0) {
+        m_appState.setTriggerProgress({m_burstStarted, m_burstStarted + int(m_waiting.size())});
+        m_appState.setTriggerStatus(TriggerStatus::processing);
+        return;
+    }
+    m_burstStarted = 0;
     m_appState.setTriggerStatus(TriggerStatus::monitoring);
+    m_appState.setTriggerProgress({});
+    if (m_engineUsed && !m_idleTimer.isActive())
+        m_idleTimer.start(releaseDelay());
+}
+
+std::chrono::milliseconds FolderMonitor::releaseDelay() const
+{
+    using namespace std::chrono_literals;
+    if (m_options.releaseAfterIdle > 0ms)
+        return m_options.releaseAfterIdle;
+    switch (m_appState.userPreferences().memoryUsage) {
+    case MemoryUsage::conservative: return 30s;
+    case MemoryUsage::balanced: return 2min;
+    case MemoryUsage::aggressive: return 10min;
+    }
+    return 2min;
+}
+
+void FolderMonitor::scheduleJournal()
+{
+    if (!m_journalTimer.isActive())
+        m_journalTimer.start();
+}
+
+MonitorJournal FolderMonitor::journal() const
+{
+    MonitorJournal journal{m_queueFolder, m_lastSeen, {}};
+    // The files in progress first: they were the oldest.
+    for (auto file = m_inFlight.cbegin(); file != m_inFlight.cend(); ++file)
+        journal.waiting.append(file.key());
+    journal.waiting += m_waiting;
+    if (!m_folder.isEmpty() && m_stream)
+        journal.lastSeen = QDateTime::currentDateTimeUtc();
+    return journal;
+}
+
+void FolderMonitor::writeJournal(const MonitorJournal& journal) const
+{
+    QDir().mkpath(QFileInfo(m_journalPath).path());
+    if (const std::optional<QString> failure = writeFileAtomically(m_journalPath, journal.toJson()))
+        logLine(QStringLiteral("[FolderMonitor] Cannot keep the queue in %1: %2").arg(m_journalPath, *failure));
 }
 
 } // namespace kivo

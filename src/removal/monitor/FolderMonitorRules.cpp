@@ -17,6 +17,9 @@ constexpr std::array<QLatin1StringView, 9> watchedExtensions{{
     QLatin1StringView("gif"), QLatin1StringView("heic"), QLatin1StringView("heif"),
 }};
 
+constexpr QLatin1StringView counterField{"{counter}"};
+constexpr QLatin1StringView pngExtension{".png"};
+
 QString plural(qint64 count, const char* unit)
 {
     return QStringLiteral("%1 %2%3 ago").arg(count).arg(QLatin1StringView(unit)).arg(count == 1 ? "" : "s");
@@ -24,12 +27,19 @@ QString plural(qint64 count, const char* unit)
 
 } // namespace
 
-bool isMonitoredFilePath(const QString& path)
+bool isMonitoredFilePath(const QString& path, const QString& watchedFolder)
 {
-    if (path.contains(u".DS_Store") || path.contains(u'~')
-        || path.contains(u'/' + kProcessedFolderName + u'/'))
+    const QString root = QDir::cleanPath(watchedFolder);
+    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
+    if (!path.startsWith(prefix) || path.size() == prefix.size())
         return false;
-    const QString extension = QFileInfo(path).suffix().toLower();
+    const QString below = path.mid(prefix.size());
+    if (below.contains(u".DS_Store") || below.contains(u'~'))
+        return false;
+    const QStringList parts = below.split(u'/');
+    if (parts.sliced(0, parts.size() - 1).contains(kProcessedFolderName) || parts.last().startsWith(u'.'))
+        return false;
+    const QString extension = QFileInfo(parts.last()).suffix().toLower();
     return std::find(watchedExtensions.begin(), watchedExtensions.end(), extension) != watchedExtensions.end();
 }
 
@@ -41,25 +51,48 @@ QString processedFolderPath(const QString& sourcePath)
 std::optional<QString> processedFileName(const QString& sourcePath, const UserPreferences& preferences,
                                          const QDateTime& localNow)
 {
-    const QFileInfo source(sourcePath);
-    const QString base = source.completeBaseName();
-    const QString extension = source.suffix();
+    const QString base = QFileInfo(sourcePath).completeBaseName();
 
     QString name;
     if (preferences.exportNamingPattern == u"original_suffix") {
-        name = base + preferences.exportSuffix + u'.' + extension;
+        name = base + preferences.exportSuffix;
     } else if (preferences.exportNamingPattern == u"custom") {
         name = preferences.customExportPattern;
         name.replace(QStringLiteral("{original}"), base)
             .replace(QStringLiteral("{date}"), localNow.toString(QStringLiteral("yyyyMMdd")))
             .replace(QStringLiteral("{time}"), localNow.toString(QStringLiteral("HHmmss")));
     } else {
-        name = base + QStringLiteral("_processed.") + extension;
+        name = base + QStringLiteral("_processed");
     }
     // A suffix or pattern such as "/../../x" must not lead out of the results folder.
     if (name.isEmpty() || name == u"." || name == u"..")
         return std::nullopt;
-    return plainFileName(name);
+    name = plainFileName(name);
+    // The data is PNG whatever the source was; a pattern that names the extension keeps it.
+    if (!name.endsWith(pngExtension, Qt::CaseInsensitive))
+        name += pngExtension;
+    return name;
+}
+
+QString freeResultName(const QString& name, const std::function<ResultNameUse(const QString&)>& use)
+{
+    if (name.contains(counterField)) {
+        for (int counter = 1;; ++counter) {
+            QString numbered = name;
+            numbered.replace(counterField, QString::number(counter));
+            if (use(numbered) == ResultNameUse::free)
+                return numbered;
+        }
+    }
+    if (use(name) != ResultNameUse::otherSource)
+        return name;
+    const QString stem = name.endsWith(pngExtension, Qt::CaseInsensitive) ? name.chopped(pngExtension.size()) : name;
+    const QString extension = name.right(name.size() - stem.size());
+    for (int number = 2;; ++number) {
+        const QString candidate = QStringLiteral("%1-%2%3").arg(stem).arg(number).arg(extension);
+        if (use(candidate) != ResultNameUse::otherSource)
+            return candidate;
+    }
 }
 
 QString relativeTimeText(qint64 elapsedSeconds)

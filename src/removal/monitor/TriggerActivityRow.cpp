@@ -5,7 +5,10 @@
 #include "core/DomainModel.h"
 #include "core/WidgetStyle.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -31,18 +34,46 @@ StatusLook lookOf(TriggerActivityStatus status)
 
 } // namespace
 
+// A label that shows as much of its text as fits, cut in the middle: file names differ at their
+// ends ("IMG_20250105_1430…_edit.jpg").
+class TriggerActivityRow::ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text)
+    {
+        m_fullText = text;
+        setToolTip(text);
+        updateElision();
+    }
+    QString fullText() const { return m_fullText; }
+    QSize minimumSizeHint() const override { return {fontMetrics().horizontalAdvance(u'…') * 8, QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(m_fullText), QLabel::sizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        updateElision();
+    }
+
+private:
+    void updateElision() { setText(fontMetrics().elidedText(m_fullText, Qt::ElideMiddle, std::max(0, width()))); }
+    QString m_fullText;
+};
+
 TriggerActivityRow::TriggerActivityRow(TriggerActivity* activity, QWidget* parent)
     : QWidget(parent)
     , m_activity(activity)
     , m_icon(new QLabel)
-    , m_name(new QLabel)
+    , m_name(new ElidedLabel)
     , m_status(new QLabel)
     , m_time(new QLabel)
     , m_error(new QLabel)
 {
     m_icon->setFixedSize(20, 20);
-    m_name->setText(activity->filename());
-    m_name->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_name->setFullText(activity->filename());
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setCursor(Qt::PointingHandCursor);
     QFont nameFont = m_name->font();
     nameFont.setWeight(QFont::Medium);
     m_name->setFont(nameFont);
@@ -69,7 +100,32 @@ TriggerActivityRow::TriggerActivityRow(TriggerActivity* activity, QWidget* paren
 
     connect(activity, &TriggerActivity::statusChanged, this, &TriggerActivityRow::refresh);
     connect(activity, &TriggerActivity::errorChanged, this, &TriggerActivityRow::refresh);
+    connect(activity, &TriggerActivity::resultPathChanged, this, &TriggerActivityRow::refresh);
     refresh();
+}
+
+QString TriggerActivityRow::shownName() const
+{
+    return m_name->text();
+}
+
+QUrl TriggerActivityRow::target() const
+{
+    if (!m_activity)
+        return {};
+    if (!m_activity->resultPath().isEmpty() && QFileInfo::exists(m_activity->resultPath()))
+        return QUrl::fromLocalFile(m_activity->resultPath());
+    if (!m_activity->sourcePath().isEmpty())
+        return QUrl::fromLocalFile(QFileInfo(m_activity->sourcePath()).path());
+    return {};
+}
+
+void TriggerActivityRow::mouseReleaseEvent(QMouseEvent* event)
+{
+    QWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        if (const QUrl url = target(); url.isValid())
+            QDesktopServices::openUrl(url);
 }
 
 QString TriggerActivityRow::statusText() const
@@ -98,6 +154,9 @@ void TriggerActivityRow::refresh()
     m_status->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(look.color.name()));
     m_error->setText(m_activity->errorText());
     m_error->setVisible(!m_activity->errorText().isEmpty());
+    setToolTip(m_activity->resultPath().isEmpty() ? tr("Open the folder of %1").arg(m_activity->filename())
+                                                  : tr("Open %1").arg(m_activity->resultPath()));
+    m_name->setToolTip(m_activity->filename());
     refreshTime();
 }
 

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -29,6 +30,7 @@ const QColor green(0x30, 0xb0, 0x50);
 const QColor orange(0xff, 0x95, 0x00);
 const QColor grey(0x8e, 0x8e, 0x93);
 const QColor blue(0x0a, 0x84, 0xff);
+const QColor red(0xff, 0x3b, 0x30);
 
 QLabel* iconLabel(const char* name, const QColor& color, int side)
 {
@@ -209,8 +211,8 @@ QWidget* TriggerSettingsView::buildFolderSection()
     connect(m_clearButton, &QPushButton::clicked, this, &TriggerSettingsView::clearFolder);
     m_folderRow = row({iconLabel("folder", blue, 18), m_folderPath, m_clearButton}, m_folderPath);
 
-    m_folderMissing = new QLabel(tr("This folder no longer exists. Choose it again once it is back, or choose "
-                                    "another folder."));
+    m_folderMissing = new QLabel(tr("This folder no longer exists. It is watched again as soon as it is back; "
+                                    "or choose another folder."));
     m_folderMissing->setWordWrap(true);
     m_folderMissing->setStyleSheet(QStringLiteral("color: #ff3b30;"));
 
@@ -231,17 +233,23 @@ QWidget* TriggerSettingsView::buildStatusSection()
     auto* noteText = new QLabel(tr("Monitoring folder for new images..."));
     noteText->setStyleSheet(QStringLiteral("color: %1;").arg(green.name()));
     m_monitoringNote = row({iconLabel("checkmark-circle", green, 16), noteText});
-    return column({sectionTitle(tr("Status")), row({m_statusDot, m_statusText}), m_monitoringNote});
+    m_statusReason = new QLabel;
+    m_statusReason->setWordWrap(true);
+    m_statusReason->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_errorNote = row({iconLabel("xmark-circle", red, 16), m_statusReason}, m_statusReason);
+    return column({sectionTitle(tr("Status")), row({m_statusDot, m_statusText}), m_monitoringNote, m_errorNote});
 }
 
 QWidget* TriggerSettingsView::buildActivitySection()
 {
     m_processedCount = new QLabel;
     m_processedCount->setForegroundRole(QPalette::PlaceholderText);
+    m_totals = new QLabel;
+    m_totals->setForegroundRole(QPalette::PlaceholderText);
     m_clearHistoryButton = new QPushButton(tr("Clear History"));
     connect(m_clearHistoryButton, &QPushButton::clicked, &m_appState, &AppState::clearTriggerRecentActivity);
     QLabel* title = sectionTitle(tr("Recent Activity"));
-    QWidget* header = row({title, m_processedCount, m_clearHistoryButton}, title);
+    QWidget* header = row({title, m_processedCount, m_totals, m_clearHistoryButton}, title);
 
     auto* rows = new QFrame;
     rows->setObjectName(QStringLiteral("activityRows"));
@@ -404,41 +412,81 @@ void TriggerSettingsView::refresh()
     refreshStatus();
 }
 
+// The dot, the word and the line all come from the one status: the line under it says
+// "Monitoring folder…" only while the folder really is watched.
 void TriggerSettingsView::refreshStatus()
 {
     const TriggerStatus status = m_appState.triggerStatus();
     const QColor color = status == TriggerStatus::monitoring ? green
         : status == TriggerStatus::processing                ? orange
+        : status == TriggerStatus::error                     ? red
                                                              : grey;
     m_statusDot->setStyleSheet(QStringLiteral("background: %1; border-radius: 5px;").arg(color.name()));
-    m_statusText->setText(rawValue(status));
-    m_monitoringNote->setVisible(m_appState.userPreferences().triggerEnabled && m_chosenFolder && !folderIsMissing());
+    const AppState::TriggerProgress progress = m_appState.triggerProgress();
+    m_statusText->setText(status == TriggerStatus::processing && progress.total > 0
+                              ? tr("Processing %1 of %2").arg(progress.current).arg(progress.total)
+                              : rawValue(status));
+    m_monitoringNote->setVisible(status == TriggerStatus::monitoring || status == TriggerStatus::processing);
+    const QString reason = m_appState.triggerStatusReason();
+    m_statusReason->setText(reason);
+    m_statusReason->setStyleSheet(status == TriggerStatus::error ? QStringLiteral("color: %1;").arg(red.name())
+                                                                 : QString());
+    m_errorNote->setVisible(!reason.isEmpty());
+    m_errorNote->layout()->itemAt(0)->widget()->setVisible(status == TriggerStatus::error);
+    refreshActivityHeader();
 }
 
+// The whole history stays; rows are made only for activities that are new, so a long session
+// costs one row per file, not the whole list per file.
 void TriggerSettingsView::refreshActivityRows()
 {
-    qDeleteAll(m_rows);
-    m_rows.clear();
-    for (const QPointer<TriggerActivity>& activity : m_appState.triggerRecentActivity()) {
+    QList<TriggerActivityRow*> rows;
+    QHash<TriggerActivity*, TriggerActivityRow*> existing;
+    for (TriggerActivityRow* activityRow : std::as_const(m_rows)) {
+        if (activityRow->activity())
+            existing.insert(activityRow->activity(), activityRow);
+        else
+            delete activityRow;
+    }
+    const QList<QPointer<TriggerActivity>>& activities = m_appState.triggerRecentActivity();
+    for (const QPointer<TriggerActivity>& activity : activities) {
         if (!activity)
             continue;
-        auto* activityRow = new TriggerActivityRow(activity);
-        connect(activity, &TriggerActivity::statusChanged, this, &TriggerSettingsView::refreshActivityHeader,
-                Qt::UniqueConnection);
-        m_rowsLayout->addWidget(activityRow);
-        m_rows.append(activityRow);
+        TriggerActivityRow* activityRow = existing.take(activity);
+        if (!activityRow) {
+            activityRow = new TriggerActivityRow(activity);
+            connect(activity, &TriggerActivity::statusChanged, this, &TriggerSettingsView::refreshActivityHeader,
+                    Qt::UniqueConnection);
+        }
+        // Newest first, after the empty-list placeholder.
+        m_rowsLayout->insertWidget(int(rows.size()) + 1, activityRow);
+        rows.append(activityRow);
     }
+    qDeleteAll(existing);
+    m_rows = rows;
     refreshActivityHeader();
 }
 
 void TriggerSettingsView::refreshActivityHeader()
 {
     const QList<QPointer<TriggerActivity>>& activities = m_appState.triggerRecentActivity();
-    const auto completed = std::count_if(activities.begin(), activities.end(), [](const QPointer<TriggerActivity>& a) {
-        return a && a->status() == TriggerActivityStatus::completed;
-    });
+    const auto count = [&activities](TriggerActivityStatus status) {
+        return std::count_if(activities.begin(), activities.end(),
+                             [status](const QPointer<TriggerActivity>& a) { return a && a->status() == status; });
+    };
+    const auto completed = count(TriggerActivityStatus::completed);
+    const auto failed = count(TriggerActivityStatus::failed);
+    const AppState::TriggerProgress progress = m_appState.triggerProgress();
+    const int waiting = m_appState.triggerStatus() == TriggerStatus::processing ? progress.total - progress.current : 0;
     m_processedCount->setText(tr("%1 files processed").arg(completed));
     m_processedCount->setVisible(completed > 0);
+    QStringList totals;
+    if (failed > 0)
+        totals << tr("%1 failed").arg(failed);
+    if (waiting > 0)
+        totals << tr("%1 waiting").arg(waiting);
+    m_totals->setText(totals.join(QStringLiteral(" · ")));
+    m_totals->setVisible(!totals.isEmpty());
     m_clearHistoryButton->setVisible(!activities.isEmpty());
     m_emptyActivity->setVisible(activities.isEmpty());
 }

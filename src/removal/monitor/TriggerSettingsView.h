@@ -46,7 +46,11 @@ public:
     QLabel* folderMissingLabel() const { return m_folderMissing; }
     QLabel* statusLabel() const { return m_statusText; }
     QWidget* monitoringNote() const { return m_monitoringNote; }
+    // The reason of an error, or the note beside "Idle" (files left waiting).
+    QLabel* statusReasonLabel() const { return m_statusReason; }
     QLabel* processedCountLabel() const { return m_processedCount; }
+    // Failed and waiting files of the session, beside the processed count.
+    QLabel* totalsLabel() const { return m_totals; }
     QPushButton* clearHistoryButton() const { return m_clearHistoryButton; }
     QList<TriggerActivityRow*> activityRows() const { return m_rows; }
     QWidget* emptyActivity() const { return m_emptyActivity; }
@@ -96,7 +100,10 @@ private:
     QLabel* m_statusDot = nullptr;
     QLabel* m_statusText = nullptr;
     QWidget* m_monitoringNote = nullptr;
+    QWidget* m_errorNote = nullptr;
+    QLabel* m_statusReason = nullptr;
     QLabel* m_processedCount = nullptr;
+    QLabel* m_totals = nullptr;
     QPushButton* m_clearHistoryButton = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     QList<TriggerActivityRow*> m_rows;
