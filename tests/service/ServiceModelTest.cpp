@@ -254,12 +254,15 @@ TEST_F(ServiceModelTest, TwoInstancesOnOnePostgreSQLDatabaseCountCreditsExactly)
     ASSERT_FALSE(postgres.address().isEmpty()) << postgres.error().toStdString();
 
     QTemporaryDir shared;
-    const QStringList arguments{u"--database"_s, postgres.address(), u"--images"_s, shared.filePath(u"images"_s)};
+    const QStringList arguments{u"--database"_s, postgres.address(), u"--images"_s, shared.filePath(u"images"_s),
+                                u"--key-file"_s, shared.filePath(u"api-keys.secret"_s)};
     ServiceProcess first(arguments);
     ServiceProcess second(arguments);
     ASSERT_TRUE(first.isReady() && second.isReady()) << first.output().toStdString() << second.output().toStdString();
     {
-        service::AccountStore store(postgres.address());
+        service::AccountStore store(postgres.address(), std::chrono::seconds(5), shared.filePath(u"api-keys.secret"_s));
+        QString error;
+        ASSERT_TRUE(store.open(&error)) << error.toStdString();
         store.addAccount(u"Cy"_s, u"cy@example.org"_s, u"pw"_s, u"key-cy"_s, 4);
     }
 
