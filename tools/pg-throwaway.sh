@@ -45,7 +45,7 @@ stop)
   rm -rf "$dir"
   ;;
 restart)
-  "${owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 30 restart >/dev/null
+  "${owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 30 restart >/dev/null
   ;;
 signal)
   postmaster=$(head -n 1 "$dir/data/postmaster.pid")
