@@ -118,7 +118,10 @@ HttpResponse settle(const HandlerContext& context, RemovalJob& job)
     job.transaction.outputImage = PrivateImageFolder::addressOf(*output);
 
     try {
-        if (context.store.chargeRemoval(job.transaction) == AccountStore::Charge::noCredits) {
+        const AccountStore::Charge charge = context.store.chargeRemoval(job.transaction);
+        // Taken (or found missing) in the database: the promise is kept or void either way.
+        job.credit.reset();
+        if (charge == AccountStore::Charge::noCredits) {
             discardPreviews();
             return jsonError(402, QStringLiteral("Not enough credits"));
         }
