@@ -23,6 +23,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 namespace kivo::service {
@@ -412,14 +414,21 @@ private:
         // socket answers it with a reset.
         auto clientGone = [self = shared_from_this(), http11 = m_version >= 11] {
             const int socket = self->m_stream.socket().native_handle();
+            // After the client's FIN a read reports the end of the stream, never a later reset:
+            // the connection's state tells.
             const auto reset = [socket] {
-                char byte = 0;
-                const ssize_t peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-                return peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+                tcp_info info{};
+                socklen_t length = sizeof info;
+                if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+                    return true;
+                return info.tcpi_state == TCP_CLOSE;
             };
             char byte = 0;
-            if (::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0)
-                return reset();
+            const ssize_t peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
+                return false;
+            if (peeked < 0 || reset())
+                return true;
             if (!http11)
                 return false;
             static constexpr char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
