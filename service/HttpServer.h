@@ -22,9 +22,9 @@ namespace kivo::service {
 // - at most `maxHeaderFields` header lines; one Host header; a body framed by Content-Length
 //   or by chunks alone (400, or 501 for transfer codings other than chunked); a chunk line or
 //   trailer must end within 16 KiB (400), so nothing a client sends is buffered without bound;
-// - the router decides on the head alone (on a worker thread), so a refusal never reads the
-//   body; a declared length over the router's limit is answered 413 at once, and chunked
-//   bodies are counted against the same limit while they arrive.
+// - the router decides on the head alone (on a thread that never waits for the database), so
+//   a refusal never reads the body; a declared length over the router's limit is answered 413
+//   at once, and chunked bodies are counted against the same limit while they arrive.
 // Each request is logged on one line, with the API key hidden, also when it is refused or
 // left unanswered.
 class HttpServer {
