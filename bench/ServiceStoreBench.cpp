@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -103,7 +104,9 @@ int main(int argc, char** argv)
     if (!postgres)
         QFile::remove(address);
 
-    AccountStore store(address);
+    // The secret that protects API keys lives beside the run's other files.
+    AccountStore store(address, std::chrono::seconds(5),
+                       QDir(QDir::tempPath()).filePath(QStringLiteral("kivo-service-store-bench.secret")));
     QString error;
     if (!store.open(&error)) {
         std::fprintf(stderr, "kivo_service_store_bench: %s\n", qPrintable(error));

@@ -10,6 +10,7 @@ all on two cores). Python's standard library only.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -41,6 +42,7 @@ class Service:
     def __init__(self, binary, data, extra=(), env=None):
         self.data = data
         self.log = open(data + f".{time.time_ns()}.log", "w+")
+        self.binary = binary
         self.process = subprocess.Popen([binary, "--port", "0", "--data", data, *extra], stdout=self.log,
                                         stderr=subprocess.STDOUT, env=env)
         STARTED.append(self)
@@ -382,10 +384,388 @@ def probe_remove_tool(build, work, jpeg):
           len(lines) == 3 and "new\\nline.heic" in lines[2] and run.returncode == 0, repr(run.stdout[-160:]))
 
 
+# -- second round: file formats, framing, fairness, the database, credentials --
+
+def small_png(work, size="96x64"):
+    path = os.path.join(work, f"small-{size}.png")
+    if not os.path.exists(path):
+        subprocess.run(["convert", os.path.join(ROOT, "tests", "data", "coffee.jpg"), "-resize", size + "!", path], check=True)
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def gif_bomb():
+    """A GIF whose screen is 10000 x 10000 around one 1 x 1 frame: 29 bytes."""
+    screen = b"GIF89a" + (10000).to_bytes(2, "little") * 2 + b"\x00\x00\x00"
+    frame = b"\x2c" + b"\x00\x00" * 2 + b"\x01\x00" * 2 + b"\x00" + b"\x02\x02\x44\x01\x00"
+    return screen + frame + b"\x3b"
+
+
+def jpeg_bomb(work, keep_scan):
+    """An 8 x 8 JPEG whose frame header declares 10000 x 10000, with or without its scan data."""
+    path = os.path.join(work, "tiny.jpg")
+    subprocess.run(["convert", "-size", "8x8", "xc:gray", "-strip", path], check=True)
+    with open(path, "rb") as file:
+        data = bytearray(file.read())
+    sof = data.find(b"\xff\xc0")
+    data[sof + 5:sof + 9] = (10000).to_bytes(2, "big") * 2
+    if not keep_scan:
+        sos = data.find(b"\xff\xda")
+        data = data[:sos + 2 + int.from_bytes(data[sos + 2:sos + 4], "big")] + b"\xff\xd9"
+    return bytes(data)
+
+
+def png_bomb():
+    """A 1-bit 16000 x 16000 PNG of one colour: about 31 KB."""
+    import struct
+    import zlib
+    def chunk(kind, payload):
+        return struct.pack(">I", len(payload)) + kind + payload + struct.pack(">I", zlib.crc32(kind + payload))
+    width = height = 16000
+    raw = (b"\x00" + b"\x00" * (width // 8)) * height
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 1, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def raw_exchange(port, data, shut_write=False, timeout=10):
+    """The first line of the answer to raw bytes, and the seconds it took."""
+    started = time.time()
+    connection = socket.create_connection(("127.0.0.1", port))
+    connection.settimeout(timeout)
+    answer = b""
+    try:
+        connection.sendall(data)
+        if shut_write:
+            connection.shutdown(socket.SHUT_WR)
+        while True:
+            piece = connection.recv(65536)
+            if not piece:
+                break
+            answer += piece
+            if not shut_write and b"\r\n\r\n" in answer and not answer.startswith(b"HTTP/1.1 100"):
+                break
+    except OSError:
+        pass
+    connection.close()
+    return answer, time.time() - started
+
+
+def first_line(answer):
+    lines = [line for line in answer.split(b"\r\n") if line.startswith(b"HTTP/")]
+    finals = [line for line in lines if not line.startswith(b"HTTP/1.1 100")]
+    return (finals or lines or [b""])[0].decode(errors="replace")
+
+
+def probe_formats(service, work):
+    """B1: only the photo formats, by content; an SVG never reads a file of the server."""
+    secret = os.path.join(work, "server-secret.png")
+    subprocess.run(["convert", "-size", "64x64", "xc:red", secret], check=True)
+    svg = (f'<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="400" '
+           f'height="300"><image xlink:href="{secret}" width="400" height="300"/></svg>').encode()
+    files = {"svg": svg}
+    for kind in ["ico", "tga", "xpm", "pbm", "mng"]:
+        path = os.path.join(work, "photo." + kind)
+        subprocess.run(["convert", os.path.join(ROOT, "tests", "data", "coffee.jpg"), "-resize", "64x64", path], check=True)
+        with open(path, "rb") as file:
+            files[kind] = file.read()
+    before = state(service.port, service.key)
+    statuses = {kind: removal(service.port, service.key, data)[0] for kind, data in files.items()}
+    after = state(service.port, service.key)
+    check("B1 SVG (naming a file of the server), ICO, TGA, XPM, PBM and MNG are refused 400, nothing charged",
+          set(statuses.values()) == {400} and before == after, f"{statuses}, credits/transactions {before} -> {after}")
+    tool = os.path.join(os.path.dirname(os.path.dirname(service.binary)), "tools", "kivopro-remove")
+    path = os.path.join(work, "photo.png")
+    with open(path, "wb") as file:
+        file.write(svg)
+    run = subprocess.run([tool, "-o", os.path.join(work, "svg-out"), path], capture_output=True, text=True)
+    check("B1 kivopro-remove refuses an SVG named .png", run.returncode == 1 and "not an image" in run.stderr
+          and not os.listdir(os.path.join(work, "svg-out")), run.stderr.strip()[:140])
+
+
+def probe_framing(service):
+    """B2 and B10: bounded chunk lines, strict framing, a log line for each refusal."""
+    before = service.peak_memory_mib()
+    status, sent, seconds = flood(service.port, b"POST /api/app/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n2;e=",
+                                  b"a" * 65536, 256 << 20)
+    check("B2 a chunk line that never ends: 400, nothing buffered (the answer is read once the socket buffers fill)",
+          "400" in status and sent < 8 << 20 and service.peak_memory_mib() - before < 20,
+          f"'{status}' after {sent / 1024:.0f} KiB, {seconds:.2f} s, peak memory +{service.peak_memory_mib() - before:.0f} MiB")
+    trailer = b"POST /api/app/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\nX-T: "
+    status, sent, seconds = flood(service.port, trailer, b"a" * 65536, 256 << 20)
+    check("B2 a trailer that never ends: 400", "400" in status and sent < 8 << 20, f"'{status}' after {sent / 1024:.0f} KiB")
+    many = b"GET / HTTP/1.1\r\nHost: x\r\n" + b"".join(b"X-%d: 1\r\n" % i for i in range(500)) + b"\r\n"
+    login = b"POST /api/app/login HTTP/1.1\r\nHost: x\r\n"
+    cases = [
+        ("500 header lines", many, "431"),
+        ("Transfer-Encoding: chunked, identity", login + b"Transfer-Encoding: chunked, identity\r\n\r\n", "400"),
+        ("Transfer-Encoding: gzip, chunked", login + b"Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", "501"),
+        ("xchunked with a Content-Length", login + b"Transfer-Encoding: xchunked\r\nContent-Length: 2\r\n\r\n{}", "400"),
+        ("chunked and Content-Length", login + b"Transfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n{}", "400"),
+        ("Transfer-Encoding in HTTP/1.0", b"POST /api/app/login HTTP/1.0\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400"),
+        ("no Host", b"GET / HTTP/1.1\r\n\r\n", "400"),
+        ("two Host headers", b"GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "400"),
+        ("a chunk size that is not hexadecimal", login + b"Transfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n", "400"),
+        ("a chunk size beyond 64 bits", login + b"Transfer-Encoding: chunked\r\n\r\n1ffffffffffffffff\r\n{}\r\n", "400"),
+    ]
+    for name, data, expected in cases:
+        lines_before = service.output().count("\n")
+        answer, seconds = raw_exchange(service.port, data)
+        time.sleep(0.2)
+        logged = [line for line in service.output().splitlines()[lines_before:] if f" {expected} " in line]
+        check(f"B10 {name}: {expected} and a log line", first_line(answer).split(" ")[1:2] == [expected] and bool(logged),
+              f"'{first_line(answer)}' in {seconds * 1000:.0f} ms, log: {logged[-1] if logged else 'none'}")
+
+
+def stalled_uploads(port, key, count, expect_continue):
+    """Removal requests whose bodies stop after their first KiB (or never start)."""
+    connections = []
+    for _ in range(count):
+        connection = socket.create_connection(("127.0.0.1", port))
+        head = (f"POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: {key}\r\n"
+                f"Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 1000000\r\n"
+                + ("Expect: 100-continue\r\n" if expect_continue else "") + "\r\n").encode()
+        connection.sendall(head if expect_continue else head + b"--B\r\n" + b"a" * 1024)
+        connections.append(connection)
+    return connections
+
+
+def probe_fair_queue(service, work, other_key):
+    """B3: places only for arrived bodies, a fair share per account."""
+    image = small_png(work)
+    held = stalled_uploads(service.port, service.key, 16, False) + stalled_uploads(service.port, service.key, 8, True)
+    time.sleep(1)
+    status, headers, _, seconds = removal(service.port, other_key, image)
+    check("B3 16 stalled uploads and 8 Expect: 100-continue heads of one account: another account's removal is served",
+          status == 200, f"{status} in {seconds:.1f} s")
+    for connection in held:
+        connection.close()
+    results = []
+    threads = [threading.Thread(target=lambda: results.append(removal(service.port, service.key, image)[0])) for _ in range(10)]
+    for thread in threads:
+        thread.start()
+    time.sleep(0.5)
+    other = removal(service.port, other_key, image)[0]
+    for thread in threads:
+        thread.join()
+    check("B3 ten removals of one account at once take at most a quarter of the 16 places; another account is served",
+          results.count(503) >= 6 and results.count(200) >= 1 and other == 200,
+          f"{sorted(results)}, other account {other}")
+
+
+def probe_log_forgery(service):
+    """B6: a query cannot rewrite the fields of its log line."""
+    request(service.port, "GET", "/?x=%3C%25n%3E")
+    time.sleep(0.2)
+    lines = [line for line in service.output().splitlines() if "GET /?x=" in line]
+    check("B6 ?x=%3C%25n%3E leaves the status and size fields of its log line in place",
+          bool(lines) and re.search(r"GET /\?x=%3C%25n%3E 200 \d+ bytes$", lines[-1]) is not None,
+          lines[-1] if lines else "no line")
+
+
+def probe_bombs(service, work, one_credit_key):
+    """B7: budgets from the headers; 402 decided before the model runs."""
+    before = service.peak_memory_mib()
+    cases = [("a 29-byte GIF with a 10000 x 10000 screen", gif_bomb()),
+             ("a JPEG declaring 10000 x 10000 with no scan data", jpeg_bomb(work, False)),
+             ("a JPEG declaring 10000 x 10000 with 8 x 8 worth of scan data", jpeg_bomb(work, True)),
+             ("a 31 KB 1-bit PNG of 16000 x 16000", png_bomb())]
+    for name, data in cases:
+        status, _, body, seconds = removal(service.port, service.key, data)
+        check(f"B7 {name} ({len(data)} bytes): 400 at once", status == 400 and seconds < 2,
+              f"{status} in {seconds * 1000:.0f} ms: {body[:110].decode(errors='replace')}")
+    check("B7 server peak memory during the bombs", service.peak_memory_mib() - before < 100,
+          f"+{service.peak_memory_mib() - before:.0f} MiB")
+    image = small_png(work)
+    answers = []
+    first = threading.Thread(target=lambda: answers.append(removal(service.port, one_credit_key, image)))
+    first.start()
+    time.sleep(0.3)
+    status, _, _, seconds = removal(service.port, one_credit_key, image)
+    first.join()
+    check("B7 one credit, two removals at once: the second is refused 402 before the model runs",
+          status == 402 and seconds < 1 and answers[0][0] == 200, f"second {status} in {seconds * 1000:.0f} ms, first {answers[0][0]}")
+    status, sent, seconds = flood(service.port, (f"POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: {one_credit_key}\r\n"
+                                                 "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 40000000\r\n\r\n").encode(),
+                                  b"a" * 65536, 40 << 20)
+    check("B7 no credits left: 402 from the head, the body is not read", "402" in status and sent < 8 << 20,
+          f"'{status}' after {sent / 2**20:.1f} MiB, {seconds * 1000:.0f} ms")
+
+
+def probe_half_close(service, work):
+    """B8: a client that shuts its sending side still gets its cut-out."""
+    body, headers = multipart(small_png(work))
+    head = (f"POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: {service.key}\r\n"
+            f"Content-Type: {headers['Content-Type']}\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode()
+    answer, seconds = raw_exchange(service.port, head + body, shut_write=True, timeout=120)
+    check("B8 a request followed by shutdown(SHUT_WR) is answered 200 with the cut-out",
+          first_line(answer) == "HTTP/1.1 200 OK" and b"image_base64" in answer, f"'{first_line(answer)}' in {seconds:.1f} s")
+
+
+def probe_postgres(binary, work, legacy):
+    """B4 and B9: a hung database holds only what needs it; a restarted one costs no request."""
+    folder = os.path.join(work, "pg")
+    os.makedirs(work, exist_ok=True)
+    os.chmod(work, 0o711)
+    started = subprocess.run(["bash", os.path.join(ROOT, "tools", "pg-throwaway.sh"), "start", folder], capture_output=True, text=True)
+    if started.returncode != 0:
+        check("B4 a throwaway PostgreSQL starts", False, started.stderr.strip()[:200])
+        return
+    address = started.stdout.strip()
+    try:
+        service = Service(binary, os.path.join(work, "pg-service"), ["--database", address, "--accounts", legacy])
+        port = service.port
+        check("B4 the service starts on PostgreSQL", bool(port), service.output()[-300:])
+        if not port:
+            return
+        account(port, "probe-key")
+        subprocess.run(["bash", os.path.join(ROOT, "tools", "pg-throwaway.sh"), "signal", folder, "STOP"], check=True)
+        try:
+            # More requests that need the database than there are workers for them.
+            results = []
+            def bad_key():
+                results.append(request(port, "POST", "/v1.0.1/remove_background", b"x", {"X-API-KEY": "wrong"}, timeout=60))
+            waiting = [threading.Thread(target=bad_key) for _ in range(12)]
+            for thread in waiting:
+                thread.start()
+            time.sleep(0.5)
+            page = request(port, "GET", "/", timeout=30)
+            missing = request(port, "GET", "/api/transactions", timeout=30)
+            for thread in waiting:
+                thread.join()
+            slowest = max(result[3] for result in results)
+            check("B4 database stopped (SIGSTOP), 12 requests waiting for it: GET / and a refusal from the head answer at once",
+                  page[0] == 200 and page[3] < 1 and missing[0] == 401 and missing[3] < 1,
+                  f"GET / {page[0]} in {page[3] * 1000:.0f} ms, no key {missing[0]} in {missing[3] * 1000:.0f} ms")
+            check("B4 database stopped: the 12 removals that need it get 503 with Retry-After, none waits past 20 s",
+                  all(r[0] == 503 and "Retry-After" in r[1] for r in results) and slowest < 20,
+                  f"{sorted(r[0] for r in results)}, slowest {slowest:.1f} s")
+        finally:
+            subprocess.run(["bash", os.path.join(ROOT, "tools", "pg-throwaway.sh"), "signal", folder, "CONT"], check=True)
+        time.sleep(1)
+        subprocess.run(["bash", os.path.join(ROOT, "tools", "pg-throwaway.sh"), "restart", folder],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+        statuses = [len(account(port, "probe-key")) > 0 for _ in range(6)]
+        check("B9 after a PostgreSQL restart the next sign-ins all succeed", all(statuses), str(statuses))
+        service.stop()
+    finally:
+        subprocess.run(["bash", os.path.join(ROOT, "tools", "pg-throwaway.sh"), "stop", folder], capture_output=True)
+
+
+def probe_credentials(binary, work, legacy):
+    """B5: Argon2id, no API key in the database, failed sign-ins limited."""
+    data = os.path.join(work, "credentials")
+    service = Service(binary, data, ["--accounts", legacy])
+    port = service.port
+    database_path = os.path.join(data, "kivopro-service.sqlite")
+
+    def stored(email):
+        database = sqlite3.connect(database_path)
+        row = database.execute("SELECT password_sha256, password_hash FROM accounts WHERE email = ?", (email,)).fetchone()
+        everything = repr(database.execute("SELECT * FROM accounts").fetchall())
+        database.close()
+        return row, everything
+
+    before, everything = stored("legacy@example.org")
+    check("B5 no API key in the database (a keyed digest and an encrypted copy)",
+          all(key not in everything for key in ["probe-key", "probe-other-key", "probe-one-key", "probe-legacy-key"]),
+          everything[:160])
+    timings = []
+    for _ in range(5):
+        status, _, body, seconds = request(port, "POST", "/api/app/login",
+                                           json.dumps({"email": "legacy@example.org", "password": "pw"}).encode())
+        timings.append(seconds)
+    timings.sort()
+    after, _ = stored("legacy@example.org")
+    check("B5 an account stored with salted SHA-256 moves to Argon2id at its next sign-in, and still gets its key",
+          before[1] is None and len(before[0]) == 64 and str(after[1]).startswith("$argon2id$") and after[0] == ""
+          and status == 200 and json.loads(body).get("api_key") == "probe-legacy-key",
+          f"before {before[0][:12]}…, after {str(after[1])[:31]}…; median sign-in with a password {timings[2] * 1000:.0f} ms")
+    statuses, started = [], time.time()
+    for _ in range(1000):
+        status, headers, _, _ = request(port, "POST", "/api/app/login",
+                                        json.dumps({"email": "legacy@example.org", "password": "wrong"}).encode())
+        statuses.append((status, headers.get("Retry-After")))
+        if time.time() - started > 30:
+            break
+    right, headers, _, _ = request(port, "POST", "/api/app/login", json.dumps({"email": "legacy@example.org", "password": "pw"}).encode())
+    refused = [s for s in statuses if s[0] == 429]
+    check("B5 1,000 wrong passwords: 429 with Retry-After after the first few, and the right one is refused too",
+          sum(1 for s in statuses if s[0] == 401) <= 10 and refused and all(s[1] for s in refused) and right == 429,
+          f"{sum(1 for s in statuses if s[0] == 401)} × 401, {len(refused)} × 429 in {time.time() - started:.1f} s; "
+          f"then the right password: {right} (Retry-After {headers.get('Retry-After')})")
+    service.stop()
+
+
+def probe_nginx_log(binary, work, service):
+    """B11: the README's nginx set-up keeps API keys out of its access log."""
+    with open(os.path.join(ROOT, "service", "README.md")) as readme:
+        config = re.search(r"```nginx\n(.*?)```", readme.read(), re.S).group(1)
+    folder = os.path.join(work, "nginx")
+    os.makedirs(folder)
+    config = (config.replace("/var/log/nginx/", folder + "/").replace("listen 80;", "listen 127.0.0.1:18290;")
+              .replace("server 127.0.0.1:8081;", f"server 127.0.0.1:{service.port};").replace("server 127.0.0.1:8082;", ""))
+    with open(os.path.join(folder, "nginx.conf"), "w") as file:
+        file.write(f"pid {folder}/nginx.pid;\nerror_log {folder}/error.log;\nevents {{}}\nhttp {{\n{config}\n}}\n")
+    started = subprocess.run(["nginx", "-c", os.path.join(folder, "nginx.conf"), "-p", folder], capture_output=True, text=True)
+    if started.returncode != 0:
+        check("B11 nginx starts with the README's configuration", False, started.stderr.strip()[:200])
+        return
+    try:
+        with urllib.request.urlopen(f"http://127.0.0.1:18290/api/transactions?page=1&limit=5&api_key={service.key}", timeout=30) as answer:
+            status = answer.status
+        time.sleep(0.5)
+        with open(os.path.join(folder, "kivopro.log")) as log:
+            logged = log.read()
+        check("B11 nginx with the README's configuration logs the request without its API key",
+              status == 200 and "/api/transactions" in logged and service.key not in logged, logged.strip()[-120:])
+    finally:
+        with open(os.path.join(folder, "nginx.pid")) as pid:
+            os.kill(int(pid.read()), signal.SIGQUIT)
+
+
+def probe_remove_tool_limits(build, work):
+    """B12: kivopro-remove checks before it infers, in words, with the documented exit codes."""
+    tool = os.path.join(build, "tools", "kivopro-remove")
+    folder = os.path.join(work, "tool-limits")
+    os.makedirs(folder)
+    photo = os.path.join(folder, "photo.jpg")
+    subprocess.run(["cp", os.path.join(ROOT, "tests", "data", "coffee.jpg"), photo], check=True)
+    started = time.time()
+    run = subprocess.run([tool, "-o", "/sys/kernel", photo, photo], capture_output=True, text=True)
+    check("B12 an output folder that cannot be written: exit 2 before any inference",
+          run.returncode == 2 and time.time() - started < 3 and "cannot write" in run.stderr,
+          f"exit {run.returncode} in {time.time() - started:.2f} s: {run.stderr.strip()[:120]}")
+    bomb = os.path.join(folder, "bomb.png")
+    with open(bomb, "wb") as file:
+        file.write(png_bomb())
+    started = time.time()
+    run = subprocess.run(["/usr/bin/time", "-f", "%M", tool, "-o", folder, bomb], capture_output=True, text=True)
+    peak = int(run.stderr.strip().splitlines()[-1]) / 1024
+    check("B12 a 31 KB 1-bit 16000 x 16000 PNG: too large, at once",
+          run.returncode == 1 and "too large" in run.stderr and time.time() - started < 5,
+          f"{time.time() - started:.2f} s, peak {peak:.0f} MiB: {run.stderr.strip().splitlines()[0][:120]}")
+    sparse = os.path.join(folder, "sparse.jpg")
+    with open(sparse, "wb") as file:
+        file.truncate(2 << 30)
+    started = time.time()
+    run = subprocess.run(["/usr/bin/time", "-f", "%M", tool, "-o", folder, sparse], capture_output=True, text=True)
+    peak = int(run.stderr.strip().splitlines()[-1]) / 1024
+    check("B12 a 2 GB sparse file is refused from its first bytes", run.returncode == 1 and "not an image" in run.stderr
+          and peak < 400 and time.time() - started < 5, f"{time.time() - started:.2f} s, peak {peak:.0f} MiB")
+    os.remove(sparse)
+    os.makedirs(os.path.join(folder, "folder.jpg"))
+    run = subprocess.run([tool, "-o", folder, os.path.join(folder, "folder.jpg"), os.path.join(folder, "missing.jpg")],
+                         capture_output=True, text=True)
+    check("B12 reasons in words", "cannot read the file (" in run.stderr and "no such file" in run.stderr,
+          run.stderr.strip().replace("\n", " | ")[:200])
+    run = subprocess.run([tool, "--no-such-option", photo], capture_output=True, text=True)
+    check("B12 a usage error exits 2", run.returncode == 2, f"exit {run.returncode}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.environ.get("KIVO_BUILD_DIR", os.path.join(ROOT, "build")))
-    parser.add_argument("--only", default="1,2,3,4,5,6,7,8,9")
+    parser.add_argument("--only", default="1,2,3,4,5,6,7,8,9,B1,B2,B3,B4,B5,B6,B7,B8,B11,B12")
     args = parser.parse_args()
     only = set(args.only.split(","))
     binary = os.path.join(args.build, "service", "kivopro-service")
@@ -412,6 +792,11 @@ def run_probes(args, only, binary, jpeg, image, work):
         json.dump({"accounts": [
             {"id": 1, "name": "Probe", "email": "probe@example.org", "password": "pw", "api_key": "probe-key", "credits": 1000},
             {"id": 2, "name": "Empty", "email": "empty@example.org", "password": "pw", "api_key": "probe-empty-key", "credits": 0},
+            {"id": 3, "name": "Other", "email": "other@example.org", "password": "pw", "api_key": "probe-other-key", "credits": 100},
+            {"id": 4, "name": "One", "email": "one@example.org", "password": "pw", "api_key": "probe-one-key", "credits": 1},
+            # As earlier versions stored it: one salted SHA-256 of "pw".
+            {"id": 5, "name": "Legacy", "email": "legacy@example.org", "password_salt": "s4lt",
+             "password_sha256": hashlib.sha256(b"s4ltpw").hexdigest(), "api_key": "probe-legacy-key", "credits": 1},
         ]}, file)
     data = os.path.join(work, "data")
     service = Service(binary, data, ["--accounts", legacy])
@@ -434,7 +819,27 @@ def run_probes(args, only, binary, jpeg, image, work):
         if "4" not in only:
             removal(service.port, service.key, image)
         probe_privacy(service)
+    if "B1" in only:
+        probe_formats(service, work)
+    if "B2" in only:
+        probe_framing(service)
+    if "B3" in only:
+        probe_fair_queue(service, work, "probe-other-key")
+    if "B6" in only:
+        probe_log_forgery(service)
+    if "B7" in only:
+        probe_bombs(service, work, "probe-one-key")
+    if "B8" in only:
+        probe_half_close(service, work)
+    if "B11" in only:
+        probe_nginx_log(binary, work, service)
     service.stop()
+    if "B4" in only:
+        probe_postgres(binary, work, legacy)
+    if "B5" in only:
+        probe_credentials(binary, work, legacy)
+    if "B12" in only:
+        probe_remove_tool_limits(args.build, work)
     if "5" in only:
         probe_kill(binary, data, "probe-key", image)
     if "6" in only:

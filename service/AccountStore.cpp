@@ -1,6 +1,5 @@
 #include "AccountStore.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -12,8 +11,18 @@
 #include <QUrlQuery>
 #include <QVariant>
 
+#include <QSqlDriver>
+
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace kivo::service {
 
@@ -23,7 +32,9 @@ namespace {
 // PostgreSQL database (an arbitrary number of our own).
 constexpr qint64 kSetupLockKey = 0x6b69766f;
 
-const QString kAccountColumns = QStringLiteral("id, name, email, password_salt, password_sha256, api_key, credits");
+// api_key holds the key's keyed digest, api_key_sealed the key encrypted.
+const QString kAccountColumns =
+    QStringLiteral("id, name, email, password_salt, password_sha256, api_key_sealed, credits, password_hash");
 const QString kTransactionColumns =
     QStringLiteral("id, public_id, account_id, created_at, transaction_type, credit_change, route, site_url, "
                    "ip_address, origin_image, output_image, description");
@@ -42,16 +53,126 @@ thread_local ThreadConnections threadConnections;
 
 std::atomic<quint64> storeCounter{0};
 
+// Qt binds a null string as NULL; columns of earlier versions that are now unused hold ''.
+QString notNull(const QString& text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+// The socket of a PostgreSQL connection; -1 for other databases and closed connections.
+int postgresSocket(const QSqlDatabase& db)
+{
+    if (db.driverName() != u"QPSQL" || !db.isOpen())
+        return -1;
+    // The driver's handle holds the libpq connection.
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(PGconn*))
+        return -1;
+    PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+    return connection ? PQsocket(connection) : -1;
+}
+
+// A PostgreSQL statement waits for its answer without any time limit of its own (the
+// server's statement_timeout needs a server that still runs): one thread watches the
+// deadlines of the statements under way and cuts the connection of any that passes it, so the
+// statement fails at once instead of holding its worker.
+class StatementWatchdog {
+public:
+    static StatementWatchdog& shared()
+    {
+        static auto* watchdog = new StatementWatchdog; // lives as long as the process
+        return *watchdog;
+    }
+
+    quint64 arm(int socket, std::chrono::steady_clock::time_point deadline)
+    {
+        std::lock_guard lock(m_mutex);
+        const quint64 id = ++m_next;
+        m_armed.emplace(id, Entry{socket, deadline});
+        m_wake.notify_one();
+        return id;
+    }
+    // True when the deadline had passed and the connection was cut.
+    bool disarm(quint64 id)
+    {
+        std::lock_guard lock(m_mutex);
+        const bool fired = m_fired.erase(id) > 0;
+        m_armed.erase(id);
+        return fired;
+    }
+
+private:
+    struct Entry {
+        int socket;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    StatementWatchdog()
+    {
+        std::thread([this] { watch(); }).detach();
+    }
+    void watch()
+    {
+        std::unique_lock lock(m_mutex);
+        while (true) {
+            auto next = std::chrono::steady_clock::time_point::max();
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = m_armed.begin(); it != m_armed.end();) {
+                if (it->second.deadline <= now) {
+                    ::shutdown(it->second.socket, SHUT_RDWR);
+                    m_fired.emplace(it->first, true);
+                    it = m_armed.erase(it);
+                } else {
+                    next = std::min(next, it->second.deadline);
+                    ++it;
+                }
+            }
+            if (next == std::chrono::steady_clock::time_point::max())
+                m_wake.wait(lock);
+            else
+                m_wake.wait_until(lock, next);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::map<quint64, Entry> m_armed;
+    std::map<quint64, bool> m_fired;
+    quint64 m_next = 0;
+};
+
+// Runs one statement under the watchdog; false when it failed, with `timedOut` set when it
+// was cut off.
+bool executeWithin(QSqlDatabase& db, std::chrono::milliseconds timeout, const std::function<bool()>& execute,
+                   bool* timedOut = nullptr)
+{
+    const int socket = postgresSocket(db);
+    if (socket < 0)
+        return execute();
+    StatementWatchdog& watchdog = StatementWatchdog::shared();
+    const quint64 id = watchdog.arm(socket, std::chrono::steady_clock::now() + timeout);
+    const bool ok = execute();
+    const bool fired = watchdog.disarm(id);
+    if (timedOut)
+        *timedOut = fired;
+    return ok && !fired;
+}
+
+// A connection the server closed since its last use (a restart, an idle time-out) has the
+// end of its stream waiting to be read: an idle connection in good health has nothing.
+bool closedByServer(const QSqlDatabase& db)
+{
+    const int socket = postgresSocket(db);
+    if (socket < 0)
+        return false;
+    pollfd watched{socket, POLLIN | POLLRDHUP, 0};
+    return ::poll(&watched, 1, 0) != 0;
+}
+
 QString randomText(int bytes)
 {
     QByteArray raw(bytes, Qt::Uninitialized);
     QRandomGenerator::system()->generate(raw.begin(), raw.end());
     return QString::fromLatin1(raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
-QString passwordHash(const QString& salt, const QString& password)
-{
-    return QString::fromLatin1(QCryptographicHash::hash((salt + password).toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 ServiceAccount newAccount(const QString& name, const QString& email, const QString& password, const QString& apiKey,
@@ -76,7 +197,9 @@ ServiceTransaction welcomeGrant(qint64 credits)
     return welcome;
 }
 
-ServiceAccount accountFromRow(const QSqlQuery& query)
+} // namespace
+
+ServiceAccount AccountStore::accountFromRow(const QSqlQuery& query) const
 {
     ServiceAccount account;
     account.id = query.value(0).toLongLong();
@@ -84,10 +207,13 @@ ServiceAccount accountFromRow(const QSqlQuery& query)
     account.email = query.value(2).toString();
     account.passwordSalt = query.value(3).toString();
     account.passwordSHA256 = query.value(4).toString();
-    account.apiKey = query.value(5).toString();
+    account.apiKey = m_secret->unseal(query.value(5).toString()).value_or(QString());
     account.credits = query.value(6).toLongLong();
+    account.passwordHash = query.value(7).toString();
     return account;
 }
+
+namespace {
 
 ServiceTransaction transactionFromRow(const QSqlQuery& query)
 {
@@ -114,35 +240,41 @@ namespace {
 // One database transaction; rolled back unless committed.
 class DatabaseTransaction {
 public:
-    DatabaseTransaction(QSqlDatabase& db, const QString& begin, const std::function<void(const QString&)>& fail)
+    DatabaseTransaction(QSqlDatabase& db, const QString& begin, const std::function<void(const QString&)>& fail,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5))
         : m_db(db)
+        , m_timeout(timeout)
     {
         QSqlQuery query(m_db);
-        if (!query.exec(begin))
+        if (!executeWithin(m_db, m_timeout, [&] { return query.exec(begin); }))
             fail(query.lastError().text());
     }
     ~DatabaseTransaction()
     {
-        if (!m_committed)
-            QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        if (!m_committed && m_db.isOpen()) {
+            QSqlQuery query(m_db);
+            executeWithin(m_db, m_timeout, [&] { return query.exec(QStringLiteral("ROLLBACK")); });
+        }
     }
     bool commit()
     {
         QSqlQuery query(m_db);
-        m_committed = query.exec(QStringLiteral("COMMIT"));
+        m_committed = executeWithin(m_db, m_timeout, [&] { return query.exec(QStringLiteral("COMMIT")); });
         return m_committed;
     }
 
 private:
     QSqlDatabase& m_db;
+    std::chrono::milliseconds m_timeout;
     bool m_committed = false;
 };
 
 } // namespace
 
-AccountStore::AccountStore(QString address, std::chrono::milliseconds lockTimeout)
+AccountStore::AccountStore(QString address, std::chrono::milliseconds lockTimeout, QString keyFile)
     : m_address(std::move(address))
     , m_lockTimeout(lockTimeout)
+    , m_keyFile(std::move(keyFile))
     , m_postgres(m_address.startsWith(QStringLiteral("postgresql://")) || m_address.startsWith(QStringLiteral("postgres://")))
     , m_connectionPrefix(QStringLiteral("kivopro-store-%1-").arg(++storeCounter))
 {
@@ -173,6 +305,8 @@ QSqlDatabase AccountStore::connection() const
     QSqlDatabase db;
     if (QSqlDatabase::contains(name)) {
         db = QSqlDatabase::database(name, false);
+        if (db.isOpen() && closedByServer(db))
+            db.close();
     } else if (m_postgres) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         const QUrl url(m_address);
@@ -212,14 +346,16 @@ QSqlDatabase AccountStore::connection() const
             throw StoreFailure(QStringLiteral("cannot open %1: %2").arg(description(), reason).toStdString());
         }
         // SQLite: readers never wait for the writer; a commit reaches the disk before it returns.
-        // PostgreSQL: no notices ("relation already exists") on standard error.
-        const auto setup = m_postgres ? QStringList{QStringLiteral("SET client_min_messages TO WARNING")}
+        // PostgreSQL: no notices ("relation already exists") on standard error; statements that
+        // run long on a live server end there too.
+        const auto setup = m_postgres ? QStringList{QStringLiteral("SET client_min_messages TO WARNING"),
+                                                    QStringLiteral("SET statement_timeout = %1").arg(m_lockTimeout.count())}
                                       : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
                                                     QStringLiteral("PRAGMA synchronous=FULL"),
                                                     QStringLiteral("PRAGMA foreign_keys=ON")};
         for (const QString& statement : setup) {
             QSqlQuery query(db);
-            if (!query.exec(statement))
+            if (!executeWithin(db, m_lockTimeout, [&] { return query.exec(statement); }))
                 fail(db, statement, query.lastError().text());
         }
     }
@@ -238,12 +374,15 @@ QSqlQuery AccountStore::run(QSqlDatabase& db, const QString& sql, const std::vec
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(sql))
+    if (!executeWithin(db, m_lockTimeout, [&] { return query.prepare(sql); }))
         fail(db, sql, query.lastError().text());
     for (const QVariant& value : values)
         query.addBindValue(value);
-    if (!query.exec())
-        fail(db, sql, query.lastError().text());
+    bool timedOut = false;
+    if (!executeWithin(db, m_lockTimeout, [&] { return query.exec(); }, &timedOut))
+        fail(db, sql,
+             timedOut ? QStringLiteral("no answer within %1 ms; the connection was closed").arg(m_lockTimeout.count())
+                      : query.lastError().text());
     return query;
 }
 
@@ -265,9 +404,19 @@ QString AccountStore::beginStatement() const
 
 bool AccountStore::open(QString* error)
 {
+    if (m_keyFile.isEmpty() && !m_postgres)
+        m_keyFile = m_address + QStringLiteral(".key");
+    if (m_keyFile.isEmpty()) {
+        *error = QStringLiteral("a key file is needed for %1").arg(description());
+        return false;
+    }
+    m_secret = KeySecret::load(m_keyFile, error);
+    if (!m_secret)
+        return false;
     try {
         QSqlDatabase db = connection();
         createTables(db);
+        moveKeysOutOfTheClear(db);
         return true;
     } catch (const StoreFailure& failure) {
         *error = QString::fromStdString(failure.what());
@@ -293,15 +442,53 @@ void AccountStore::createTables(QSqlDatabase& db) const
         QStringLiteral("CREATE INDEX IF NOT EXISTS transactions_by_account ON transactions (account_id, created_at, id)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS imports (source TEXT PRIMARY KEY, imported_at BIGINT NOT NULL)"),
     };
-    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    // Columns added since the first version.
+    QStringList added;
+    for (const char* column : {"password_hash", "api_key_sealed"}) {
+        const QString sql = m_postgres ? QStringLiteral("ALTER TABLE accounts ADD COLUMN IF NOT EXISTS %1 TEXT")
+                                       : QStringLiteral("ALTER TABLE accounts ADD COLUMN %1 TEXT");
+        added.append(sql.arg(QLatin1StringView(column)));
+    }
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
     if (m_postgres)
         run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSetupLockKey});
     for (const QString& statement : statements) {
         // Table definitions cannot be prepared in PostgreSQL.
         QSqlQuery query(db);
-        if (!query.exec(statement))
+        if (!executeWithin(db, m_lockTimeout, [&] { return query.exec(statement); }))
             fail(db, statement, query.lastError().text());
     }
+    QStringList present;
+    if (!m_postgres) {
+        QSqlQuery columns = run(db, QStringLiteral("SELECT name FROM pragma_table_info('accounts')"));
+        while (columns.next())
+            present.append(columns.value(0).toString());
+    }
+    for (const QString& statement : std::as_const(added)) {
+        if (present.contains(statement.section(u' ', 5, 5)))
+            continue;
+        QSqlQuery query(db);
+        if (!executeWithin(db, m_lockTimeout, [&] { return query.exec(statement); }))
+            fail(db, statement, query.lastError().text());
+    }
+    if (!transaction.commit())
+        fail(db, QStringLiteral("COMMIT"), db.lastError().text());
+}
+
+void AccountStore::moveKeysOutOfTheClear(QSqlDatabase& db) const
+{
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
+    if (m_postgres)
+        run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSetupLockKey});
+    std::vector<std::pair<qint64, QString>> clear;
+    {
+        QSqlQuery rows = run(db, QStringLiteral("SELECT id, api_key FROM accounts WHERE api_key_sealed IS NULL"));
+        while (rows.next())
+            clear.emplace_back(rows.value(0).toLongLong(), rows.value(1).toString());
+    }
+    for (const auto& [id, key] : clear)
+        run(db, QStringLiteral("UPDATE accounts SET api_key = ?, api_key_sealed = ? WHERE id = ?"),
+            {m_secret->digest(key), m_secret->seal(key), id});
     if (!transaction.commit())
         fail(db, QStringLiteral("COMMIT"), db.lastError().text());
 }
@@ -309,7 +496,7 @@ void AccountStore::createTables(QSqlDatabase& db) const
 std::optional<AccountStore::NewAccount> AccountStore::ensureDemoAccount(qint64 credits)
 {
     QSqlDatabase db = connection();
-    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
     if (m_postgres)
         run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSetupLockKey});
     if (scalar(db, QStringLiteral("SELECT count(*) FROM accounts")).toLongLong() > 0)
@@ -334,9 +521,9 @@ ServiceAccount AccountStore::addAccount(const QString& name, const QString& emai
 bool AccountStore::importAccount(ServiceAccount account, std::vector<ServiceTransaction> transactions)
 {
     QSqlDatabase db = connection();
-    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); });
+    DatabaseTransaction transaction(db, beginStatement(), [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
     const QVariant taken = scalar(db, QStringLiteral("SELECT count(*) FROM accounts WHERE lower(email) = lower(?) OR api_key = ?"),
-                                  {account.email, account.apiKey});
+                                  {account.email, m_secret->digest(account.apiKey)});
     if (taken.toLongLong() > 0)
         return false;
     insertAccount(db, account, std::move(transactions));
@@ -350,10 +537,12 @@ void AccountStore::insertAccount(QSqlDatabase& db, const ServiceAccount& account
 {
     const QVariant id = scalar(db,
                                QStringLiteral("INSERT INTO accounts (name, email, password_salt, password_sha256, "
-                                              "api_key, credits, transaction_count) VALUES (?, ?, ?, ?, ?, ?, ?) "
-                                              "RETURNING id"),
-                               {account.name, account.email, account.passwordSalt, account.passwordSHA256,
-                                account.apiKey, account.credits, qint64(transactions.size())});
+                                              "password_hash, api_key, api_key_sealed, credits, transaction_count) "
+                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+                               {account.name, account.email, notNull(account.passwordSalt), notNull(account.passwordSHA256),
+                                account.passwordHash.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(account.passwordHash),
+                                m_secret->digest(account.apiKey), m_secret->seal(account.apiKey), account.credits,
+                                qint64(transactions.size())});
     for (ServiceTransaction& row : transactions) {
         row.accountId = id.toLongLong();
         insertTransaction(db, row);
@@ -365,7 +554,8 @@ std::optional<ServiceAccount> AccountStore::accountForApiKey(const QString& apiK
     if (apiKey.isEmpty())
         return std::nullopt;
     QSqlDatabase db = connection();
-    QSqlQuery query = run(db, QStringLiteral("SELECT %1 FROM accounts WHERE api_key = ?").arg(kAccountColumns), {apiKey});
+    QSqlQuery query =
+        run(db, QStringLiteral("SELECT %1 FROM accounts WHERE api_key = ?").arg(kAccountColumns), {m_secret->digest(apiKey)});
     return query.next() ? std::optional(accountFromRow(query)) : std::nullopt;
 }
 
@@ -374,11 +564,20 @@ std::optional<ServiceAccount> AccountStore::accountForLogin(const QString& email
     QSqlDatabase db = connection();
     QSqlQuery query =
         run(db, QStringLiteral("SELECT %1 FROM accounts WHERE lower(email) = lower(?)").arg(kAccountColumns), {email});
-    if (!query.next())
+    if (!query.next()) {
+        spendPasswordCheck(password);
         return std::nullopt;
+    }
     ServiceAccount account = accountFromRow(query);
-    if (passwordHash(account.passwordSalt, password) != account.passwordSHA256)
+    query.finish();
+    if (!account.passwordHash.isEmpty())
+        return verifyPassword(account.passwordHash, password) ? std::optional(account) : std::nullopt;
+    if (!verifyLegacyPassword(account.passwordSalt, account.passwordSHA256, password))
         return std::nullopt;
+    // An account of an earlier version: its password moves to Argon2id now.
+    setPassword(account, password);
+    run(db, QStringLiteral("UPDATE accounts SET password_hash = ?, password_salt = '', password_sha256 = '' WHERE id = ?"),
+        {account.passwordHash, account.id});
     return account;
 }
 
@@ -408,7 +607,7 @@ AccountStore::Charge AccountStore::chargeRemoval(ServiceTransaction& transaction
 {
     QSqlDatabase db = connection();
     DatabaseTransaction databaseTransaction(db, beginStatement(),
-                                            [&](const QString& reason) { fail(db, beginStatement(), reason); });
+                                            [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
     const QSqlQuery charged = run(db,
                                   QStringLiteral("UPDATE accounts SET credits = credits - 1, transaction_count = "
                                                  "transaction_count + 1 WHERE id = ? AND credits >= 1"),
@@ -425,7 +624,7 @@ void AccountStore::recordTransaction(ServiceTransaction& transaction)
 {
     QSqlDatabase db = connection();
     DatabaseTransaction databaseTransaction(db, beginStatement(),
-                                            [&](const QString& reason) { fail(db, beginStatement(), reason); });
+                                            [&](const QString& reason) { fail(db, beginStatement(), reason); }, m_lockTimeout);
     run(db, QStringLiteral("UPDATE accounts SET transaction_count = transaction_count + 1 WHERE id = ?"),
         {transaction.accountId});
     insertTransaction(db, transaction);
@@ -474,8 +673,9 @@ void AccountStore::markImported(const QString& source)
 
 void setPassword(ServiceAccount& account, const QString& password)
 {
-    account.passwordSalt = randomText(12);
-    account.passwordSHA256 = passwordHash(account.passwordSalt, password);
+    account.passwordHash = hashPassword(password);
+    account.passwordSalt.clear();
+    account.passwordSHA256.clear();
 }
 
 QString randomToken()

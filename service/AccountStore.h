@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Credentials.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -18,8 +20,12 @@ struct ServiceAccount {
     qint64 id = 0;
     QString name;
     QString email;
+    // Argon2id, salt and costs included; empty for accounts of earlier versions until their
+    // next sign-in, which still have the two below.
+    QString passwordHash;
     QString passwordSalt;
     QString passwordSHA256; // hex of SHA-256(salt + password)
+    // In memory only: the database keeps a keyed digest and an encrypted copy.
     QString apiKey;
     qint64 credits = 0;
 };
@@ -61,15 +67,25 @@ public:
 //
 // Addresses: a file path for SQLite; "postgresql://USER[:PASSWORD]@[HOST][:PORT]/DATABASE",
 // where "?host=/socket/folder" reaches a server through its Unix socket.
+//
+// Every statement and every connection attempt waits at most `lockTimeout` (PostgreSQL: a
+// server that stops answering has its connection cut, and the call fails); a connection that
+// the server has closed since its last use is replaced before the next.
+//
+// API keys are found and kept with a secret from `keyFile` (see KeySecret), created when
+// missing; by default the SQLite file's name with ".key" appended. Instances that share a
+// PostgreSQL database must share the key file too.
 class AccountStore {
 public:
-    explicit AccountStore(QString address, std::chrono::milliseconds lockTimeout = std::chrono::seconds(5));
+    explicit AccountStore(QString address, std::chrono::milliseconds lockTimeout = std::chrono::seconds(5),
+                          QString keyFile = {});
     ~AccountStore();
 
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
 
-    // Connects and creates the tables that are missing; false, with the reason, on failure.
+    // Reads the key file, connects, creates the tables that are missing and moves API keys of
+    // earlier versions out of the clear; false, with the reason, on failure.
     bool open(QString* error);
     // "SQLite /path/file" or "PostgreSQL DATABASE on HOST": for the start-up banner, never the password.
     QString description() const;
@@ -87,7 +103,7 @@ public:
     // when the e-mail address or the API key is taken.
     ServiceAccount addAccount(const QString& name, const QString& email, const QString& password,
                               const QString& apiKey, qint64 credits);
-    // An account as stored elsewhere (password already hashed), with its transactions in
+    // An account as stored elsewhere (password already hashed, the API key in the clear), with its transactions in
     // recording order; the account gets a new id. False when its e-mail or API key is taken.
     bool importAccount(ServiceAccount account, std::vector<ServiceTransaction> transactions);
 
@@ -118,6 +134,8 @@ private:
     // The first column of the first row, or an invalid value.
     QVariant scalar(QSqlDatabase& db, const QString& sql, const std::vector<QVariant>& values = {}) const;
     void createTables(QSqlDatabase& db) const;
+    void moveKeysOutOfTheClear(QSqlDatabase& db) const;
+    ServiceAccount accountFromRow(const QSqlQuery& query) const;
     void insertAccount(QSqlDatabase& db, const ServiceAccount& account, std::vector<ServiceTransaction> transactions) const;
     void insertTransaction(QSqlDatabase& db, ServiceTransaction& transaction) const;
     [[noreturn]] void fail(QSqlDatabase& db, const QString& what, const QString& detail) const;
@@ -125,11 +143,13 @@ private:
 
     QString m_address;
     std::chrono::milliseconds m_lockTimeout;
+    QString m_keyFile;
+    std::optional<KeySecret> m_secret;
     bool m_postgres = false;
     QString m_connectionPrefix;
 };
 
-// Gives the account a new salt and the hash of the password with it.
+// Gives the account the Argon2id hash of the password.
 void setPassword(ServiceAccount& account, const QString& password);
 
 // 128 random bits as 32 lower-case hexadecimal digits.

@@ -51,7 +51,7 @@ HttpResponse jsonAnswer(int status, const QJsonObject& object)
 HttpResponse jsonError(int status, const QString& message, int retryAfterSeconds)
 {
     HttpResponse response = jsonAnswer(status, QJsonObject{{"error", message}});
-    if (status == 503)
+    if (status == 503 || status == 429)
         response.headers.emplace_back("Retry-After", std::to_string(std::max(1, retryAfterSeconds)));
     return response;
 }

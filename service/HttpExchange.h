@@ -39,7 +39,7 @@ struct HttpResponse {
     HttpFields headers; // besides Content-Type and Content-Length
 };
 
-// A short JSON error body, {"error": message}. A 503 also says when to try again.
+// A short JSON error body, {"error": message}. A 503 or a 429 also says when to try again.
 HttpResponse jsonError(int status, const QString& message, int retryAfterSeconds = 1);
 HttpResponse jsonAnswer(int status, const QJsonObject& object);
 HttpResponse htmlAnswer(int status, std::string html);
@@ -66,15 +66,20 @@ private:
 // What the service decides once a request's head has arrived and before any of its body is
 // read: answer at once (the body is then never read), or read a body of at most `bodyLimit`
 // bytes and pass the whole request to `handleBody`.
+// A decision that needs the database is deferred to `decideWithDatabase`, which runs on the
+// database's workers and decides in turn.
 struct Admission {
     std::optional<HttpResponse> answer;
     std::size_t bodyLimit = 0;
     std::function<void(HttpRequest, Responder)> handleBody;
+    std::function<Admission()> decideWithDatabase;
 
-    static Admission answerNow(HttpResponse response) { return Admission{std::move(response), 0, {}}; }
+    static Admission answerNow(HttpResponse response) { return Admission{std::move(response), 0, {}, {}}; }
+    static Admission withDatabase(std::function<Admission()> decision) { return Admission{std::nullopt, 0, {}, std::move(decision)}; }
 };
 
-// Decides on each request head; runs on a worker thread, never on the network threads.
+// Decides on each request head; runs on a worker thread that never waits for the database,
+// never on the network threads.
 using RequestRouter = std::function<Admission(const HttpRequest& head)>;
 
 } // namespace kivo::service

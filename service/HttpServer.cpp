@@ -23,6 +23,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 namespace kivo::service {
@@ -39,6 +41,11 @@ constexpr int kMaxRequestsPerConnection = 100;
 // for a short while, so the answer reaches it instead of a connection reset.
 constexpr auto kLingerTime = std::chrono::seconds(2);
 constexpr std::size_t kLingerBytes = 4u * 1024u * 1024u;
+// How long a client that closed its stream has to answer an interim response with a reset.
+constexpr std::chrono::milliseconds kResetWait{500};
+// The read buffer holds a whole head, and beyond it this much for a chunk line (size and
+// extensions) or a trailer: a line that does not end within it is refused.
+constexpr std::size_t kChunkLineRoom = 16u * 1024u;
 
 QString printableText(std::string_view text)
 {
@@ -83,16 +90,17 @@ QString requestLogLine(const std::string& remoteAddress, const std::string& meth
         }
         shown += u'?' + query.join(u'&');
     }
+    // One pass over the pattern: text put in (a query may hold "%3C") is never read again.
     return QStringLiteral("[kivopro-service] %1 %2 %3 %4 %5 bytes")
-        .arg(printableText(remoteAddress), printableText(method), shown)
-        .arg(status)
-        .arg(bodyBytes);
+        .arg(printableText(remoteAddress), printableText(method), shown, QString::number(status),
+             QString::number(bodyBytes));
 }
 
 // What every connection shares with the server; outlives both.
 struct ServerState {
-    ServerState(RequestRouter router, QThreadPool& workers, HttpServer::Limits limits)
+    ServerState(RequestRouter router, QThreadPool& front, QThreadPool& workers, HttpServer::Limits limits)
         : router(std::move(router))
+        , front(front)
         , workers(workers)
         , limits(std::move(limits))
         , trustedProxy(this->limits.trustedProxy.toStdString())
@@ -100,6 +108,7 @@ struct ServerState {
     }
 
     RequestRouter router;
+    QThreadPool& front;
     QThreadPool& workers;
     HttpServer::Limits limits;
     std::string trustedProxy;
@@ -164,6 +173,7 @@ public:
         : m_stream(std::move(socket))
         , m_state(std::move(state))
         , m_slot(std::move(slot))
+        , m_buffer(m_state->limits.maxHeaderBlock + kChunkLineRoom)
     {
     }
 
@@ -217,23 +227,89 @@ private:
             send(jsonError(414, QStringLiteral("The request address is too long")), true);
             return;
         }
+        std::size_t fields = 0;
         for (const auto& field : message) {
             if (field.name_string().size() + field.value().size() + 2 > limits().maxHeaderLine) {
                 send(jsonError(431, QStringLiteral("A request header line is too long")), true);
                 return;
             }
+            ++fields;
+        }
+        if (fields > limits().maxHeaderFields) {
+            send(jsonError(431, QStringLiteral("The request has too many header lines")), true);
+            return;
+        }
+        if (auto refusal = framingRefusal(message)) {
+            send(std::move(*refusal), true);
+            return;
         }
         m_stream.expires_never();
-        m_state->workers.start([self = shared_from_this(), head = std::make_shared<HttpRequest>(m_request)] {
+        decide(m_state->front, [self = shared_from_this(), head = std::make_shared<HttpRequest>(m_request)] {
+            return self->m_state->router(*head);
+        });
+    }
+
+    // Runs a decision on a pool and continues with it on the connection's strand. A decision
+    // that needs the database goes on to the database's workers, so that pages and refusals
+    // from the head never wait behind a slow database.
+    void decide(QThreadPool& pool, std::function<Admission()> decision)
+    {
+        pool.start([self = shared_from_this(), decision = std::move(decision)] {
             auto admission = std::make_shared<Admission>();
             try {
-                *admission = self->m_state->router(*head);
+                *admission = decision();
             } catch (const std::exception& error) {
                 logLine(QStringLiteral("[kivopro-service] request failed: ") + QString::fromLocal8Bit(error.what()));
                 *admission = Admission::answerNow(jsonError(500, QStringLiteral("Internal server error")));
             }
-            net::post(self->m_stream.get_executor(), [self, admission] { self->onAdmission(std::move(*admission)); });
+            net::post(self->m_stream.get_executor(), [self, admission] {
+                if (admission->decideWithDatabase) {
+                    auto next = std::move(admission->decideWithDatabase);
+                    self->decide(self->m_state->workers, std::move(next));
+                    return;
+                }
+                self->onAdmission(std::move(*admission));
+            });
         });
+    }
+
+    // What HTTP/1.1 forbids in a request's framing, or what this server does not implement:
+    // one Host header, and a body framed either by its length or by chunks alone.
+    std::optional<HttpResponse> framingRefusal(const http::request<http::empty_body>& message) const
+    {
+        const std::size_t hosts = message.count(http::field::host);
+        if (message.version() >= 11 && hosts != 1)
+            return jsonError(400, QStringLiteral("The request must have exactly one Host header"));
+        if (hosts > 1)
+            return jsonError(400, QStringLiteral("The request has more than one Host header"));
+        if (message.count(http::field::transfer_encoding) == 0)
+            return std::nullopt;
+        if (message.version() < 11)
+            return jsonError(400, QStringLiteral("Transfer-Encoding is not allowed in HTTP/1.0"));
+        if (message.count(http::field::content_length) > 0)
+            return jsonError(400, QStringLiteral("The request has both Transfer-Encoding and Content-Length"));
+        std::vector<std::string> codings;
+        for (const auto& field : message) {
+            if (field.name() != http::field::transfer_encoding)
+                continue;
+            std::string_view value = field.value();
+            while (!value.empty()) {
+                const auto comma = value.find(',');
+                std::string_view coding = value.substr(0, comma);
+                while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t'))
+                    coding.remove_prefix(1);
+                while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t'))
+                    coding.remove_suffix(1);
+                codings.emplace_back(coding);
+                value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+            }
+        }
+        const auto isChunked = [](const std::string& coding) { return beast::iequals(coding, "chunked"); };
+        if (codings.empty() || !isChunked(codings.back()) || std::count_if(codings.begin(), codings.end(), isChunked) != 1)
+            return jsonError(400, QStringLiteral("Transfer-Encoding must end with chunked, once"));
+        if (codings.size() != 1)
+            return jsonError(501, QStringLiteral("Only the chunked transfer coding is implemented"));
+        return std::nullopt;
     }
 
     // The parser takes in the request line as soon as it is complete, and header lines one by
@@ -279,13 +355,29 @@ private:
     {
         m_stream.expires_after(limits().bodyTimeout);
         http::async_read(m_stream, m_buffer, *m_body, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            if (ec == http::error::body_limit) {
-                self->send(jsonError(413, QStringLiteral("The request body is larger than the limit")), true);
-            } else if (!ec) {
+            if (!ec) {
                 self->m_request.body = std::move(self->m_body->get().body());
                 self->dispatch();
+            } else if (ec == http::error::body_limit) {
+                self->send(jsonError(413, QStringLiteral("The request body is larger than the limit")), true);
+            } else if (ec == http::error::buffer_overflow) {
+                // A chunk line or a trailer that does not end within the read buffer.
+                self->send(jsonError(400, QStringLiteral("A chunk line or trailer of the request is too long")), true);
+            } else if (ec.category() == http::make_error_code(http::error::bad_chunk).category()
+                       && ec != http::error::end_of_stream && ec != http::error::partial_message) {
+                self->send(jsonError(400, QStringLiteral("The request body's chunks are not valid HTTP")), true);
+            } else {
+                // Nobody to answer: the client left or stopped sending.
+                self->logUnanswered(ec == beast::error::timeout ? "the body did not arrive in time" : "the client left during the body");
             }
         });
+    }
+
+    void logUnanswered(const char* why) const
+    {
+        logLine(requestLogLine(m_slot->client(), m_request.method.empty() ? "-" : m_request.method,
+                               m_request.target.empty() ? "-" : m_request.target, 0, 0)
+                + QStringLiteral(" (") + QLatin1StringView(why) + u')');
     }
 
     // The whole request goes to its handler on a worker thread.
@@ -316,11 +408,38 @@ private:
             net::post(self->m_stream.get_executor(), [self, shared] { self->send(std::move(*shared), false); });
         };
         // While a handler works nothing reads the socket: a look at it without taking anything
-        // tells whether the client has hung up (end of stream or reset).
-        auto clientGone = [self = shared_from_this()] {
+        // tells whether the connection was reset. The end of the client's stream alone may be
+        // a client that shut only its sending side and still waits for the answer; an interim
+        // "100 Continue" (which HTTP/1.1 clients skip) then tells the two apart, as a closed
+        // socket answers it with a reset.
+        auto clientGone = [self = shared_from_this(), http11 = m_version >= 11] {
+            const int socket = self->m_stream.socket().native_handle();
+            // After the client's FIN a read reports the end of the stream, never a later reset:
+            // the connection's state tells.
+            const auto reset = [socket] {
+                tcp_info info{};
+                socklen_t length = sizeof info;
+                if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+                    return true;
+                return info.tcpi_state == TCP_CLOSE;
+            };
             char byte = 0;
-            const ssize_t peeked = ::recv(self->m_stream.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-            return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            const ssize_t peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
+                return false;
+            if (peeked < 0 || reset())
+                return true;
+            if (!http11)
+                return false;
+            static constexpr char interim[] = "HTTP/1.1 100 Continue\r\n\r\n";
+            if (::send(socket, interim, sizeof interim - 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+                return true;
+            for (int waited = 0; waited < kResetWait.count(); waited += 10) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (reset())
+                    return true;
+            }
+            return false;
         };
         return Responder(std::move(answer), std::move(clientGone));
     }
@@ -393,8 +512,8 @@ private:
 
 // The handlers queued in `io` refer to the Impl that owns it: they are destroyed with it.
 struct HttpServer::Impl {
-    Impl(RequestRouter router, QThreadPool& workers, Limits limits)
-        : state(std::make_shared<ServerState>(std::move(router), workers, std::move(limits)))
+    Impl(RequestRouter router, QThreadPool& front, QThreadPool& workers, Limits limits)
+        : state(std::make_shared<ServerState>(std::move(router), front, workers, std::move(limits)))
     {
     }
 
@@ -438,8 +557,8 @@ struct HttpServer::Impl {
     int port = -1;
 };
 
-HttpServer::HttpServer(RequestRouter router, QThreadPool& workers, Limits limits)
-    : d(std::make_unique<Impl>(std::move(router), workers, std::move(limits)))
+HttpServer::HttpServer(RequestRouter router, QThreadPool& front, QThreadPool& workers, Limits limits)
+    : d(std::make_unique<Impl>(std::move(router), front, workers, std::move(limits)))
 {
 }
 

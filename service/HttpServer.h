@@ -19,16 +19,21 @@ namespace kivo::service {
 // - the head must arrive within `headerTimeout` and a body within `bodyTimeout`, so slow
 //   clients cannot hold connections; each client address keeps at most
 //   `maxConnectionsPerClient` connections;
-// - the router decides on the head alone (on a worker thread), so a refusal never reads the
-//   body; a declared length over the router's limit is answered 413 at once, and chunked
-//   bodies are counted against the same limit while they arrive.
-// Each answered request is logged on one line, with the API key hidden.
+// - at most `maxHeaderFields` header lines; one Host header; a body framed by Content-Length
+//   or by chunks alone (400, or 501 for transfer codings other than chunked); a chunk line or
+//   trailer must end within 16 KiB (400), so nothing a client sends is buffered without bound;
+// - the router decides on the head alone (on a thread that never waits for the database), so
+//   a refusal never reads the body; a declared length over the router's limit is answered 413
+//   at once, and chunked bodies are counted against the same limit while they arrive.
+// Each request is logged on one line, with the API key hidden, also when it is refused or
+// left unanswered.
 class HttpServer {
 public:
     struct Limits {
         std::size_t maxRequestLine = 8 * 1024;
         std::size_t maxHeaderLine = 8 * 1024;
         std::size_t maxHeaderBlock = 64 * 1024;
+        std::size_t maxHeaderFields = 100;
         // From the connection, or the previous answer, to the end of the head.
         std::chrono::milliseconds headerTimeout{10'000};
         // To receive a body, and to send an answer.
@@ -42,8 +47,9 @@ public:
         int networkThreads = 2;
     };
 
-    // Router calls and handlers run on `workers`, which must outlive the server's connections.
-    HttpServer(RequestRouter router, QThreadPool& workers, Limits limits);
+    // The router runs on `front`, decisions it defers to the database and the handlers of
+    // bodies on `workers`; both pools must outlive the server's connections.
+    HttpServer(RequestRouter router, QThreadPool& front, QThreadPool& workers, Limits limits);
     ~HttpServer();
 
     HttpServer(const HttpServer&) = delete;

@@ -1,7 +1,9 @@
 // POST /v1.0.1/remove_background: from the request head to the answer.
 //
-//   head (worker)   key, credits, a place in the removal queue: refused before the body is read
-//   body (worker)   the form and the image decoded
+//   head (worker)   key, and one of the account's credits promised: refused (402 included)
+//                   before the body is read
+//   body (worker)   the form, the image's format and budget from its headers, then a place in
+//                   the removal queue (a fair share per account)
 //   model thread    the cut-out and the previews encoded
 //   settle (worker) previews stored, then one credit taken and the transaction recorded in one
 //                   database transaction; only then the 200 with the cut-out
@@ -26,11 +28,10 @@ namespace kivo::service {
 
 namespace {
 
-// Larger images would need gigabytes for the engine's working copies.
-constexpr qint64 kMaxImagePixels = 100'000'000;
 constexpr int kPreviewSize = 512;
 
 struct RemovalJob {
+    CreditReservations::Handle credit;
     RemovalQueue::PlaceHandle place;
     Responder respond;
     ServiceTransaction transaction;
@@ -92,6 +93,7 @@ HttpResponse settle(const HandlerContext& context, RemovalJob& job)
     // client gave up waiting.
     if (context.removals.isStopping())
         return jsonError(503, QStringLiteral("The service is stopping; try again later"), 5);
+    // A client that only shut its sending side still reads the answer.
     if (job.respond.clientGone()) {
         logLine(QStringLiteral("[kivopro-service] %1 left before its cut-out was ready; nothing charged")
                     .arg(job.transaction.ipAddress));
@@ -116,7 +118,10 @@ HttpResponse settle(const HandlerContext& context, RemovalJob& job)
     job.transaction.outputImage = PrivateImageFolder::addressOf(*output);
 
     try {
-        if (context.store.chargeRemoval(job.transaction) == AccountStore::Charge::noCredits) {
+        const AccountStore::Charge charge = context.store.chargeRemoval(job.transaction);
+        // Taken (or found missing) in the database: the promise is kept or void either way.
+        job.credit.reset();
+        if (charge == AccountStore::Charge::noCredits) {
             discardPreviews();
             return jsonError(402, QStringLiteral("Not enough credits"));
         }
@@ -159,6 +164,13 @@ void processRemoval(const HandlerContext& context, std::shared_ptr<RemovalJob> j
         return;
     }
     job->transaction.siteURL = fromStd(request.queryItem("site_url"));
+    job->place = context.removals.reserve(job->transaction.accountId);
+    if (!job->place) {
+        const int seconds = context.removals.retryAfterSeconds();
+        job->respond(jsonError(
+            503, QStringLiteral("The service is busy with other removals; try again in %1 s").arg(seconds), seconds));
+        return;
+    }
 
     context.removals.run([&context, job](const QString& modelError) {
         if (modelError.isEmpty())
@@ -179,19 +191,15 @@ Admission admitRemoval(const HandlerContext& context, const HttpRequest& head)
     const auto account = context.store.accountForApiKey(apiKey);
     if (!account)
         return Admission::answerNow(jsonError(401, QStringLiteral("Invalid API key")));
-    if (account->credits < 1)
-        return Admission::answerNow(jsonError(402, QStringLiteral("Not enough credits")));
     if (const QString modelError = context.removals.modelError(); !modelError.isEmpty())
         return Admission::answerNow(jsonError(503, modelError, 10));
-    RemovalQueue::PlaceHandle place = context.removals.reserve();
-    if (!place) {
-        const int seconds = context.removals.retryAfterSeconds();
-        return Admission::answerNow(
-            jsonError(503, QStringLiteral("The service is busy with other removals; try again in %1 s").arg(seconds), seconds));
-    }
+    // Credits promised to the account's removals under way count as spent.
+    CreditReservations::Handle credit = context.credits.reserve(account->id, account->credits);
+    if (!credit)
+        return Admission::answerNow(jsonError(402, QStringLiteral("Not enough credits")));
 
     auto job = std::make_shared<RemovalJob>();
-    job->place = std::move(place);
+    job->credit = std::move(credit);
     job->transaction.accountId = account->id;
     job->transaction.createdAt = QDateTime::currentDateTimeUtc();
     job->transaction.transactionType = QStringLiteral("remove_background");
@@ -199,10 +207,12 @@ Admission admitRemoval(const HandlerContext& context, const HttpRequest& head)
     job->transaction.route = fromStd(head.path);
     job->transaction.ipAddress = clientAddress(context, head);
     job->transaction.description = QStringLiteral("Background removal");
-    return Admission{std::nullopt, context.maxRequestBytes, [&context, job](HttpRequest request, Responder respond) {
+    return Admission{std::nullopt, context.maxRequestBytes,
+                     [&context, job](HttpRequest request, Responder respond) {
                          job->respond = std::move(respond);
                          processRemoval(context, job, request);
-                     }};
+                     },
+                     {}};
 }
 
 } // namespace kivo::service

@@ -15,15 +15,18 @@ namespace kivo::service {
 
 class RemovalQueue::Place {
 public:
-    explicit Place(RemovalQueue& queue) : m_queue(queue) {}
+    Place(RemovalQueue& queue, qint64 accountId) : m_queue(queue), m_accountId(accountId) {}
     ~Place()
     {
         std::lock_guard lock(m_queue.m_mutex);
         --m_queue.m_taken;
+        if (--m_queue.m_takenByAccount[m_accountId] <= 0)
+            m_queue.m_takenByAccount.erase(m_accountId);
     }
 
 private:
     RemovalQueue& m_queue;
+    qint64 m_accountId;
 };
 
 RemovalQueue::RemovalQueue(int capacity, int niceness)
@@ -38,13 +41,25 @@ RemovalQueue::~RemovalQueue()
     stop();
 }
 
-RemovalQueue::PlaceHandle RemovalQueue::reserve()
+RemovalQueue::PlaceHandle RemovalQueue::reserve(qint64 accountId)
 {
     std::lock_guard lock(m_mutex);
     if (m_stopping || m_taken >= m_capacity)
         return nullptr;
+    int& ofAccount = m_takenByAccount[accountId];
+    if (ofAccount >= placesPerAccount()) {
+        if (ofAccount == 0)
+            m_takenByAccount.erase(accountId);
+        return nullptr;
+    }
+    ++ofAccount;
     ++m_taken;
-    return std::make_shared<Place>(*this);
+    return std::make_shared<Place>(*this, accountId);
+}
+
+int RemovalQueue::placesPerAccount() const
+{
+    return std::max(1, m_capacity / 4);
 }
 
 int RemovalQueue::retryAfterSeconds() const

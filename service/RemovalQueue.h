@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <chrono>
 #include <condition_variable>
@@ -9,15 +10,17 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 namespace kivo::service {
 
 // The model's own work queue: removals run one after another on one thread, so the HTTP
 // workers never wait for the model and the segmentation network never runs twice at once.
 //
-// A removal holds a place from the moment its request is admitted (before its body is read)
-// until it is answered; with every place taken, new removals are refused at once with an
-// estimate of when to try again. The network is loaded on the queue's thread before the first
+// A removal holds a place from the moment its whole request has arrived until it is answered,
+// and one account at most a fair share of the places (a quarter), so that no account keeps the
+// others out; with every place taken, new removals are refused at once with an estimate of
+// when to try again. The network is loaded on the queue's thread before the first
 // job, and again before the next job after a failed load.
 class RemovalQueue {
 public:
@@ -32,8 +35,10 @@ public:
     RemovalQueue(const RemovalQueue&) = delete;
     RemovalQueue& operator=(const RemovalQueue&) = delete;
 
-    // A place, or nothing when all are taken.
-    PlaceHandle reserve();
+    // A place for the account, or nothing when all are taken or the account holds its share.
+    PlaceHandle reserve(qint64 accountId);
+    // The most places one account holds at once.
+    int placesPerAccount() const;
     // Seconds until a place is likely to be free: the removals ahead times the recent duration
     // of one.
     int retryAfterSeconds() const;
@@ -62,6 +67,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;
     int m_taken = 0;
+    std::unordered_map<qint64, int> m_takenByAccount;
     bool m_stopping = false;
     std::chrono::milliseconds m_typicalJob{2000};
     bool m_modelReady = false;

@@ -95,11 +95,29 @@ HttpResponse pageAnswer(const HandlerContext& context, const HttpRequest& reques
     return jsonError(404, QStringLiteral("Not found"));
 }
 
+// The decision of `decide`, on a database worker, with a failing database answered 503.
+Admission withDatabase(const HttpRequest& head, std::function<Admission(const HttpRequest&)> decide)
+{
+    return Admission::withDatabase([head, decide = std::move(decide)] {
+        try {
+            return decide(head);
+        } catch (const StoreFailure& failure) {
+            return Admission::answerNow(storeFailureAnswer(failure));
+        }
+    });
+}
+
 Admission route(const HandlerContext& context, const HttpRequest& head)
 {
+    static const QRegularExpression transactionPath(QStringLiteral("^/transactions/[0-9a-f]{32}$"));
     const bool isPost = head.method == "POST";
-    if (head.path == "/v1.0.1/remove_background")
-        return isPost ? admitRemoval(context, head) : Admission::answerNow(jsonError(405, QStringLiteral("Use POST")));
+    if (head.path == "/v1.0.1/remove_background") {
+        if (!isPost)
+            return Admission::answerNow(jsonError(405, QStringLiteral("Use POST")));
+        if (head.header("X-API-KEY").empty())
+            return Admission::answerNow(jsonError(401, QStringLiteral("Missing API key")));
+        return withDatabase(head, [&context](const HttpRequest& request) { return admitRemoval(context, request); });
+    }
     if (head.path == "/api/app/login") {
         if (!isPost)
             return Admission::answerNow(jsonError(405, QStringLiteral("Use POST")));
@@ -109,8 +127,17 @@ Admission route(const HandlerContext& context, const HttpRequest& head)
     }
     if (head.method != "GET")
         return Admission::answerNow(jsonError(405, QStringLiteral("Use GET")));
-    if (head.path == "/api/transactions")
-        return Admission::answerNow(handleTransactions(context, head));
+    if (head.path == "/api/transactions") {
+        if (head.queryItem("api_key").empty())
+            return Admission::answerNow(jsonError(401, QStringLiteral("Missing API key")));
+        return withDatabase(head, [&context](const HttpRequest& request) {
+            return Admission::answerNow(handleTransactions(context, request));
+        });
+    }
+    if (transactionPath.match(fromStd(head.path)).hasMatch())
+        return withDatabase(head, [&context](const HttpRequest& request) {
+            return Admission::answerNow(pageAnswer(context, request));
+        });
     return Admission::answerNow(pageAnswer(context, head));
 }
 
@@ -173,19 +200,29 @@ HttpResponse handleLogin(const HandlerContext& context, const HttpRequest& reque
         return jsonError(400, QStringLiteral("The request body is not a JSON object"));
 
     std::optional<ServiceAccount> account;
+    const QString address = clientAddress(context, request);
     const QString apiKey = payload->value("api_key").toString();
+    const QString email = apiKey.isEmpty() ? payload->value("email").toString() : QString();
+    if (apiKey.isEmpty() && (email.isEmpty() || payload->value("password").toString().isEmpty()))
+        return jsonError(400, QStringLiteral("Give an email and a password, or an API key"));
+    // Refused before the password is looked at, right or wrong.
+    if (const int wait = context.signIns.secondsToWait(address, email); wait > 0) {
+        logLine(QStringLiteral("[kivopro-service] sign-in from %1 refused for %2 s after repeated failures").arg(address, QString::number(wait)));
+        return jsonError(429, QStringLiteral("Too many failed sign-ins; try again in %1 s").arg(wait), wait);
+    }
     if (!apiKey.isEmpty()) {
         account = context.store.accountForApiKey(apiKey);
-        if (!account)
+        if (!account) {
+            context.signIns.recordFailure(address, {});
             return jsonError(401, QStringLiteral("Invalid API key"));
+        }
     } else {
-        const QString email = payload->value("email").toString();
-        const QString password = payload->value("password").toString();
-        if (email.isEmpty() || password.isEmpty())
-            return jsonError(400, QStringLiteral("Give an email and a password, or an API key"));
-        account = context.store.accountForLogin(email, password);
-        if (!account)
+        account = context.store.accountForLogin(email, payload->value("password").toString());
+        if (!account) {
+            context.signIns.recordFailure(address, email);
             return jsonError(401, QStringLiteral("Invalid email or password"));
+        }
+        context.signIns.recordSuccess(email);
     }
     return jsonAnswer(200, accountJson(*account, publicBaseURL(context, request)));
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "AccountStore.h"
+#include "CreditReservations.h"
 #include "HttpExchange.h"
 #include "PrivateImageFolder.h"
 #include "RemovalQueue.h"
+#include "SignInLimiter.h"
 
 #include <QString>
 
@@ -19,6 +21,8 @@ struct HandlerContext {
     AccountStore& store;
     PrivateImageFolder& images;
     RemovalQueue& removals;
+    CreditReservations& credits;
+    SignInLimiter& signIns;
     // Where handlers continue after the model's work.
     QThreadPool& workers;
     std::size_t maxRequestBytes = 0;
@@ -32,8 +36,9 @@ struct HandlerContext {
 // answered 503 and logged.
 Admission routeRequest(const HandlerContext& context, const HttpRequest& head);
 
-// POST /v1.0.1/remove_background: the key and the credits are checked and a place in the
-// removal queue taken from the head alone; the body is read only then.
+// POST /v1.0.1/remove_background, on a database worker: the key is checked and a credit
+// promised from the head alone; the body is read only then, and a place in the removal queue
+// taken once it has arrived.
 Admission admitRemoval(const HandlerContext& context, const HttpRequest& head);
 
 HttpResponse handleLogin(const HandlerContext& context, const HttpRequest& request);

@@ -21,9 +21,12 @@ struct ServiceServer::Impl {
         , temporaryImages(this->options.imageFolder.isEmpty() ? std::make_unique<QTemporaryDir>() : nullptr)
         , images(temporaryImages ? temporaryImages->path() : this->options.imageFolder)
         , removals(this->options.removalQueueCapacity, this->options.modelNiceness)
-        , context{store, images, removals, workers, this->options.maxRequestBytes, QString(), this->options.limits.trustedProxy}
-        , http([this](const HttpRequest& head) { return routeRequest(context, head); }, workers, this->options.limits)
+        , context{store,     images, removals, credits, signIns, workers, this->options.maxRequestBytes, QString(),
+                  this->options.limits.trustedProxy}
+        , http([this](const HttpRequest& head) { return routeRequest(context, head); }, front, workers, this->options.limits)
     {
+        // Pages and refusals from the head: a few threads that never touch the database.
+        front.setMaxThreadCount(2);
         workers.setMaxThreadCount(std::max(1, this->options.workerThreads));
         // Threads stay: each keeps its database connection.
         workers.setExpiryTimeout(-1);
@@ -32,8 +35,11 @@ struct ServiceServer::Impl {
     Options options;
     std::unique_ptr<QTemporaryDir> temporaryImages;
     PrivateImageFolder images;
+    QThreadPool front;
     QThreadPool workers;
     RemovalQueue removals;
+    CreditReservations credits;
+    SignInLimiter signIns;
     HandlerContext context;
     HttpServer http;
     std::once_flag stopped;
@@ -70,6 +76,7 @@ void ServiceServer::stop()
     std::call_once(d->stopped, [this] {
         d->http.stop();
         d->removals.stop();
+        d->front.waitForDone();
         d->workers.waitForDone();
     });
 }

@@ -102,6 +102,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption accountsOption(
         QStringLiteral("accounts"), QStringLiteral("Import a JSON accounts file of earlier versions (once; the file is kept)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption keyFileOption(
+        QStringLiteral("key-file"),
+        QStringLiteral("File with the secret that protects the stored API keys, created when missing (default "
+                       "DIR/api-keys.secret); instances sharing a database must share it. Keep it out of the "
+                       "database's backups."),
+        QStringLiteral("FILE"));
     const QCommandLineOption queueOption(
         QStringLiteral("queue"), QStringLiteral("Removals admitted at once; more are answered 503 with Retry-After (default 16)."),
         QStringLiteral("N"), QStringLiteral("16"));
@@ -121,7 +127,7 @@ int main(int argc, char* argv[])
         QStringLiteral("Address of a reverse proxy in front: its connections are not limited per client and its "
                        "X-Forwarded-For and X-Forwarded-Proto are believed."),
         QStringLiteral("ADDRESS"));
-    parser.addOptions({hostOption, portOption, dataOption, databaseOption, imagesOption, accountsOption, queueOption,
+    parser.addOptions({hostOption, portOption, dataOption, databaseOption, imagesOption, accountsOption, keyFileOption, queueOption,
                        nicenessOption, workersOption, perClientOption, proxyOption});
     parser.process(app);
 
@@ -145,7 +151,10 @@ int main(int argc, char* argv[])
     options.imageFolder = parser.isSet(imagesOption) ? QDir(parser.value(imagesOption)).absolutePath()
                                                      : QDir(dataFolder).filePath(QStringLiteral("images"));
 
-    kivo::service::AccountStore store(database);
+    // The secret that finds and decrypts API keys stays out of the database (and its backups).
+    const QString keyFile = parser.isSet(keyFileOption) ? parser.value(keyFileOption)
+                                                        : QDir(dataFolder).filePath(QStringLiteral("api-keys.secret"));
+    kivo::service::AccountStore store(database, std::chrono::seconds(5), keyFile);
     QString message;
     if (!store.open(&message))
         quit(1, message);

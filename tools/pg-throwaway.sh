@@ -5,11 +5,13 @@
 #
 #   pg-throwaway.sh start DIR   starts it (DIR must not exist) and prints the database address
 #   pg-throwaway.sh stop DIR    stops it and removes DIR
+#   pg-throwaway.sh restart DIR restarts it (a fast shutdown: its connections are closed)
+#   pg-throwaway.sh signal DIR SIG  sends SIG (STOP, CONT) to the server and its backends
 #
 # Exits with 3 when PostgreSQL is not installed (apt-get install postgresql).
 set -euo pipefail
-command=${1:?usage: pg-throwaway.sh start|stop DIR}
-dir=${2:?usage: pg-throwaway.sh start|stop DIR}
+command=${1:?usage: pg-throwaway.sh start|stop|restart|signal DIR}
+dir=${2:?usage: pg-throwaway.sh start|stop|restart|signal DIR}
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
 if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
   echo "pg-throwaway: PostgreSQL is not installed" >&2
@@ -42,8 +44,16 @@ stop)
   fi
   rm -rf "$dir"
   ;;
+restart)
+  "${owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 30 restart >/dev/null
+  ;;
+signal)
+  postmaster=$(head -n 1 "$dir/data/postmaster.pid")
+  # shellcheck disable=SC2046
+  kill -"${3:?usage: pg-throwaway.sh signal DIR SIG}" "$postmaster" $(ps -o pid= --ppid "$postmaster")
+  ;;
 *)
-  echo "usage: pg-throwaway.sh start|stop DIR" >&2
+  echo "usage: pg-throwaway.sh start|stop|restart|signal DIR" >&2
   exit 2
   ;;
 esac

@@ -28,12 +28,6 @@ QString tooLarge(qint64 pixels, qint64 maxPixels)
 using HeifContext = std::unique_ptr<heif_context, decltype(&heif_context_free)>;
 using HeifHandle = std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)>;
 
-bool isHeif(const QByteArray& bytes)
-{
-    return heif_check_filetype(reinterpret_cast<const uint8_t*>(bytes.constData()), int(std::min<qsizetype>(bytes.size(), 64)))
-        == heif_filetype_yes_supported;
-}
-
 // The primary image of a HEIF container; null handles when it cannot be read.
 std::pair<HeifContext, HeifHandle> openHeif(const QByteArray& bytes)
 {
@@ -74,27 +68,106 @@ QImage decodeHeif(const QByteArray& bytes)
     return QImage(plane, width, height, stride, QImage::Format_RGBA8888).copy();
 }
 
+// Qt's decoder for each format; HEIF goes to libheif.
+const char* qtFormatName(PhotoFormat format)
+{
+    switch (format) {
+    case PhotoFormat::jpeg: return "jpeg";
+    case PhotoFormat::png: return "png";
+    case PhotoFormat::gif: return "gif";
+    case PhotoFormat::bmp: return "bmp";
+    case PhotoFormat::tiff: return "tiff";
+    case PhotoFormat::webp: return "webp";
+    case PhotoFormat::heif: break;
+    }
+    return "";
+}
+
+QString notAPhoto()
+{
+    return QStringLiteral("not an image in a supported format (JPEG, PNG, GIF, BMP, TIFF, WebP or HEIC)");
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / double(1 << 20), 'f', bytes < (qint64(10) << 20) ? 1 : 0);
+}
+
+// More declared pixels per byte of file than any encoder reaches on a real image: one-colour
+// PNG and GIF files stay well below it, and nothing decodes pixels out of nothing.
+constexpr qint64 kMaxPixelsPerByte = 4096;
+// Small images are cheap whatever they declare.
+constexpr qint64 kCheapPixels = 4'000'000;
+
 } // namespace
+
+std::optional<PhotoFormat> photoFormat(QByteArrayView head)
+{
+    const auto startsWith = [&](qsizetype at, QByteArrayView magic) {
+        return head.size() >= at + magic.size() && head.sliced(at, magic.size()) == magic;
+    };
+    if (startsWith(0, "\xFF\xD8\xFF"))
+        return PhotoFormat::jpeg;
+    if (startsWith(0, "\x89PNG\r\n\x1A\n"))
+        return PhotoFormat::png;
+    if (startsWith(0, "GIF87a") || startsWith(0, "GIF89a"))
+        return PhotoFormat::gif;
+    if (startsWith(0, "BM") && head.size() >= 26)
+        return PhotoFormat::bmp;
+    if (startsWith(0, QByteArrayView("II*\0", 4)) || startsWith(0, QByteArrayView("MM\0*", 4)))
+        return PhotoFormat::tiff;
+    if (startsWith(0, "RIFF") && startsWith(8, "WEBP"))
+        return PhotoFormat::webp;
+    if (heif_check_filetype(reinterpret_cast<const uint8_t*>(head.data()), int(std::min<qsizetype>(head.size(), 64)))
+        == heif_filetype_yes_supported)
+        return PhotoFormat::heif;
+    return std::nullopt;
+}
+
+QString checkImageBudget(QByteArrayView bytes, qint64 maxPixels)
+{
+    const auto format = photoFormat(bytes);
+    if (!format)
+        return notAPhoto();
+    QSize size;
+    bool hasImageData = true;
+    if (*format == PhotoFormat::heif) {
+        const QByteArray copy = QByteArray::fromRawData(bytes.data(), bytes.size());
+        const auto [context, handle] = openHeif(copy);
+        if (!handle)
+            return undecodableHeif();
+        size = QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    } else if (*format == PhotoFormat::tiff) {
+        // The size of the first directory; only that page is ever decoded.
+        QBuffer buffer;
+        buffer.setData(bytes.data(), bytes.size());
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "tiff");
+        reader.setAutoDetectImageFormat(false);
+        size = reader.size();
+    } else if (const auto declared = declaredImage(bytes)) {
+        size = declared->size;
+        hasImageData = declared->hasImageData;
+    }
+    if (!size.isValid() || size.isEmpty())
+        return QStringLiteral("the image's size cannot be read from its header");
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (maxPixels > 0 && pixels > maxPixels)
+        return tooLarge(pixels, maxPixels);
+    if (!hasImageData)
+        return QStringLiteral("the file declares a %1 × %2 image but holds no image data").arg(size.width()).arg(size.height());
+    if (pixels > kCheapPixels && pixels / std::max<qsizetype>(1, bytes.size()) > kMaxPixelsPerByte)
+        return QStringLiteral("the file declares a %1 × %2 image but holds only %3 bytes of data")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(bytes.size());
+    return {};
+}
 
 QString checkImageData(const QByteArray& bytes, qint64 maxPixels)
 {
-    // Recognised by content, so misnamed files and uploads load too.
-    if (isHeif(bytes)) {
-        const auto [context, handle] = openHeif(bytes);
-        if (!handle)
-            return undecodableHeif();
-        const qint64 pixels = qint64(heif_image_handle_get_width(handle.get())) * heif_image_handle_get_height(handle.get());
-        return maxPixels > 0 && pixels > maxPixels ? tooLarge(pixels, maxPixels) : QString();
-    }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    if (!reader.canRead())
-        return QStringLiteral("not an image");
-    const QSize size = reader.size();
-    if (maxPixels > 0 && size.isValid() && qint64(size.width()) * size.height() > maxPixels)
-        return tooLarge(qint64(size.width()) * size.height(), maxPixels);
+    if (QString error = checkImageBudget(bytes, maxPixels); !error.isEmpty())
+        return error;
     if (isTruncatedImage(bytes))
         return QStringLiteral("the image is truncated (the file ends before its image data does)");
     return {};
@@ -104,7 +177,8 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
 {
     if (QString error = checkImageData(bytes, maxPixels); !error.isEmpty())
         return {{}, error};
-    if (isHeif(bytes)) {
+    const PhotoFormat format = *photoFormat(bytes);
+    if (format == PhotoFormat::heif) {
         QImage image = decodeHeif(bytes);
         return {image, image.isNull() ? undecodableHeif() : QString()};
     }
@@ -114,7 +188,9 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    // Only the decoder of the format found above: Qt never guesses another one.
+    QImageReader reader(&buffer, qtFormatName(format));
+    reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (image.isNull())
@@ -123,18 +199,31 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
     return {image, {}};
 }
 
-ImageLoadResult readImageFile(const QString& path)
+ImageLoadResult readImageFile(const QString& path, qint64 maxPixels)
 {
     const QFileInfo info(path);
     if (!info.exists())
         return {{}, QStringLiteral("no such file")};
+    if (info.isDir())
+        return {{}, QStringLiteral("cannot read the file (it is a folder)")};
+    if (!info.isFile())
+        return {{}, QStringLiteral("cannot read the file (not a regular file)")};
     QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("cannot read the file")};
-    const QByteArray bytes = file.readAll();
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, QStringLiteral("cannot read the file (%1)").arg(file.errorString())};
+    // The format and the size are judged before the file is read whole.
+    const QByteArray head = file.read(64);
     if (file.error() != QFileDevice::NoError)
         return {{}, QStringLiteral("cannot read the file (%1)").arg(file.errorString())};
-    return readImageData(bytes);
+    if (!photoFormat(head))
+        return {{}, notAPhoto()};
+    if (file.size() > kMaxImageFileBytes)
+        return {{}, QStringLiteral("the file is too large (%1 MB, at most %2 MB)")
+                        .arg(megabytes(file.size()), megabytes(kMaxImageFileBytes))};
+    const QByteArray bytes = head + file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {{}, QStringLiteral("cannot read the file (%1)").arg(file.errorString())};
+    return readImageData(bytes, maxPixels);
 }
 
 QImage loadImageFile(const QString& path)

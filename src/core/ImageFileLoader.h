@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QString>
+
+#include <optional>
 
 namespace kivo {
 
@@ -13,18 +16,36 @@ struct ImageLoadResult {
     QString error;
 };
 
-// Decodes an image file the way every part of the application loads photos: EXIF orientation
-// applied, large photos allowed, HEIC/HEIF through libheif (Qt has no decoder for them), and
-// truncated files refused rather than shown with grey rows.
-ImageLoadResult readImageFile(const QString& path);
+// The photo formats the application takes, recognised by their first bytes whatever the file
+// is called. Nothing else is ever handed to a decoder: no SVG (which can name other files), no
+// icon, Targa, XPM or MNG files.
+enum class PhotoFormat { jpeg, png, gif, bmp, tiff, webp, heif };
+std::optional<PhotoFormat> photoFormat(QByteArrayView head);
 
-// The same for an image already in memory (an upload). With `maxPixels` above 0, larger images
-// are refused before they are decoded.
-ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels = 0);
+// What every loader accepts at most: larger photos would need gigabytes for the engine's
+// working copies.
+inline constexpr qint64 kMaxImagePixels = 100'000'000;
+inline constexpr qint64 kMaxImageFileBytes = qint64(256) << 20;
 
-// Everything readImageData checks before decoding (format, size, completeness), for refusing
+// The pixel and byte budget, judged from the file's own headers before anything is decoded:
+// the declared size (for GIF the screen and every frame), that image data is present at all,
+// and that the data could plausibly hold that many pixels (a 35-byte file declaring 100
+// megapixels is refused). Empty when the file is within the budget; otherwise the reason, in
+// words ("the image is too large (…)"). `bytes` is the whole file.
+QString checkImageBudget(QByteArrayView bytes, qint64 maxPixels = kMaxImagePixels);
+
+// Decodes an image file the way every part of the application loads photos: format by
+// content, the budget above, EXIF orientation applied, HEIC/HEIF through libheif (Qt has no
+// decoder for them), and truncated files refused rather than shown with grey rows. The file's
+// size and format are checked before it is read whole.
+ImageLoadResult readImageFile(const QString& path, qint64 maxPixels = kMaxImagePixels);
+
+// The same for an image already in memory (an upload).
+ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels = kMaxImagePixels);
+
+// Everything readImageData checks before decoding (format, budget, completeness), for refusing
 // an upload early; empty when the image is worth decoding.
-QString checkImageData(const QByteArray& bytes, qint64 maxPixels = 0);
+QString checkImageData(const QByteArray& bytes, qint64 maxPixels = kMaxImagePixels);
 
 // readImageFile(path).image: a null image when the file cannot be used.
 QImage loadImageFile(const QString& path);

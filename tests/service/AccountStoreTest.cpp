@@ -15,11 +15,17 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QSqlRecord>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
+
+#include <csignal>
 
 using namespace kivo::service;
 using namespace kivo::test;
@@ -59,7 +65,7 @@ QString writeLegacyAccountsFile(const QDir& folder)
 
 void exerciseStore(const QString& address, const QDir& folder)
 {
-    AccountStore store(address, std::chrono::seconds(2));
+    AccountStore store(address, std::chrono::seconds(2), folder.filePath(u"api-keys.secret"_s));
     QString error;
     ASSERT_TRUE(store.open(&error)) << error.toStdString();
     ASSERT_TRUE(store.open(&error)) << "opening an existing database: " << error.toStdString();
@@ -158,7 +164,9 @@ TEST(AccountStoreTest, PostgreSQLKeepsAccountsCreditsAndTransactions)
     exerciseStore(postgres.address(), QDir(folder.path()));
 
     // A server that goes away is a failure of each call, never a crash or a success.
-    AccountStore store(postgres.address(), std::chrono::seconds(2));
+    AccountStore store(postgres.address(), std::chrono::seconds(2), folder.filePath(u"api-keys.secret"_s));
+    QString error;
+    ASSERT_TRUE(store.open(&error)) << error.toStdString();
     ASSERT_TRUE(store.accountForApiKey(u"key-ada"_s).has_value());
     postgres.stop();
     EXPECT_THROW(store.accountForApiKey(u"key-ada"_s), StoreFailure);
@@ -194,4 +202,92 @@ TEST(AccountStoreTest, AWriteThatCannotHappenFailsAndChangesNothing)
     EXPECT_EQ(store.transactions(ada.id, 1, 20).totalCount, 1);
     EXPECT_EQ(store.chargeRemoval(transaction), AccountStore::Charge::charged);
     EXPECT_EQ(store.account(ada.id)->credits, 4);
+}
+
+TEST(AccountStoreTest, ACopyOfTheDatabaseHoldsNoKeyAndNoFastPasswordHash)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"service.sqlite"_s);
+    // An account of an earlier version: salted SHA-256 and the key in the clear.
+    {
+        AccountStore store(path);
+        QString error;
+        ASSERT_TRUE(store.open(&error)) << error.toStdString();
+        ServiceAccount old;
+        old.name = u"Old"_s;
+        old.email = u"old@example.org"_s;
+        old.passwordSalt = u"salt"_s;
+        old.passwordSHA256 = QString::fromLatin1(QCryptographicHash::hash("saltpw", QCryptographicHash::Sha256).toHex());
+        old.apiKey = u"key-old"_s;
+        old.credits = 2;
+        ASSERT_TRUE(store.importAccount(old, {}));
+        store.addAccount(u"New"_s, u"new@example.org"_s, u"pw"_s, u"key-new"_s, 1);
+    }
+    const auto columns = [&](const QString& email) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"inspect"_s);
+        db.setDatabaseName(path);
+        EXPECT_TRUE(db.open());
+        QSqlQuery query(db);
+        EXPECT_TRUE(query.exec(u"SELECT * FROM accounts WHERE email = '%1'"_s.arg(email)));
+        QStringList values;
+        if (query.next()) {
+            for (int i = 0; i < query.record().count(); ++i)
+                values.append(query.record().fieldName(i) + u'=' + query.value(i).toString());
+        }
+        query.finish();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(u"inspect"_s);
+        return values.join(u' ');
+    };
+    for (const auto& [email, key] : {std::pair{u"old@example.org"_s, u"key-old"_s}, std::pair{u"new@example.org"_s, u"key-new"_s}})
+        EXPECT_FALSE(columns(email).contains(key)) << columns(email).toStdString();
+    EXPECT_TRUE(columns(u"new@example.org"_s).contains(u"password_hash=$argon2id$"_s));
+    EXPECT_TRUE(columns(u"old@example.org"_s).contains(u"password_sha256="_s + QString::fromLatin1(
+        QCryptographicHash::hash("saltpw", QCryptographicHash::Sha256).toHex())));
+
+    AccountStore store(path);
+    QString error;
+    ASSERT_TRUE(store.open(&error)) << error.toStdString();
+    EXPECT_FALSE(store.accountForLogin(u"old@example.org"_s, u"wrong"_s).has_value());
+    const auto old = store.accountForLogin(u"old@example.org"_s, u"pw"_s);
+    ASSERT_TRUE(old.has_value());
+    EXPECT_EQ(old->apiKey, u"key-old"_s);
+    // Moved to Argon2id at this sign-in; the fast hash is gone.
+    EXPECT_TRUE(columns(u"old@example.org"_s).contains(u"password_hash=$argon2id$"_s)) << columns(u"old@example.org"_s).toStdString();
+    EXPECT_TRUE(columns(u"old@example.org"_s).contains(u"password_sha256= "_s));
+    EXPECT_TRUE(store.accountForLogin(u"old@example.org"_s, u"pw"_s).has_value());
+    EXPECT_EQ(store.accountForApiKey(u"key-old"_s)->email, u"old@example.org"_s);
+
+    // Without its key file, the database gives no key.
+    QFile::remove(path + u".key"_s);
+    AccountStore copy(path);
+    ASSERT_TRUE(copy.open(&error)) << error.toStdString();
+    EXPECT_FALSE(copy.accountForApiKey(u"key-old"_s).has_value());
+    EXPECT_TRUE(copy.accountForLogin(u"new@example.org"_s, u"pw"_s)->apiKey.isEmpty());
+}
+
+TEST(AccountStoreTest, AStoppedPostgreSQLFailsWithinTheTimeOutAndARestartedOneCostsNoCall)
+{
+    ThrowawayPostgres postgres;
+    if (!postgres.isInstalled())
+        GTEST_SKIP() << "PostgreSQL is not installed (tools/setup.sh installs it)";
+    ASSERT_FALSE(postgres.address().isEmpty()) << postgres.error().toStdString();
+    QTemporaryDir folder;
+    AccountStore store(postgres.address(), std::chrono::seconds(1), folder.filePath(u"api-keys.secret"_s));
+    QString error;
+    ASSERT_TRUE(store.open(&error)) << error.toStdString();
+    store.addAccount(u"Ada"_s, u"ada@example.org"_s, u"pw"_s, u"key-ada"_s, 5);
+
+    postgres.signalServer(SIGSTOP);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_THROW(store.accountForApiKey(u"key-ada"_s), StoreFailure);
+    EXPECT_LT(timer.elapsed(), 4000);
+    postgres.signalServer(SIGCONT);
+
+    ASSERT_TRUE(store.accountForApiKey(u"key-ada"_s).has_value());
+    ASSERT_TRUE(postgres.restart()) << postgres.error().toStdString();
+    // The connection the restart closed is replaced before it is used.
+    EXPECT_TRUE(store.accountForApiKey(u"key-ada"_s).has_value());
 }

@@ -10,6 +10,7 @@
 #include "service/SyntheticPhoto.h"
 #include "service/ThrowawayPostgres.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -177,13 +178,19 @@ TEST_F(InProcessRemovalTest, AFullQueueIsA503WithRetryAfterAndEverythingElseStay
         http.set_read_timeout(120, 0);
         return removalStatus(http, u"key-ada"_s);
     });
-    // The first one's head comes in before any probe; probes that are no image would take the
-    // place only for a moment anyway.
+    // A place is taken once a removal's upload has arrived: the first one's is small. A probe
+    // that got the place first would find nothing in its plain grey image (422, uncharged).
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    QImage grey(16, 16, QImage::Format_RGB32);
+    grey.fill(Qt::gray);
+    QByteArray greyPNG;
+    QBuffer buffer(&greyPNG);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(grey.save(&buffer, "PNG"));
     ASSERT_TRUE(waitUntil([&] {
-        const auto probe = removal("key-ada", {{"image", "x", "x.png", "image/png"}});
+        const auto probe = removal("key-ada", {{"image", greyPNG.toStdString(), "grey.png", "image/png"}});
         return probe && probe->status == 503;
-    }, std::chrono::seconds(10)));
+    }, std::chrono::seconds(60)));
     const auto refused = removal("key-ada", {{"image", ballPNG(), "ball.png", "image/png"}});
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 503);
@@ -254,12 +261,15 @@ TEST_F(ServiceModelTest, TwoInstancesOnOnePostgreSQLDatabaseCountCreditsExactly)
     ASSERT_FALSE(postgres.address().isEmpty()) << postgres.error().toStdString();
 
     QTemporaryDir shared;
-    const QStringList arguments{u"--database"_s, postgres.address(), u"--images"_s, shared.filePath(u"images"_s)};
+    const QStringList arguments{u"--database"_s, postgres.address(), u"--images"_s, shared.filePath(u"images"_s),
+                                u"--key-file"_s, shared.filePath(u"api-keys.secret"_s)};
     ServiceProcess first(arguments);
     ServiceProcess second(arguments);
     ASSERT_TRUE(first.isReady() && second.isReady()) << first.output().toStdString() << second.output().toStdString();
     {
-        service::AccountStore store(postgres.address());
+        service::AccountStore store(postgres.address(), std::chrono::seconds(5), shared.filePath(u"api-keys.secret"_s));
+        QString error;
+        ASSERT_TRUE(store.open(&error)) << error.toStdString();
         store.addAccount(u"Cy"_s, u"cy@example.org"_s, u"pw"_s, u"key-cy"_s, 4);
     }
 

@@ -1,14 +1,18 @@
 // The service run in-process: sign-in, refusals of the removal endpoint, the transactions list,
 // the pages and images with their unguessable addresses, the removal queue's limit and the log.
 
+#include "RemovalQueue.h"
+#include "SignInLimiter.h"
 #include "service/ServiceFixture.h"
 #include "service/ServiceProcess.h"
 
 #include "support/TestSupport.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <thread>
@@ -251,30 +255,126 @@ protected:
     void adjust(ServiceServer::Options& options) override { options.removalQueueCapacity = 1; }
 };
 
-TEST_F(SmallQueueTest, AFullQueueIsRefusedAtOnceWithRetryAfterAndTheRestStaysFast)
+TEST_F(SmallQueueTest, UploadsThatHaveNotArrivedHoldNoPlace)
 {
-    // A removal whose body is still arriving holds the only place (once its head is in before
-    // the probe's).
-    std::unique_ptr<RawConnection> slow;
-    ASSERT_TRUE(waitUntil([&] {
-        slow = std::make_unique<RawConnection>(server->port());
-        slow->send("POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
-                   "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 100000\r\n\r\n--B\r\n");
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        const auto result = removal("key-ada", {{"image", "x", "a.png", "image/png"}});
-        return result && result->status == 503;
-    }, std::chrono::seconds(10)));
-
-    const auto refused = removal("key-ada", {{"image", std::string(1 << 20, 'x'), "a.png", "image/png"}});
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 503);
-    EXPECT_GE(QByteArray::fromStdString(refused->get_header_value("Retry-After")).toInt(), 1);
-    EXPECT_TRUE(jsonObject(refused->body).value("error").toString().contains(u"busy"_s)) << refused->body;
+    // Uploads that stall after their first bytes and heads that wait for "100 Continue" hold
+    // the connection only: the one place stays free for a removal whose body has arrived.
+    std::vector<std::unique_ptr<RawConnection>> stalled;
+    for (const bool expectContinue : {false, true, false, true}) {
+        stalled.push_back(std::make_unique<RawConnection>(server->port()));
+        ASSERT_TRUE(stalled.back()->send(
+            "POST /v1.0.1/remove_background HTTP/1.1\r\nHost: x\r\nX-API-KEY: key-ada\r\n"
+            "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: 100000\r\n"
+            + QByteArray(expectContinue ? "Expect: 100-continue\r\n\r\n" : "\r\n--B\r\n")));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto judged = removal("key-ada", {{"image", "not an image", "a.png", "image/png"}});
+    ASSERT_TRUE(judged);
+    EXPECT_EQ(judged->status, 400) << judged->body;
 
     const auto listing = client->Get("/api/transactions?page=1&limit=20&app_id=1&api_key=key-ada");
     ASSERT_TRUE(listing);
     EXPECT_EQ(listing->status, 200);
     EXPECT_EQ(credits(), 5);
+}
+
+TEST(RemovalQueueTest, OneAccountHoldsAtMostAQuarterOfThePlaces)
+{
+    RemovalQueue queue(16, 0);
+    std::vector<RemovalQueue::PlaceHandle> held;
+    for (int i = 0; i < 6; ++i) {
+        if (auto place = queue.reserve(1))
+            held.push_back(std::move(place));
+    }
+    EXPECT_EQ(held.size(), 4u);
+    for (qint64 account = 2; account <= 4; ++account) {
+        for (int i = 0; i < 4; ++i) {
+            auto place = queue.reserve(account);
+            ASSERT_TRUE(place) << account;
+            held.push_back(std::move(place));
+        }
+    }
+    // All 16 taken: even a new account waits.
+    EXPECT_FALSE(queue.reserve(5));
+    held.erase(held.begin());
+    EXPECT_FALSE(queue.reserve(2));
+    EXPECT_TRUE(queue.reserve(1));
+}
+
+TEST_F(ServiceServerTest, OnlyPhotoFormatsAreDecodedAndNothingOutsideTheUploadIsRead)
+{
+    // A file of the server that an SVG names: it must never come back in a cut-out.
+    const QString secret = folder.filePath(u"secret.png"_s);
+    QImage red(32, 32, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(secret));
+    const std::string svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                                           "width=\"64\" height=\"64\"><image xlink:href=\"%1\" width=\"64\" height=\"64\"/></svg>")
+                                .arg(secret)
+                                .toStdString();
+    const auto encoded = [](const char* format) {
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(image.save(&buffer, format)) << format;
+        return bytes.toStdString();
+    };
+    const std::pair<const char*, std::string> uploads[] = {
+        {"svg", svg}, {"ico", encoded("ICO")}, {"xpm", encoded("XPM")}, {"pbm", encoded("PBM")}, {"xbm", encoded("XBM")}};
+    for (const auto& [name, bytes] : uploads) {
+        const auto refused = removal("key-ada", {{"image", bytes, "photo.png", "image/png"}});
+        ASSERT_TRUE(refused) << name;
+        EXPECT_EQ(refused->status, 400) << name;
+        EXPECT_TRUE(jsonObject(refused->body).value("error").toString().contains(u"not an image in a supported format"_s))
+            << name << ": " << refused->body;
+    }
+    EXPECT_EQ(credits(), 5);
+}
+
+TEST_F(ServiceServerTest, RepeatedWrongPasswordsAreRefusedWithRetryAfterEvenWhenTheRightOneFollows)
+{
+    const auto signIn = [&](const char* password) {
+        return client->Post("/api/app/login",
+                            QJsonDocument(QJsonObject{{"email", "ada@example.org"}, {"password", password}}).toJson().toStdString(),
+                            "application/json");
+    };
+    int unauthorised = 0;
+    int lastStatus = 0;
+    int retryAfter = 0;
+    for (int i = 0; i < 12; ++i) {
+        const auto answer = signIn("wrong");
+        ASSERT_TRUE(answer);
+        unauthorised += answer->status == 401;
+        lastStatus = answer->status;
+        retryAfter = QByteArray::fromStdString(answer->get_header_value("Retry-After")).toInt();
+    }
+    EXPECT_EQ(unauthorised, SignInLimiter::kFreeFailuresPerAccount);
+    EXPECT_EQ(lastStatus, 429);
+    EXPECT_GE(retryAfter, 5);
+    const auto right = signIn("s3cret pass");
+    ASSERT_TRUE(right);
+    EXPECT_EQ(right->status, 429);
+
+    // Another account from another address is not held up: the limits are per account and
+    // per address, and only the account's were reached here.
+    SignInLimiter limiter;
+    for (int i = 0; i < SignInLimiter::kFreeFailuresPerAccount; ++i)
+        limiter.recordFailure(u"10.0.0.1"_s, u"ada@example.org"_s);
+    EXPECT_GE(limiter.secondsToWait(u"10.0.0.2"_s, u"ADA@example.org"_s), 1);
+    EXPECT_EQ(limiter.secondsToWait(u"10.0.0.2"_s, u"bo@example.org"_s), 0);
+    limiter.recordSuccess(u"ada@example.org"_s);
+    EXPECT_EQ(limiter.secondsToWait(u"10.0.0.2"_s, u"ada@example.org"_s), 0);
+}
+
+TEST(RequestLogLineTest, TheQueryCannotRewriteTheOtherFields)
+{
+    for (const char* target : {"/?x=%3C", "/?x=%251%252%253%254%255", "/?%3=%4"}) {
+        const QString line = requestLogLine("127.0.0.1", "GET", target, 200, 778);
+        EXPECT_TRUE(line.endsWith(u" 200 778 bytes"_s)) << line.toStdString();
+        EXPECT_TRUE(line.startsWith(u"[kivopro-service] 127.0.0.1 GET /?"_s)) << line.toStdString();
+    }
 }
 
 TEST_F(ServiceServerTest, LogsOneLinePerRequestWithoutTheKey)

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <csignal>
+
 namespace kivo::test {
 
 namespace {
@@ -38,11 +40,24 @@ void ThrowawayPostgres::stop()
     run(QStringLiteral("stop"), &exitCode);
 }
 
-QString ThrowawayPostgres::run(const QString& command, int* exitCode)
+bool ThrowawayPostgres::restart()
+{
+    int exitCode = 0;
+    m_error = run(QStringLiteral("restart"), &exitCode);
+    return exitCode == 0;
+}
+
+void ThrowawayPostgres::signalServer(int signal)
+{
+    int exitCode = 0;
+    run(QStringLiteral("signal"), &exitCode, {signal == SIGSTOP ? QStringLiteral("STOP") : QStringLiteral("CONT")});
+}
+
+QString ThrowawayPostgres::run(const QString& command, int* exitCode, const QStringList& extra)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("bash"), {kScript, command, m_folder});
+    process.start(QStringLiteral("bash"), QStringList{kScript, command, m_folder} + extra);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();

@@ -21,9 +21,13 @@ public:
     QString error() const { return m_error; }
     // Stops the server at once (immediate shutdown: its connections break) and removes it.
     void stop();
+    // A fast restart: the server closes every connection and comes back; false when it did not.
+    bool restart();
+    // Sends the signal (SIGSTOP, SIGCONT) to the server and all its backends.
+    void signalServer(int signal);
 
 private:
-    QString run(const QString& command, int* exitCode);
+    QString run(const QString& command, int* exitCode, const QStringList& extra = {});
 
     QTemporaryDir m_parent;
     QString m_folder;

@@ -7,8 +7,8 @@
 // into OUTDIR; two inputs that would give the same name get NAME_no_bg-2.png and so on, as
 // "Download All" does. Prints one line per input with the time it took: results on standard
 // output, failures (and the engine's diagnostics) on standard error, with control characters in
-// names escaped so that every input stays one line. Exits with 1 when any input failed (2 for a
-// usage error).
+// names escaped so that every input stays one line. Exits with 1 when any input failed, 2 for a
+// usage error or an output folder that cannot be written (found before any image is processed).
 // Without the processing options the output is the engine's plain one: Balanced, no refinement,
 // the soft edge kept.
 
@@ -28,6 +28,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <optional>
@@ -87,6 +88,22 @@ bool writePng(const QImage& image, const QString& path, QString* error)
     return true;
 }
 
+// Whether a file can be made in the folder: tried, as permissions alone do not tell (a
+// read-only file system, a name that is a file).
+std::optional<QString> unwritableFolder(const QString& directory)
+{
+    const QFileInfo info(directory);
+    if (!info.exists())
+        return QStringLiteral("the folder %1 does not exist").arg(printable(QDir::toNativeSeparators(directory)));
+    if (!info.isDir())
+        return QStringLiteral("%1 is not a folder").arg(printable(QDir::toNativeSeparators(directory)));
+    QTemporaryFile probe(QDir(directory).filePath(QStringLiteral(".kivopro-remove-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("cannot write into the folder %1 (%2)")
+            .arg(printable(QDir::toNativeSeparators(directory)), probe.errorString());
+    return std::nullopt;
+}
+
 class Remover {
 public:
     explicit Remover(Options options) : m_options(std::move(options)) {}
@@ -115,6 +132,12 @@ bool Remover::process(const QString& input)
 {
     QElapsedTimer timer;
     timer.start();
+
+    const QFileInfo source(input);
+    const QString directory = m_options.outputDirectory.isEmpty() ? source.absolutePath() : m_options.outputDirectory;
+    // Before any work: a result that cannot be written is not worth computing.
+    if (const auto unwritable = unwritableFolder(directory))
+        return fail(input, *unwritable, timer);
 
     const kivo::ImageLoadResult loaded = kivo::readImageFile(input);
     if (!loaded.error.isEmpty())
@@ -153,8 +176,6 @@ bool Remover::process(const QString& input)
         suffix = QStringLiteral("_no_bg.png");
     }
 
-    const QFileInfo source(input);
-    const QString directory = m_options.outputDirectory.isEmpty() ? source.absolutePath() : m_options.outputDirectory;
     const QString output = kivo::distinctPathInFolder(directory, source.completeBaseName() + suffix,
                                                       m_takenNames[QDir(directory).absolutePath()]);
     QString error;
@@ -177,7 +198,8 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Removes the background of images with the local segmentation network and writes "
-        "NAME_no_bg.png for each input."));
+        "NAME_no_bg.png for each input.\nExit status: 0 when every input succeeded, 1 when any failed, 2 for a usage error "
+        "or an output folder that cannot be written."));
     parser.addHelpOption();
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("Write the results into <dir> (default: beside each input)."),
@@ -198,7 +220,15 @@ int main(int argc, char** argv)
     parser.addOption(refineOption);
     parser.addOption(hardEdgesOption);
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Image files."), QStringLiteral("INPUT..."));
-    parser.process(app);
+    // Usage errors exit with 2, as the help says (QCommandLineParser::process would exit with 1).
+    if (!parser.parse(QCoreApplication::arguments())) {
+        printLine(stderr, QStringLiteral("kivopro-remove: %1\n").arg(parser.errorText()) + parser.helpText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        printLine(stdout, parser.helpText());
+        return 0;
+    }
 
     Options options;
     options.outputDirectory = parser.value(outputOption);
@@ -217,9 +247,15 @@ int main(int argc, char** argv)
         printLine(stderr, QStringLiteral("kivopro-remove: no input files\n") + parser.helpText());
         return 2;
     }
-    if (!options.outputDirectory.isEmpty() && !QDir().mkpath(options.outputDirectory)) {
-        printLine(stderr, QStringLiteral("kivopro-remove: cannot create the folder %1").arg(printable(options.outputDirectory)));
-        return 2;
+    if (!options.outputDirectory.isEmpty()) {
+        if (!QDir().mkpath(options.outputDirectory)) {
+            printLine(stderr, QStringLiteral("kivopro-remove: cannot create the folder %1").arg(printable(options.outputDirectory)));
+            return 2;
+        }
+        if (const auto unwritable = unwritableFolder(options.outputDirectory)) {
+            printLine(stderr, QStringLiteral("kivopro-remove: ") + *unwritable);
+            return 2;
+        }
     }
 
     Remover remover(options);
