@@ -1,0 +1,133 @@
+// Benchmark of sessions as OpenRaster files: writing and reading a 12-megapixel document of four
+// layers (medians), checked pixel for pixel. The written file stays in the work folder as
+// "openraster-12mp.ora" for a look in other programs (Krita: `krita FILE --export
+// --export-filename OUT.png` under Xvfb).
+//
+//   kivo_openraster_bench --source PHOTO --work DIR [--runs N]    (bash bench/run.sh openraster)
+
+#include "BenchSupport.h"
+
+#include "editor/openraster/OpenRaster.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRandomGenerator>
+
+namespace {
+
+using namespace kivo;
+using namespace kivo::bench;
+
+QPainter::CompositionMode compositionMode(BlendMode mode)
+{
+    switch (mode) {
+    case BlendMode::normal: return QPainter::CompositionMode_SourceOver;
+    case BlendMode::multiply: return QPainter::CompositionMode_Multiply;
+    case BlendMode::screen: return QPainter::CompositionMode_Screen;
+    case BlendMode::overlay: return QPainter::CompositionMode_Overlay;
+    case BlendMode::softLight: return QPainter::CompositionMode_SoftLight;
+    case BlendMode::hardLight: return QPainter::CompositionMode_HardLight;
+    }
+    return QPainter::CompositionMode_SourceOver;
+}
+
+// The merged picture for the file, by QPainter's separable blend modes.
+QImage merge(const OpenRasterDocument& document)
+{
+    QImage merged(document.size, QImage::Format_ARGB32_Premultiplied);
+    merged.fill(Qt::transparent);
+    QPainter painter(&merged);
+    for (const OpenRasterLayer& layer : document.layers) {
+        if (!layer.visible)
+            continue;
+        painter.setCompositionMode(compositionMode(layer.blend));
+        painter.setOpacity(layer.opacity);
+        painter.drawImage(layer.offset, layer.image);
+    }
+    painter.end();
+    return merged.convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage strokes(QSize size, QColor color, quint32 seed)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QRandomGenerator random(seed);
+    for (int i = 0; i < 40; ++i) {
+        painter.setPen(QPen(color, 20 + random.bounded(60), Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(random.bounded(size.width()), random.bounded(size.height())),
+                         QPointF(random.bounded(size.width()), random.bounded(size.height())));
+    }
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    const CommonOptions options = parseCommonOptions(app.arguments());
+    const QString photo = prepareWork(options, QStringLiteral("kivo_openraster_bench --source PHOTO --work DIR [--runs N]"));
+    if (photo.isEmpty())
+        return 2;
+
+    OpenRasterDocument document;
+    const QImage base = decode(photo).convertToFormat(QImage::Format_ARGB32);
+    document.size = base.size();
+    document.enabledFilters = {QStringLiteral("brightness")};
+    const struct {
+        const char* name;
+        QColor color;
+        BlendMode blend;
+        double opacity;
+    } layers[] = {{"Photo", {}, BlendMode::normal, 1.0},
+                  {"Shadows", QColor(40, 20, 120, 200), BlendMode::multiply, 0.8},
+                  {"Light", QColor(250, 220, 120, 255), BlendMode::screen, 0.6},
+                  {"Contrast", QColor(200, 60, 40, 180), BlendMode::overlay, 1.0}};
+    quint32 seed = 1;
+    for (const auto& spec : layers) {
+        OpenRasterLayer layer;
+        layer.name = QString::fromLatin1(spec.name);
+        layer.image = spec.color.isValid() ? strokes(document.size, spec.color, seed++) : base;
+        layer.blend = spec.blend;
+        layer.opacity = spec.opacity;
+        layer.base = !spec.color.isValid();
+        document.layers.push_back(layer);
+    }
+    const QImage merged = merge(document);
+    merged.save(QDir(options.work).filePath(QStringLiteral("openraster-12mp-merged.png")));
+    const QString path = QDir(options.work).filePath(QStringLiteral("openraster-12mp.ora"));
+
+    say(QStringLiteral("OpenRaster: %1 × %2, %3 layers, %4 runs")
+            .arg(document.size.width())
+            .arg(document.size.height())
+            .arg(document.layers.size())
+            .arg(options.runs));
+    Timings writing;
+    Timings reading;
+    bool exact = true;
+    for (int run = 0; run < options.runs; ++run) {
+        writing.measure([&] {
+            if (const auto error = writeOpenRaster(path, document, merged))
+                say(QStringLiteral("write failed: ") + *error);
+        });
+        std::variant<OpenedOpenRaster, QString> opened;
+        reading.measure([&] { opened = readOpenRaster(path); });
+        const auto* file = std::get_if<OpenedOpenRaster>(&opened);
+        exact = exact && file && file->document.layers.size() == document.layers.size();
+        for (size_t i = 0; exact && i < document.layers.size(); ++i)
+            exact = file->document.layers[i].image == document.layers[i].image;
+    }
+    say(QStringLiteral("  write  %1  %2").arg(writing.describe(), spread(writing.wall)));
+    say(QStringLiteral("  read   %1  %2").arg(reading.describe(), spread(reading.wall)));
+    say(QStringLiteral("  file   %1 MB, layers read back %2")
+            .arg(double(QFileInfo(path).size()) / 1e6, 0, 'f', 1)
+            .arg(exact ? QStringLiteral("exact") : QStringLiteral("DIFFERENT")));
+    say(QStringLiteral("  target < 2000 ms each: %1")
+            .arg(writing.medianWall() < 2000 && reading.medianWall() < 2000 ? QStringLiteral("met") : QStringLiteral("MISSED")));
+    return exact ? 0 : 1;
+}
