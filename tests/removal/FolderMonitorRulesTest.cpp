@@ -44,6 +44,7 @@ TEST(FolderMonitorRulesTest, ResultNamesFollowTheNamingPreferences)
         {"original_suffix", "_cut", "", "/p/my.holiday.PNG", "my.holiday_cut.PNG"},
         {"custom", "_kivo", "{original}_kivo_{date}_{time}", "/p/photo.jpg", "photo_kivo_20250105_143000"},
         {"custom", "_kivo", "{date}-{original}-{original}", "/p/a.png", "20250105-a-a"},
+        {"custom", "_kivo", "{original}-{counter}", "/p/photo.jpg", "photo-1"},
         {"something", "_kivo", "", "/p/photo.jpg", "photo_processed.jpg"},
         // Nothing the preferences bring in leads out of the results folder.
         {"original_suffix", "/../../escape", "", "/p/photo.jpg", "photo_.._.._escape.jpg"},

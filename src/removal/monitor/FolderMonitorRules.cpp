@@ -59,7 +59,7 @@ std::optional<QString> processedFileName(const QString& sourcePath, const UserPr
     // A suffix or pattern such as "/../../x" must not lead out of the results folder.
     if (name.isEmpty() || name == u"." || name == u"..")
         return std::nullopt;
-    return plainFileName(name);
+    return fillCounter(plainFileName(name), processedFolderPath(sourcePath));
 }
 
 QString relativeTimeText(qint64 elapsedSeconds)

@@ -22,7 +22,8 @@ QString processedFolderPath(const QString& sourcePath);
 
 // The result's file name by the naming preferences, with the date and time of `localNow`:
 // "original_suffix" gives base name + suffix + "." + the source's extension, "custom" the
-// pattern with {original}, {date} (yyyyMMdd) and {time} (HHmmss) filled in and no extension,
+// pattern with {original}, {date} (yyyyMMdd), {time} (HHmmss) and {counter} (the smallest
+// number free in the results folder) filled in and no extension,
 // anything else base name + "_processed." + extension. A "/" the preferences bring in becomes
 // "_", so the name always stays inside the results folder; nothing when it would be empty,
 // "." or "..".
