@@ -4,6 +4,10 @@
 // --export-filename OUT.png` under Xvfb).
 //
 //   kivo_openraster_bench --source PHOTO --work DIR [--runs N]    (bash bench/run.sh openraster)
+//
+// With --open FILE [--against OTHER], it only opens FILE (written by another program, say) and
+// prints its layers and notes, and how many pixels of each layer differ from OTHER's layer of
+// the same position.
 
 #include "BenchSupport.h"
 
@@ -14,6 +18,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRandomGenerator>
+
+#include <optional>
 
 namespace {
 
@@ -67,10 +73,63 @@ QImage strokes(QSize size, QColor color, quint32 seed)
 
 } // namespace
 
+int describeFile(const QString& path, const QString& against)
+{
+    const auto opened = readOpenRaster(path);
+    if (const auto* error = std::get_if<QString>(&opened)) {
+        say(*error);
+        return 1;
+    }
+    std::optional<OpenedOpenRaster> other;
+    if (!against.isEmpty()) {
+        const auto read = readOpenRaster(against);
+        if (const auto* file = std::get_if<OpenedOpenRaster>(&read))
+            other = *file;
+    }
+    const OpenedOpenRaster& file = std::get<OpenedOpenRaster>(opened);
+    say(QStringLiteral("%1: %2 × %3, %4 layers (bottom first)")
+            .arg(path)
+            .arg(file.document.size.width())
+            .arg(file.document.size.height())
+            .arg(file.document.layers.size()));
+    for (size_t i = 0; i < file.document.layers.size(); ++i) {
+        const OpenRasterLayer& layer = file.document.layers[i];
+        QString line = QStringLiteral("  %1  %2  opacity %3  %4").arg(layer.name, openRasterCompositeOp(layer.blend))
+                           .arg(layer.opacity, 0, 'f', 3)
+                           .arg(layer.visible ? QStringLiteral("visible") : QStringLiteral("hidden"));
+        if (other && i < other->document.layers.size()) {
+            const QImage& mine = other->document.layers[i].image;
+            qint64 differing = 0;
+            int worst = 0;
+            for (int y = 0; y < std::min(mine.height(), layer.image.height()); ++y)
+                for (int x = 0; x < std::min(mine.width(), layer.image.width()); ++x) {
+                    const QRgb a = layer.image.pixel(x, y);
+                    const QRgb b = mine.pixel(x, y);
+                    // Colour under a fully transparent pixel is not part of the picture.
+                    if (a == b || (qAlpha(a) == 0 && qAlpha(b) == 0))
+                        continue;
+                    ++differing;
+                    worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                      std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+                }
+            line += QStringLiteral("  differs from “%1” in %2 pixels (at most %3/255)")
+                        .arg(other->document.layers[i].name)
+                        .arg(differing)
+                        .arg(worst);
+        }
+        say(line);
+    }
+    for (const QString& note : file.notes)
+        say(QStringLiteral("  note: ") + note);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     const CommonOptions options = parseCommonOptions(app.arguments());
+    if (options.named.contains(QStringLiteral("--open")))
+        return describeFile(options.named.value(QStringLiteral("--open")), options.named.value(QStringLiteral("--against")));
     const QString photo = prepareWork(options, QStringLiteral("kivo_openraster_bench --source PHOTO --work DIR [--runs N]"));
     if (photo.isEmpty())
         return 2;
