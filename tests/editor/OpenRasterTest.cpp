@@ -252,11 +252,12 @@ TEST(OpenRaster, DamagedAndHostileFilesAreRefusedOrTrimmed)
         return path;
     };
     const QByteArray xmlOf = R"(<image w="%1" h="%2"><stack><layer name="L" src="l.png"/></stack></image>)";
-    const struct {
+    struct Refused {
         const char* name;
         QString path;
         const char* reason;
-    } refused[] = {
+    };
+    std::vector<Refused> refusedCases{
         {"truncated", writeBytes(QStringLiteral("truncated.ora"), bytes.left(bytes.size() / 2)), "not a readable zip"},
         {"text", writeBytes(QStringLiteral("text.ora"), "just some text"), "not a readable zip"},
         {"other type", writeZip(folder.filePath(QStringLiteral("type.ora")),
@@ -274,7 +275,15 @@ TEST(OpenRaster, DamagedAndHostileFilesAreRefusedOrTrimmed)
                                   {QStringLiteral("stack.xml"), QString::fromLatin1(xmlOf).arg(30000).arg(30000).toUtf8()}}),
          "larger than the editor opens"},
     };
-    for (const auto& c : refused) {
+    QByteArray manyLayers = "<image w=\"10000\" h=\"10000\"><stack>";
+    for (int i = 0; i < 12; ++i)
+        manyLayers += "<layer name=\"L\" src=\"l.png\"/>";
+    manyLayers += "</stack></image>";
+    const QString crowded = writeZip(folder.filePath(QStringLiteral("crowded.ora")),
+                                     {{QStringLiteral("mimetype"), "image/openraster"},
+                                      {QStringLiteral("stack.xml"), manyLayers}});
+    refusedCases.push_back({"too many large layers", crowded, "need more memory"});
+    for (const auto& c : refusedCases) {
         const auto result = readOpenRaster(c.path);
         ASSERT_TRUE(std::holds_alternative<QString>(result)) << c.name;
         EXPECT_TRUE(std::get<QString>(result).contains(QString::fromUtf8(c.reason))) << c.name << ": "

@@ -76,5 +76,7 @@ inline constexpr int kOpenRasterMaxSide = 32'768;
 inline constexpr qint64 kOpenRasterMaxEntryBytes = 1'024LL * 1024 * 1024;
 inline constexpr qint64 kOpenRasterMaxTotalBytes = 4'096LL * 1024 * 1024;
 inline constexpr int kOpenRasterMaxLayers = 1'000;
+// Every layer is opened at the canvas's size: all of them together stay within this.
+inline constexpr qint64 kOpenRasterMaxLayerMemory = 4'096LL * 1024 * 1024;
 
 } // namespace kivo

@@ -268,6 +268,12 @@ std::variant<OpenedOpenRaster, QString> readOpenRaster(const QString& path)
     if (!stack.error.isEmpty())
         return refuse(stack.error);
     opened.notes += stack.notes;
+    const qint64 layerBytes = qint64(stack.size.width()) * stack.size.height() * qint64(sizeof(QRgb));
+    if (qint64(stack.layersTopFirst.size()) * layerBytes > kOpenRasterMaxLayerMemory)
+        return refuse(QStringLiteral("Its %1 layers of %2 × %3 pixels need more memory than the editor allows.")
+                          .arg(stack.layersTopFirst.size())
+                          .arg(stack.size.width())
+                          .arg(stack.size.height()));
 
     for (LayerEntry& layer : stack.layersTopFirst) {
         if (!safeEntryPath(layer.source)) {
