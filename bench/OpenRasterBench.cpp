@@ -7,7 +7,9 @@
 //
 // With --open FILE [--against OTHER], it only opens FILE (written by another program, say) and
 // prints its layers and notes, and how many pixels of each layer differ from OTHER's layer of
-// the same position.
+// the same position. With --modes DIR it writes one small file per blend mode (a photo under a
+// colour-ramp layer at 70 % and a hidden layer) with its merged image beside it, for a check of
+// each mode in another program.
 
 #include "BenchSupport.h"
 
@@ -124,12 +126,43 @@ int describeFile(const QString& path, const QString& against)
     return 0;
 }
 
+int writeModeFiles(const QString& source, const QString& folder)
+{
+    const QImage photo = decode(source).scaled(600, 400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_ARGB32);
+    QImage ramp(photo.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < ramp.height(); ++y)
+        for (int x = 0; x < ramp.width(); ++x)
+            ramp.setPixel(x, y, qRgba(x * 255 / ramp.width(), y * 255 / ramp.height(), 255 - x * 255 / ramp.width(),
+                                      55 + 200 * y / ramp.height()));
+    QImage hidden(photo.size(), QImage::Format_ARGB32);
+    hidden.fill(Qt::red);
+    QDir().mkpath(folder);
+    for (const BlendMode mode : allCases<BlendMode>()) {
+        OpenRasterDocument document;
+        document.size = photo.size();
+        document.layers = {{QStringLiteral("Photo"), photo, {}, 1.0, true, BlendMode::normal, true},
+                           {QStringLiteral("Ramp"), ramp, {}, 0.7, true, mode, false},
+                           {QStringLiteral("Hidden"), hidden, {}, 1.0, false, BlendMode::normal, false}};
+        const QImage merged = merge(document);
+        const QString name = openRasterCompositeOp(mode).mid(4);
+        merged.save(QDir(folder).filePath(name + QStringLiteral("-merged.png")));
+        if (const auto error = writeOpenRaster(QDir(folder).filePath(name + QStringLiteral(".ora")), document, merged)) {
+            say(*error);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     const CommonOptions options = parseCommonOptions(app.arguments());
     if (options.named.contains(QStringLiteral("--open")))
         return describeFile(options.named.value(QStringLiteral("--open")), options.named.value(QStringLiteral("--against")));
+    if (options.named.contains(QStringLiteral("--modes")))
+        return writeModeFiles(options.source, options.named.value(QStringLiteral("--modes")));
     const QString photo = prepareWork(options, QStringLiteral("kivo_openraster_bench --source PHOTO --work DIR [--runs N]"));
     if (photo.isEmpty())
         return 2;
