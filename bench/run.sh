@@ -2,7 +2,7 @@
 # The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
 # figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh [engine|quality|edges|monitor|editor|batch] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|edges|monitor|editor|batch|openraster] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
 #
 # engine (the default): the network, the 12 MP pipeline step by step, against the reference
 # runtime (onnxruntime-node, installed into the cache folder).
@@ -15,6 +15,7 @@
 # steps' time; the network's masks are kept in $KIVO_EDGES_CACHE (default: the cache folder),
 # --crops DIR writes zoomed crops of the hair and fur edges.
 # monitor: the folder monitor with the local engine.
+# openraster: saving and reopening a 12 MP session of four layers as an OpenRaster file.
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
 set -euo pipefail
@@ -22,7 +23,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
 which=engine
-case "${1:-}" in engine|quality|edges|monitor|editor|batch) which=$1; shift ;; esac
+case "${1:-}" in engine|quality|edges|monitor|editor|batch|openraster) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -39,6 +40,11 @@ if [ "$which" = editor ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_editor_bench kivo_editor_canvas_bench >/dev/null
   "$build/bench/kivo_editor_bench" --source "$source" --work "$work" "$@" | grep -v '^\[Export\]\|^Image exported'
   exec "$build/bench/kivo_editor_canvas_bench" --source "$source" --work "$work" "$@"
+fi
+
+if [ "$which" = openraster ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_openraster_bench >/dev/null
+  exec "$build/bench/kivo_openraster_bench" --source "$source" --work "$work" "$@"
 fi
 
 if [ "$which" = quality ]; then

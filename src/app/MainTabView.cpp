@@ -133,6 +133,18 @@ QWidget* MainTabView::buildTabBar()
     return bar;
 }
 
+void MainTabView::openLaunchFiles(const LaunchFiles& files)
+{
+    if (!files.images.isEmpty()) {
+        static_cast<BackgroundRemovalTab*>(screen(AppTab::backgroundRemoval))->queue().addImages(files.images);
+        m_appState.setActiveTab(AppTab::backgroundRemoval);
+    }
+    if (!files.sessions.isEmpty()) {
+        m_appState.setActiveTab(AppTab::imageEditor);
+        emit sessionFilesRequested(files.sessions);
+    }
+}
+
 QWidget* MainTabView::screen(AppTab tab) const
 {
     return m_screens->widget(int(tab));

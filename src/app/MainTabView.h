@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LaunchFiles.h"
 #include "core/DomainModel.h"
 #include "settings/SettingsView.h"
 
@@ -35,6 +36,14 @@ public:
     SettingsTab selectedSettingsTab() const { return m_selectedSettingsTab; }
 
     void showSettings();
+
+    // Files from the command line or a later launch: images join the batch (its tab shown);
+    // OpenRaster files are announced through sessionFilesRequested with the editor's tab shown.
+    void openLaunchFiles(const LaunchFiles& files);
+
+signals:
+    // OpenRaster files to open as editor sessions, as absolute paths.
+    void sessionFilesRequested(const QStringList& paths);
 
 protected:
     // Each appearance starts a restore of the stored sign-in.

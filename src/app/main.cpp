@@ -1,3 +1,4 @@
+#include "app/LaunchFiles.h"
 #include "app/MainTabView.h"
 #include "commands/KeyboardShortcutsModifier.h"
 #include "commands/KeyboardShortcutsView.h"
@@ -8,6 +9,7 @@
 #include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QMainWindow>
 
@@ -21,6 +23,15 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("kivopro"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kivopro.svg")));
 
+    // A second launch hands its files to the window already running and ends.
+    const kivo::LaunchFiles launchFiles = kivo::sortLaunchFiles(app.arguments().mid(1), QDir::currentPath());
+    kivo::SingleInstance instance;
+    if (!instance.claim()) {
+        if (kivo::SingleInstance::sendToRunning(launchFiles.paths()))
+            return 0;
+        // The running window did not answer; this one carries on alone.
+    }
+
     // The cache of the batch's photos and results: made now, which removes what runs that
     // crashed left behind; it goes when the application quits.
     kivo::ImageCache::shared();
@@ -33,7 +44,8 @@ int main(int argc, char* argv[])
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));
     window.setMinimumSize(1200, 800);
-    window.setCentralWidget(new kivo::MainTabView(appState));
+    auto* tabs = new kivo::MainTabView(appState);
+    window.setCentralWidget(tabs);
 
     // The shortcuts belong to the main window: keys typed into its text fields, a dialog or the
     // settings window never fire them. Quit closes the window, so it asks what the window asks.
@@ -42,5 +54,12 @@ int main(int argc, char* argv[])
         app, [&window](QObject* target) { return kivo::mainWindowShortcutMayFire(window, target); });
 
     window.show();
+    tabs->openLaunchFiles(launchFiles);
+    QObject::connect(&instance, &kivo::SingleInstance::filesReceived, &window, [&window, tabs](const QStringList& paths) {
+        tabs->openLaunchFiles(kivo::sortLaunchFiles(paths, QDir::rootPath()));
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
     return app.exec();
 }

@@ -11,4 +11,8 @@ namespace kivo {
 // has each dot replaced by "_" ("_" when empty). Anything else is returned unchanged.
 QString plainFileName(const QString& proposed);
 
+// The file name with every "{counter}" replaced by the smallest number from 1 up for which no
+// entry of that name exists in `folder` yet. A name without "{counter}" is returned unchanged.
+QString fillCounter(const QString& fileName, const QString& folder);
+
 } // namespace kivo

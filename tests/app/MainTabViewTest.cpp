@@ -14,6 +14,8 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -189,4 +191,25 @@ TEST_F(MainTabViewTest, EditOnACardShowsTheResultInTheEditor)
     batch->editSelectedButton()->click();
     ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 3; }));
     EXPECT_EQ(editor->model().selectedSession()->name, u"b.png");
+}
+
+TEST_F(MainTabViewTest, LaunchFilesReachTheBatchAndTheSessionHook)
+{
+    QTemporaryDir folder;
+    const QString photo = QDir(folder.path()).filePath(QStringLiteral("coffee.jpg"));
+    ASSERT_TRUE(QFile::copy(test::testDataPath(QStringLiteral("coffee.jpg")), photo));
+    const QString session = QDir(folder.path()).filePath(QStringLiteral("work.ora"));
+    QFile(session).open(QIODevice::WriteOnly);
+
+    QSignalSpy sessions(&view, &MainTabView::sessionFilesRequested);
+    view.openLaunchFiles(sortLaunchFiles({photo}, folder.path()));
+    auto* batch = static_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
+    ASSERT_TRUE(test::waitUntil([&] { return batch->queue().selectedImages().size() == 1; }));
+    EXPECT_EQ(state.activeTab(), AppTab::backgroundRemoval);
+    EXPECT_TRUE(sessions.isEmpty());
+
+    view.openLaunchFiles(sortLaunchFiles({QStringLiteral("work.ora")}, folder.path()));
+    ASSERT_EQ(sessions.size(), 1);
+    EXPECT_EQ(sessions.front().front().toStringList(), QStringList{session});
+    EXPECT_EQ(state.activeTab(), AppTab::imageEditor);
 }

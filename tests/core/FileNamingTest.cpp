@@ -1,6 +1,7 @@
 #include "core/FileNaming.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -33,4 +34,33 @@ TEST(PlainFileName, NamesFromHostileSettingsStayInsideTheirFolder)
         EXPECT_NE(target.fileName(), u"..");
     }
     EXPECT_EQ(plainFileName(QStringLiteral("a") + QChar(0) + QStringLiteral("b")), u"a_b");
+}
+
+TEST(FillCounter, TakesTheSmallestFreeNumberInTheFolder)
+{
+    QTemporaryDir folder;
+    auto touch = [&](const QString& name) {
+        QFile file(QDir(folder.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    };
+    const QString pattern = QStringLiteral("cat-{counter}.png");
+    EXPECT_EQ(fillCounter(pattern, folder.path()), u"cat-1.png");
+    touch(QStringLiteral("cat-1.png"));
+    touch(QStringLiteral("cat-2.png"));
+    touch(QStringLiteral("cat-4.png"));
+    EXPECT_EQ(fillCounter(pattern, folder.path()), u"cat-3.png");
+    touch(QStringLiteral("cat-3.png"));
+    EXPECT_EQ(fillCounter(pattern, folder.path()), u"cat-5.png");
+    // A folder of that name takes the name too, and so does a dangling link.
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("cat-5.png")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), QDir(folder.path()).filePath(QStringLiteral("cat-6.png"))));
+    EXPECT_EQ(fillCounter(pattern, folder.path()), u"cat-7.png");
+    // Every occurrence takes the same number; other braces and names without it stay as typed.
+    EXPECT_EQ(fillCounter(QStringLiteral("{counter}_{x}_{counter}.jpg"), folder.path()), u"1_{x}_1.jpg");
+    touch(QStringLiteral("1_{x}_1.jpg"));
+    EXPECT_EQ(fillCounter(QStringLiteral("{counter}_{x}_{counter}.jpg"), folder.path()), u"2_{x}_2.jpg");
+    EXPECT_EQ(fillCounter(QStringLiteral("cat-1.png"), folder.path()), u"cat-1.png");
+    // In another folder the count starts again.
+    QTemporaryDir other;
+    EXPECT_EQ(fillCounter(pattern, other.path()), u"cat-1.png");
 }

@@ -2,6 +2,7 @@
 // in its place.
 
 #include "editor/export/ExportManager.h"
+#include "editor/export/ImageEncoders.h"
 
 #include "EditorTestImages.h"
 #include "core/ImageFileLoader.h"
@@ -214,4 +215,57 @@ TEST_F(ExportTest, AFailedMoveReportsAFileSystemErrorAndRemovesTheTemporaryFile)
     const auto nothing = exportImage(QImage(), ExportFormat::png);
     ASSERT_TRUE(nothing.error);
     EXPECT_EQ(nothing.error->description(), u"Invalid image data");
+}
+
+TEST(FlattenForOpaqueFormat, SeeThroughPartsTakeTheBackgroundOrWhite)
+{
+    const struct {
+        const char* name;
+        QColor pixel;
+        QColor background;
+        QColor expected;
+    } cases[] = {
+        {"transparent on none", Qt::transparent, Qt::transparent, Qt::white},
+        {"transparent on invalid", Qt::transparent, QColor(), Qt::white},
+        {"transparent on black", Qt::transparent, Qt::black, Qt::black},
+        {"transparent on custom", Qt::transparent, QColor(10, 200, 30), QColor(10, 200, 30)},
+        {"half red on none", QColor(255, 0, 0, 128), Qt::transparent, QColor(255, 127, 127)},
+        {"half red on black", QColor(255, 0, 0, 128), Qt::black, QColor(128, 0, 0)},
+        {"opaque blue on black", QColor(0, 0, 255), Qt::black, QColor(0, 0, 255)},
+        {"transparent on half black", Qt::transparent, QColor(0, 0, 0, 128), QColor(127, 127, 127)},
+    };
+    for (const auto& c : cases) {
+        QImage image(3, 2, QImage::Format_ARGB32);
+        image.fill(c.pixel);
+        const QImage flat = flattenForOpaqueFormat(image, c.background);
+        ASSERT_FALSE(flat.hasAlphaChannel()) << c.name;
+        const QColor got = flat.pixelColor(2, 1);
+        EXPECT_NEAR(got.red(), c.expected.red(), 1) << c.name;
+        EXPECT_NEAR(got.green(), c.expected.green(), 1) << c.name;
+        EXPECT_NEAR(got.blue(), c.expected.blue(), 1) << c.name;
+    }
+}
+
+TEST_F(ExportTest, JpegOfATransparentImageIsWhiteWhereItWasTransparent)
+{
+    QImage cutout(64, 48, QImage::Format_ARGB32);
+    cutout.fill(Qt::transparent);
+    for (int y = 16; y < 32; ++y)
+        for (int x = 16; x < 48; ++x)
+            cutout.setPixelColor(x, y, QColor(20, 40, 160));
+    const auto plain = exportImage(cutout, ExportFormat::jpeg, 0.95);
+    ASSERT_FALSE(plain.error);
+    const QImage back = QImage(plain.path);
+    // Away from the block's edge, JPEG's error is small.
+    EXPECT_GE(qGray(back.pixel(2, 2)), 250);
+    EXPECT_NEAR(qBlue(back.pixel(32, 24)), 160, 8);
+
+    auto future = ExportManager::shared().exportImage(cutout, ExportFormat::jpeg, 0.95, {}, QColor(200, 30, 30));
+    future.waitForFinished();
+    ASSERT_FALSE(future.result().error);
+    const QColor onRed = QImage(future.result().path).pixelColor(2, 2);
+    EXPECT_NEAR(onRed.red(), 200, 6);
+    EXPECT_NEAR(onRed.green(), 30, 6);
+    QFile::remove(plain.path);
+    QFile::remove(future.result().path);
 }

@@ -6,8 +6,10 @@
 #include "editor/rendering/CanvasRenderer.h"
 
 #include "core/AppState.h"
+#include "core/FileNaming.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
@@ -39,8 +41,11 @@ void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedNa
     dialog->setWindowModality(Qt::WindowModal);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
         const QStringList files = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !files.isEmpty())
-            done(files.front());
+        if (result == QDialog::Accepted && !files.isEmpty()) {
+            // The count is taken in the folder the user ended up choosing.
+            const QFileInfo chosen(files.front());
+            done(chosen.dir().filePath(fillCounter(chosen.fileName(), chosen.path())));
+        }
         else
             done(std::nullopt);
     });

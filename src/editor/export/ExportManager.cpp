@@ -61,12 +61,13 @@ QImage bitmapToEncode(const QImage& image)
     return drawn;
 }
 
-ExportManager::TemporaryFile writeTemporaryFile(const QImage& image, ExportFormat format, double quality)
+ExportManager::TemporaryFile writeTemporaryFile(const QImage& image, ExportFormat format, double quality,
+                                                const QColor& background)
 {
     const QImage bitmap = image.isNull() ? QImage() : bitmapToEncode(image);
     if (bitmap.isNull())
         return {{}, ExportError(ExportError::Kind::invalidImage)};
-    auto encoded = encodeImage(bitmap, format, quality);
+    auto encoded = encodeImage(bitmap, format, quality, background);
     if (auto* error = std::get_if<ExportError>(&encoded))
         return {{}, *error};
     const EncodedImage& file = std::get<EncodedImage>(encoded);
@@ -135,19 +136,22 @@ ExportManager& ExportManager::shared()
 }
 
 QFuture<ExportManager::TemporaryFile> ExportManager::exportImage(const QImage& image, ExportFormat format,
-                                                                 double quality, const QVariantMap&) const
+                                                                 double quality, const QVariantMap&,
+                                                                 const QColor& background) const
 {
-    return QtConcurrent::run(QThreadPool::globalInstance(),
-                             [image, format, quality] { return writeTemporaryFile(image, format, quality); });
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, format, quality, background] {
+        return writeTemporaryFile(image, format, quality, background);
+    });
 }
 
 QFuture<ExportManager::Placement> ExportManager::exportTo(const QImage& image, const QString& destination,
-                                                          const UserPreferences& preferences) const
+                                                          const UserPreferences& preferences,
+                                                          const QColor& background) const
 {
     const ExportFormat format = preferences.defaultExportFormat;
     const double quality = preferences.jpegQuality;
-    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination, format, quality] {
-        const TemporaryFile file = writeTemporaryFile(image, format, quality);
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination, format, quality, background] {
+        const TemporaryFile file = writeTemporaryFile(image, format, quality, background);
         Placement placement = file.error ? Placement{destination, file.error} : place(file.path, destination);
         if (placement.error)
             logLine(QStringLiteral("Export failed: ") + placement.error->description());

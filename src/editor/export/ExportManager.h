@@ -5,6 +5,7 @@
 #include "core/DomainModel.h"
 #include "core/UserPreferences.h"
 
+#include <QColor>
 #include <QDateTime>
 #include <QFuture>
 #include <QImage>
@@ -27,9 +28,11 @@ public:
         std::optional<ExportError> error;
     };
     // Encodes the image into a new file in the temporary folder named by a fresh UUID, on a
-    // worker thread. `metadata` is accepted for callers' sake; no encoder reads it.
+    // worker thread. `metadata` is accepted for callers' sake; no encoder reads it. A format
+    // without alpha is flattened onto `background` (white where it is transparent).
     QFuture<TemporaryFile> exportImage(const QImage& image, ExportFormat format, double quality,
-                                       const QVariantMap& metadata = {}) const;
+                                       const QVariantMap& metadata = {},
+                                       const QColor& background = QColor(Qt::transparent)) const;
 
     struct Placement {
         QString destination;
@@ -41,7 +44,8 @@ public:
     // file's extension differs (PNG standing in for HEIC) the destination takes that
     // extension. No temporary file is left behind, whatever failed. Logs "Image exported
     // successfully to: …" or "Export failed: …"; the result names the failure, if any.
-    QFuture<Placement> exportTo(const QImage& image, const QString& destination, const UserPreferences& preferences) const;
+    QFuture<Placement> exportTo(const QImage& image, const QString& destination, const UserPreferences& preferences,
+                                const QColor& background = QColor(Qt::transparent)) const;
 
     // The proposed name: the source's base name (without its last extension) shaped by the
     // naming pattern ("original_suffix", "timestamp", "custom"; anything else keeps the base),

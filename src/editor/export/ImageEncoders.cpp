@@ -16,6 +16,24 @@
 
 namespace kivo {
 
+QImage flattenForOpaqueFormat(const QImage& image, const QColor& background)
+{
+    if (image.isNull())
+        return {};
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    if (flat.isNull())
+        return {};
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    if (background.isValid() && background.alpha() > 0)
+        painter.fillRect(flat.rect(), background);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return flat;
+}
+
 namespace {
 
 std::variant<EncodedImage, ExportError> encodePng(const QImage& image)
@@ -39,10 +57,9 @@ std::variant<EncodedImage, ExportError> encodeWithQt(const QImage& image, const 
     return EncodedImage{bytes, extension};
 }
 
-std::variant<EncodedImage, ExportError> encodeJpeg(const QImage& image, double quality)
+std::variant<EncodedImage, ExportError> encodeJpeg(const QImage& image, double quality, const QColor& background)
 {
-    // JPEG has no alpha: transparent parts come out black, as premultiplied pixels hold them.
-    const QImage opaque = image.convertToFormat(QImage::Format_ARGB32_Premultiplied).convertToFormat(QImage::Format_RGB32);
+    const QImage opaque = flattenForOpaqueFormat(image, background);
     if (opaque.isNull())
         return ExportError(ExportError::Kind::invalidImage);
     return encodeWithQt(opaque, "jpeg", int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), QStringLiteral("jpg"));
@@ -134,13 +151,14 @@ std::variant<EncodedImage, ExportError> encodeHeic(const QImage& image, double q
 
 } // namespace
 
-std::variant<EncodedImage, ExportError> encodeImage(const QImage& image, ExportFormat format, double quality)
+std::variant<EncodedImage, ExportError> encodeImage(const QImage& image, ExportFormat format, double quality,
+                                                    const QColor& background)
 {
     if (image.isNull())
         return ExportError(ExportError::Kind::invalidImage);
     switch (format) {
     case ExportFormat::png: return encodePng(image);
-    case ExportFormat::jpeg: return encodeJpeg(image, quality);
+    case ExportFormat::jpeg: return encodeJpeg(image, quality, background);
     case ExportFormat::tiff: return encodeTiff(image);
     case ExportFormat::pdf: return encodePdf(image);
     case ExportFormat::heic: return encodeHeic(image, quality);
