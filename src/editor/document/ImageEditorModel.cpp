@@ -58,7 +58,18 @@ ImageEditorModel::~ImageEditorModel() = default;
 
 void ImageEditorModel::setSelectedSession(const std::optional<EditorSession>& session)
 {
+    const bool another = !session || !m_selectedSession || m_selectedSession->id != session->id;
     m_selectedSession = session;
+    if (another) {
+        m_selectionRect.reset();
+        m_isFitting = true;
+        emit selectionChanged();
+        emit viewChanged();
+    }
+    // A session made with an image but no layers (a blank one) gets its base layer first.
+    if (session && !baseLayer(*session) && session->currentImage
+        && edit([](EditorSession& edited) { ensureBaseLayer(edited); return true; }))
+        return;
     emit selectedSessionChanged();
 }
 
@@ -180,6 +191,21 @@ void ImageEditorModel::addLayer()
     edit([](EditorSession& session) { kivo::addLayer(session); return true; });
 }
 
+void ImageEditorModel::deleteLayer(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::deleteLayer(session, layerId); });
+}
+
+void ImageEditorModel::renameLayer(const QUuid& layerId, const QString& name)
+{
+    edit([&](EditorSession& session) { return kivo::renameLayer(session, layerId, name); });
+}
+
+void ImageEditorModel::duplicateLayer(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::duplicateLayer(session, layerId); });
+}
+
 void ImageEditorModel::selectLayer(const QUuid& layerId)
 {
     edit([&](EditorSession& session) { return kivo::selectLayer(session, layerId); });
@@ -193,6 +219,11 @@ void ImageEditorModel::toggleLayerVisibility(const QUuid& layerId)
 void ImageEditorModel::setLayerOpacity(const QUuid& layerId, double opacity)
 {
     edit([&](EditorSession& session) { return kivo::setLayerOpacity(session, layerId, opacity); });
+}
+
+void ImageEditorModel::previewLayerOpacity(const QUuid& layerId, double opacity)
+{
+    edit([&](EditorSession& session) { return kivo::setLayerOpacity(session, layerId, opacity, false); });
 }
 
 void ImageEditorModel::setLayerBlendMode(const QUuid& layerId, BlendMode mode)
@@ -212,26 +243,12 @@ void ImageEditorModel::updateLayerImage(const QImage& image, const QUuid& layerI
 
 void ImageEditorModel::setCanvasBackground(CanvasBackground background)
 {
-    edit([&](EditorSession& session) {
-        session.canvasBackground = background;
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::setCanvasBackground(session, background); });
 }
 
 void ImageEditorModel::setCustomBackgroundColor(const QColor& color)
 {
-    edit([&](EditorSession& session) {
-        session.customBackgroundColor = color;
-        return true;
-    });
-}
-
-void ImageEditorModel::saveToHistory(const QImage& image, const QString& action)
-{
-    edit([&](EditorSession& session) {
-        kivo::saveToHistory(session, image, action);
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::setCustomBackgroundColor(session, color); });
 }
 
 bool ImageEditorModel::canUndo() const
@@ -260,7 +277,7 @@ void ImageEditorModel::stepHistory(bool forward)
         return;
     const EditorSession& session = *m_selectedSession;
     const int target = session.currentHistoryIndex + (forward ? 1 : -1);
-    if (!session.imageHistory.isResident(target)) {
+    if (!session.documentHistory.isResident(target)) {
         m_isRestoringHistory = true;
         emit restoringHistoryChanged();
         auto* watcher = new QFutureWatcher<void>(this);
@@ -270,18 +287,94 @@ void ImageEditorModel::stepHistory(bool forward)
             emit restoringHistoryChanged();
             stepHistory(forward);
         });
-        watcher->setFuture(session.imageHistory.restore(target));
+        watcher->setFuture(session.documentHistory.restore(target));
         return;
     }
+    const QSize before = documentSize(session);
     edit([forward](EditorSession& edited) { return forward ? kivo::redo(edited) : kivo::undo(edited); });
+    // Undoing or redoing a crop changes the document's size: the selection no longer fits.
+    if (m_selectedSession && documentSize(*m_selectedSession) != before)
+        setSelectionRect(std::nullopt);
 }
 
 void ImageEditorModel::toggleFilter(FilterType type, bool enabled)
 {
-    edit([&](EditorSession& session) {
-        kivo::toggleFilter(session, type, enabled);
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::toggleFilter(session, type, enabled); });
+}
+
+const QImage& ImageEditorModel::composition(QRect* changed)
+{
+    // Another session starts from a clean slate.
+    const QUuid shown = m_selectedSession ? m_selectedSession->id : QUuid();
+    if (shown != m_renderedSession) {
+        m_renderer.clear();
+        m_renderedSession = shown;
+    }
+    return m_renderer.render(m_selectedSession ? documentOf(*m_selectedSession) : DocumentState{}, changed);
+}
+
+void ImageEditorModel::setCanvasSize(const QSizeF& size)
+{
+    if (m_canvasSize == size)
+        return;
+    m_canvasSize = size;
+    emit viewChanged();
+}
+
+CanvasView ImageEditorModel::canvasView() const
+{
+    const QSize document = m_selectedSession ? documentSize(*m_selectedSession) : QSize();
+    if (m_isFitting || document != m_viewDocumentSize)
+        return CanvasView::fitted(m_canvasSize, document);
+    return m_view;
+}
+
+void ImageEditorModel::setView(const CanvasView& view)
+{
+    constexpr double minimumScale = 0.02, maximumScale = 32.0;
+    CanvasView bounded = view;
+    if (view.scale < minimumScale || view.scale > maximumScale) {
+        const double factor = std::clamp(view.scale, minimumScale, maximumScale) / canvasView().scale;
+        const QPointF centre(m_canvasSize.width() / 2, m_canvasSize.height() / 2);
+        bounded = canvasView().zoomedAt(factor, centre);
+    }
+    m_view = bounded;
+    m_isFitting = false;
+    m_viewDocumentSize = m_selectedSession ? documentSize(*m_selectedSession) : QSize();
+    emit viewChanged();
+}
+
+void ImageEditorModel::zoomAt(double factor, const QPointF& widgetPoint)
+{
+    setView(canvasView().zoomedAt(factor, widgetPoint));
+}
+
+void ImageEditorModel::zoomIn()
+{
+    zoomAt(1.25, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::zoomOut()
+{
+    zoomAt(1 / 1.25, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::zoomToFit()
+{
+    m_isFitting = true;
+    emit viewChanged();
+}
+
+void ImageEditorModel::zoomToActualSize()
+{
+    zoomAt(1.0 / canvasView().scale, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::panBy(const QPointF& widgetDelta)
+{
+    CanvasView view = canvasView();
+    view.origin += widgetDelta;
+    setView(view);
 }
 
 bool ImageEditorModel::isFilterEnabled(FilterType type) const

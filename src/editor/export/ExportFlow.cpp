@@ -11,6 +11,8 @@
 #include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace kivo {
 
@@ -68,12 +70,29 @@ void exportImageWithDialog(QWidget* parent, const QImage& image, const std::opti
 void exportCanvas(QWidget* parent, const ImageEditorModel& model)
 {
     const std::optional<EditorSession>& session = model.selectedSession();
-    if (!session)
+    if (!session || !session->currentImage)
         return;
-    const auto rendering = renderCanvasToImage(*session, model.overlayDrawing().strokes);
-    if (!rendering)
-        return;
-    exportImageWithDialog(parent, *rendering, session->name, model.appState().userPreferences());
+    // The session is a value: it is composed off the window's thread once a path is chosen,
+    // through the same composition the canvas shows.
+    const EditorSession document = *session;
+    const QList<DrawingStroke> overlay = model.overlayDrawing().strokes;
+    const UserPreferences preferences = model.appState().userPreferences();
+    QPointer<QWidget> owner(parent);
+    showExportDialog(parent, session->name, preferences, [owner, document, overlay, preferences](std::optional<QString> path) {
+        if (!path || !owner)
+            return;
+        auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
+        QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
+            watcher->deleteLater();
+            const ExportManager::Placement placement = watcher->result();
+            if (placement.error && owner)
+                showEditorAlert(owner, placement.error->description());
+        });
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {
+            const QImage image = renderCanvasToImage(document, overlay).value_or(QImage());
+            return ExportManager::shared().exportTo(image, path, preferences).result();
+        }));
+    });
 }
 
 } // namespace kivo
