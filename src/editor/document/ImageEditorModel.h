@@ -78,9 +78,11 @@ public slots:
 
     void toggleFilter(FilterType type, bool enabled);
 
-    // Tools. The brush is a marker in the brush colour and size, the eraser takes the brush
-    // size; a change of the size or colour applies to the current tool.
+    // Tools. The brush is a marker in the brush colour and size, the pen a hard line in the same
+    // colour and size, the eraser takes the brush size; a change of the size or colour applies
+    // to the current tool.
     void chooseBrush();
+    void choosePen();
     void chooseEraser();
     void chooseSelection();
     void chooseCrop();
@@ -137,7 +139,7 @@ public:
     const QImage& composition(QRect* changed = nullptr);
 
     // A finished stroke, by the current tool: the brush paints, the eraser erases, selection
-    // and crop set the selection; pen and pencil strokes are ignored. Points are in the
+    // and crop set the selection; the pen paints like the brush, pencil strokes are ignored. Points are in the
     // canvas's space (origin at the lower-left, y upwards).
     void handleFinishedStroke(const DrawingStroke& stroke);
     // Paint or erase into the target layer (the selected one, else the base). A stroke with no

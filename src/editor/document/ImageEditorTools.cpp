@@ -52,6 +52,11 @@ void ImageEditorModel::chooseBrush()
     setCurrentTool(DrawingTool::marker(m_brushColor, m_brushSize));
 }
 
+void ImageEditorModel::choosePen()
+{
+    setCurrentTool(DrawingTool::pen(m_brushColor, m_brushSize));
+}
+
 void ImageEditorModel::chooseEraser()
 {
     setCurrentTool(DrawingTool::eraser(m_brushSize));
@@ -72,6 +77,8 @@ void ImageEditorModel::setBrushColor(const QColor& color)
     m_brushColor = color;
     if (m_currentTool.kind == DrawingTool::Kind::marker)
         chooseBrush();
+    else if (m_currentTool.kind == DrawingTool::Kind::pen)
+        choosePen();
     emit toolChanged();
 }
 
@@ -82,17 +89,19 @@ void ImageEditorModel::setBrushSize(double size)
         chooseBrush();
     else if (m_currentTool.kind == DrawingTool::Kind::eraser)
         chooseEraser();
+    else if (m_currentTool.kind == DrawingTool::Kind::pen)
+        choosePen();
     emit toolChanged();
 }
 
 void ImageEditorModel::handleFinishedStroke(const DrawingStroke& stroke)
 {
     switch (m_currentTool.kind) {
-    case DrawingTool::Kind::marker: applyBrushStroke(stroke); break;
+    case DrawingTool::Kind::marker:
+    case DrawingTool::Kind::pen: applyBrushStroke(stroke); break;
     case DrawingTool::Kind::eraser: applyEraserStroke(stroke); break;
     case DrawingTool::Kind::selection:
     case DrawingTool::Kind::crop: setSelectionFromStroke(stroke); break;
-    case DrawingTool::Kind::pen:
     case DrawingTool::Kind::pencil: break;
     }
 }

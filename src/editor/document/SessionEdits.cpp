@@ -106,7 +106,12 @@ const ImageLayer* findLayer(const EditorSession& session, const QUuid& id)
 
 ImageLayer* findLayer(EditorSession& session, const QUuid& id)
 {
-    return const_cast<ImageLayer*>(findLayer(std::as_const(session), id));
+    // Non-const iteration: the list detaches from the copies that share it (earlier steps,
+    // the canvas's last composition) before the caller writes through the pointer.
+    for (ImageLayer& layer : session.layers)
+        if (layer.id == id)
+            return &layer;
+    return nullptr;
 }
 
 const ImageLayer* baseLayer(const EditorSession& session)
