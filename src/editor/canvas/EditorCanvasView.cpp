@@ -141,7 +141,13 @@ void EditorCanvasView::sessionChanged()
     m_placeholder->setVisible(session && !session->currentImage);
     m_zoomBar->setVisible(session && session->currentImage);
     QRect changed;
-    m_model.composition(&changed);
+    const QSize shownSize = m_model.composition(&changed).size();
+    // Another document size (a crop, or its undo) moves the whole picture.
+    if (shownSize != m_shownSize) {
+        m_shownSize = shownSize;
+        viewChanged();
+        return;
+    }
     if (changed.isEmpty())
         return;
     refreshPreview(changed);

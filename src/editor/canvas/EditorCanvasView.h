@@ -61,6 +61,7 @@ private:
     QLabel* m_zoomLabel = nullptr;
     QImage m_preview;
     double m_previewScale = 0;
+    QSize m_shownSize;
     bool m_spaceHeld = false;
     bool m_panning = false;
     QPointF m_panFrom;
