@@ -49,6 +49,23 @@ void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedNa
     dialog->open();
 }
 
+namespace {
+
+// A failed export shows in the editor's alert once it is known.
+void alertOnFailure(const QPointer<QWidget>& owner, const QFuture<ExportManager::Placement>& exporting)
+{
+    auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
+        watcher->deleteLater();
+        const ExportManager::Placement placement = watcher->result();
+        if (placement.error && owner)
+            showEditorAlert(owner, placement.error->description());
+    });
+    watcher->setFuture(exporting);
+}
+
+} // namespace
+
 void exportImageWithDialog(QWidget* parent, const QImage& image, const std::optional<QString>& suggestedName,
                            const UserPreferences& preferences)
 {
@@ -56,14 +73,7 @@ void exportImageWithDialog(QWidget* parent, const QImage& image, const std::opti
     showExportDialog(parent, suggestedName, preferences, [owner, image, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
-        auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
-        QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
-            watcher->deleteLater();
-            const ExportManager::Placement placement = watcher->result();
-            if (placement.error && owner)
-                showEditorAlert(owner, placement.error->description());
-        });
-        watcher->setFuture(ExportManager::shared().exportTo(image, *path, preferences));
+        alertOnFailure(owner, ExportManager::shared().exportTo(image, *path, preferences));
     });
 }
 
@@ -81,14 +91,7 @@ void exportCanvas(QWidget* parent, const ImageEditorModel& model)
     showExportDialog(parent, session->name, preferences, [owner, document, overlay, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
-        auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
-        QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
-            watcher->deleteLater();
-            const ExportManager::Placement placement = watcher->result();
-            if (placement.error && owner)
-                showEditorAlert(owner, placement.error->description());
-        });
-        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {
+        alertOnFailure(owner, QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {
             const QImage image = renderCanvasToImage(document, overlay).value_or(QImage());
             return ExportManager::shared().exportTo(image, path, preferences).result();
         }));
