@@ -155,3 +155,26 @@ TEST_F(ImageEditorModelTest, UndoWaitsForAStepRestoredInTheBackground)
         EXPECT_EQ(model.selectedSession()->currentImage->pixelColor(10, 10), colours[step]);
     }
 }
+
+TEST_F(ImageEditorModelTest, ASavedSessionOpensAgainAsANewSelectedSession)
+{
+    model.createNamedSession(QStringLiteral("layers"));
+    model.importImage(QUrl::fromLocalFile(QStringLiteral("/photos/base.png")), solidImage(Qt::green, {30, 20}));
+    model.addLayer();
+    model.setLayerBlendMode(model.selectedSession()->layers.back().id, BlendMode::hardLight);
+    EXPECT_FALSE(model.saveSession());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("layers.ora"));
+    model.saveSessionAs(path);
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+    EXPECT_EQ(model.sessionFile(), path);
+
+    model.openSessionFile(path);
+    ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 2; }));
+    const EditorSession& opened = *model.selectedSession();
+    EXPECT_EQ(opened.name, u"layers");
+    ASSERT_EQ(opened.layers.size(), 2);
+    EXPECT_EQ(opened.layers[1].blendMode, BlendMode::hardLight);
+    EXPECT_EQ(opened.layers[0].image.pixelColor(5, 5), QColor(Qt::green));
+    EXPECT_EQ(model.sessionFile(), path);
+}

@@ -1,11 +1,16 @@
 #include "ImageEditorModel.h"
 
+#include "OpenRasterFile.h"
 #include "SessionEdits.h"
 
 #include "core/AppState.h"
+#include "core/AtomicFile.h"
+#include "core/Log.h"
 #include "core/ImageFileLoader.h"
 #include "core/NotificationCenter.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -156,8 +161,16 @@ bool ImageEditorModel::edit(const std::function<bool(EditorSession&)>& change, Q
     return true;
 }
 
-void ImageEditorModel::importImageFiles(const QList<QUrl>& files)
+void ImageEditorModel::importImageFiles(const QList<QUrl>& urls)
 {
+    // OpenRaster files open as sessions of their own.
+    QList<QUrl> files;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".ora"), Qt::CaseInsensitive))
+            openSessionFile(url.toLocalFile());
+        else
+            files << url;
+    }
     if (!m_selectedSession || files.isEmpty())
         return;
     const QUuid sessionId = m_selectedSession->id;
@@ -178,6 +191,70 @@ void ImageEditorModel::importImageFiles(const QList<QUrl>& files)
                 loaded.append({url, image});
         }
         return loaded;
+    }));
+}
+
+void ImageEditorModel::saveSessionAs(const QString& path)
+{
+    if (!m_selectedSession)
+        return;
+    const EditorSession session = *m_selectedSession;
+    m_sessionFiles.insert(session.id, path);
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!watcher->result().isEmpty())
+            emit alertRequested(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [session, path] {
+        const auto bytes = encodeOpenRaster(session);
+        if (!bytes)
+            return QStringLiteral("Failed to save session.");
+        if (const auto failure = writeFileAtomically(path, *bytes))
+            return QStringLiteral("Failed to save session: ") + *failure;
+        logLine(QStringLiteral("Session saved to: ") + path);
+        return QString();
+    }));
+}
+
+bool ImageEditorModel::saveSession()
+{
+    const auto file = sessionFile();
+    if (!file)
+        return false;
+    saveSessionAs(*file);
+    return true;
+}
+
+std::optional<QString> ImageEditorModel::sessionFile() const
+{
+    if (!m_selectedSession || !m_sessionFiles.contains(m_selectedSession->id))
+        return std::nullopt;
+    return m_sessionFiles.value(m_selectedSession->id);
+}
+
+void ImageEditorModel::openSessionFile(const QString& path)
+{
+    using Opened = std::variant<OpenedDocument, QString>;
+    auto* watcher = new QFutureWatcher<Opened>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        const Opened opened = watcher->result();
+        if (const auto* failure = std::get_if<QString>(&opened)) {
+            emit alertRequested(*failure);
+            return;
+        }
+        const OpenedDocument& document = std::get<OpenedDocument>(opened);
+        m_sessionFiles.insert(document.session.id, path);
+        m_appState.appendEditorSession(document.session);
+        if (!document.dropped.isEmpty())
+            emit alertRequested(document.dropped.join(QLatin1Char('\n')));
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [path]() -> Opened {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("Failed to open session: ") + file.errorString();
+        return decodeOpenRaster(file.readAll(), QFileInfo(path).completeBaseName());
     }));
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/DomainModel.h"
 
+#include <QHash>
 #include <QObject>
 #include <QRectF>
 #include <QUrl>
@@ -49,6 +50,16 @@ public:
     // into the session selected now. Files that do not load are skipped.
     void importImageFiles(const QList<QUrl>& files);
     void importImage(const QUrl& url, const QImage& image);
+    // Sessions as OpenRaster files, read and written off the window's thread. Saving remembers
+    // the file for the next saveSession(); opening appends the file's session to the list (it
+    // becomes the selected one). Failures and what a file held that the editor drops reach
+    // alertRequested.
+    void saveSessionAs(const QString& path);
+    // False, with nothing done, when the selected session has no file yet.
+    bool saveSession();
+    std::optional<QString> sessionFile() const;
+    void openSessionFile(const QString& path);
+
     // The last image opened through importImageFiles.
     const std::optional<QImage>& selectedImage() const { return m_selectedImage; }
 
@@ -205,6 +216,7 @@ private:
     QList<QUuid> m_sessionIds;
     bool m_isRestoringHistory = false;
     DocumentRenderer m_renderer;
+    QHash<QUuid, QString> m_sessionFiles;
     QUuid m_renderedSession;
 };
 
