@@ -5,11 +5,14 @@
 #include "core/AppState.h"
 #include "core/ImageCache.h"
 #include "core/KeychainHelper.h"
+#include "editor/document/SessionAutoSaver.h"
 #include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QMainWindow>
+#include <QStandardPaths>
+#include <QThreadPool>
 
 int main(int argc, char* argv[])
 {
@@ -38,6 +41,16 @@ int main(int argc, char* argv[])
     // The shortcuts watch every key press of the application's own windows.
     kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { return kivo::chooseImageToOpen(&window); });
     shortcuts.shortcutsManager().installKeyMonitor(app);
+
+    // Editor sessions survive a restart while "Auto-save sessions" is on; the saves under way
+    // finish before the application goes.
+    kivo::SessionAutoSaver autoSaver(
+        appState, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kivopro/sessions"));
+    autoSaver.restore();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &autoSaver, [&autoSaver] {
+        autoSaver.saveNow();
+        QThreadPool::globalInstance()->waitForDone(30000);
+    });
 
     window.show();
     return app.exec();

@@ -55,6 +55,7 @@ QByteArray stackXml(const EditorSession& session, const QSize& size)
     writer.writeAttribute(QStringLiteral("version"), QStringLiteral("0.0.5"));
     writer.writeAttribute(QStringLiteral("w"), QString::number(size.width()));
     writer.writeAttribute(QStringLiteral("h"), QString::number(size.height()));
+    writer.writeAttribute(ourNamespace, QStringLiteral("session-name"), session.name);
     writer.writeAttribute(ourNamespace, QStringLiteral("background"), rawValue(session.canvasBackground));
     writer.writeAttribute(ourNamespace, QStringLiteral("background-color"), session.customBackgroundColor.name());
     QStringList filters;
@@ -232,6 +233,8 @@ std::variant<OpenedDocument, QString> decodeOpenRaster(const QByteArray& bytes, 
         const QXmlStreamAttributes attributes = xml.attributes();
         if (xml.name() == u"image") {
             size = QSize(attributes.value(QStringLiteral("w")).toInt(), attributes.value(QStringLiteral("h")).toInt());
+            if (attributes.hasAttribute(ourNamespace, QStringLiteral("session-name")))
+                session.name = attributes.value(ourNamespace, QStringLiteral("session-name")).toString();
             if (const auto background = fromRawValue<CanvasBackground>(attributes.value(ourNamespace, QStringLiteral("background"))))
                 session.canvasBackground = *background;
             const QColor colour(attributes.value(ourNamespace, QStringLiteral("background-color")).toString());

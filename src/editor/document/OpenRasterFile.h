@@ -25,7 +25,7 @@ struct OpenedDocument {
     // What the file held that the editor does not support, one sentence each.
     QStringList dropped;
 };
-// A session named `name` from a file's bytes, its first step recorded; the error's text when
+// A session from a file's bytes, named as it was saved (else `name`), its first step recorded; the error's text when
 // the bytes are not an OpenRaster file.
 std::variant<OpenedDocument, QString> decodeOpenRaster(const QByteArray& bytes, const QString& name);
 
