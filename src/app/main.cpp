@@ -5,7 +5,10 @@
 #include "core/AppState.h"
 #include "core/ImageCache.h"
 #include "core/KeychainHelper.h"
+#include "editor/document/ImageEditorModel.h"
 #include "editor/document/SessionAutoSaver.h"
+#include "editor/window/ImageEditorTab.h"
+#include "editor/window/QuitGuard.h"
 #include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
@@ -36,7 +39,11 @@ int main(int argc, char* argv[])
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));
     window.setMinimumSize(1200, 800);
-    window.setCentralWidget(new kivo::MainTabView(appState));
+    auto* mainView = new kivo::MainTabView(appState);
+    window.setCentralWidget(mainView);
+    // Closing the window, and quitting (which closes it first), ask about unsaved sessions.
+    if (auto* editor = qobject_cast<kivo::ImageEditorTab*>(mainView->screen(kivo::AppTab::imageEditor)))
+        new kivo::QuitGuard(&window, editor->model());
 
     // The shortcuts watch every key press of the application's own windows.
     kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { return kivo::chooseImageToOpen(&window); });

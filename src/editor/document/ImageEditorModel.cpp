@@ -200,6 +200,7 @@ void ImageEditorModel::saveSessionAs(const QString& path)
         return;
     const EditorSession session = *m_selectedSession;
     m_sessionFiles.insert(session.id, path);
+    m_savedSteps.insert(session.id, {session.currentHistoryIndex, session.history.size()});
     auto* watcher = new QFutureWatcher<QString>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
@@ -233,6 +234,40 @@ std::optional<QString> ImageEditorModel::sessionFile() const
     return m_sessionFiles.value(m_selectedSession->id);
 }
 
+QList<QUuid> ImageEditorModel::unsavedSessions() const
+{
+    QList<QUuid> unsaved;
+    for (const EditorSession& session : m_appState.editorSessions()) {
+        if (session.history.isEmpty())
+            continue;
+        const auto saved = m_savedSteps.constFind(session.id);
+        if (saved == m_savedSteps.constEnd() || saved->first != session.currentHistoryIndex
+            || saved->second != session.history.size())
+            unsaved << session.id;
+    }
+    return unsaved;
+}
+
+QList<QUuid> ImageEditorModel::saveAllWithFiles()
+{
+    QList<QUuid> withoutFile;
+    for (const EditorSession& session : m_appState.editorSessions()) {
+        if (!unsavedSessions().contains(session.id))
+            continue;
+        const QString path = m_sessionFiles.value(session.id);
+        if (path.isEmpty()) {
+            withoutFile << session.id;
+            continue;
+        }
+        const auto bytes = encodeOpenRaster(session);
+        if (!bytes || writeFileAtomically(path, *bytes))
+            withoutFile << session.id;
+        else
+            m_savedSteps.insert(session.id, {session.currentHistoryIndex, session.history.size()});
+    }
+    return withoutFile;
+}
+
 void ImageEditorModel::openSessionFile(const QString& path)
 {
     using Opened = std::variant<OpenedDocument, QString>;
@@ -246,6 +281,7 @@ void ImageEditorModel::openSessionFile(const QString& path)
         }
         const OpenedDocument& document = std::get<OpenedDocument>(opened);
         m_sessionFiles.insert(document.session.id, path);
+        m_savedSteps.insert(document.session.id, {document.session.currentHistoryIndex, document.session.history.size()});
         m_appState.appendEditorSession(document.session);
         if (!document.dropped.isEmpty())
             emit alertRequested(document.dropped.join(QLatin1Char('\n')));

@@ -59,6 +59,11 @@ public:
     bool saveSession();
     std::optional<QString> sessionFile() const;
     void openSessionFile(const QString& path);
+    // Sessions with content changed since they were last saved to or opened from a file.
+    QList<QUuid> unsavedSessions() const;
+    // Saves every unsaved session that has a file and waits until the files are written;
+    // the ids of those without a file are returned.
+    QList<QUuid> saveAllWithFiles();
 
     // The last image opened through importImageFiles.
     const std::optional<QImage>& selectedImage() const { return m_selectedImage; }
@@ -217,6 +222,8 @@ private:
     bool m_isRestoringHistory = false;
     DocumentRenderer m_renderer;
     QHash<QUuid, QString> m_sessionFiles;
+    // Each session's step and history length when it was last saved or opened.
+    QHash<QUuid, QPair<int, qsizetype>> m_savedSteps;
     QUuid m_renderedSession;
 };
 
