@@ -208,11 +208,8 @@ void ImageEditorModel::saveSessionAs(const QString& path)
             emit alertRequested(watcher->result());
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [session, path] {
-        const auto bytes = encodeOpenRaster(session);
-        if (!bytes)
-            return QStringLiteral("Failed to save session.");
-        if (const auto failure = writeFileAtomically(path, *bytes))
-            return QStringLiteral("Failed to save session: ") + *failure;
+        if (const auto failure = saveSessionFile(path, session))
+            return *failure;
         logLine(QStringLiteral("Session saved to: ") + path);
         return QString();
     }));
@@ -259,8 +256,7 @@ QList<QUuid> ImageEditorModel::saveAllWithFiles()
             withoutFile << session.id;
             continue;
         }
-        const auto bytes = encodeOpenRaster(session);
-        if (!bytes || writeFileAtomically(path, *bytes))
+        if (saveSessionFile(path, session))
             withoutFile << session.id;
         else
             m_savedSteps.insert(session.id, {session.currentHistoryIndex, session.history.size()});

@@ -4,6 +4,7 @@
 
 #include "editor/rendering/CanvasRenderer.h"
 
+#include "core/AtomicFile.h"
 #include "core/PngEncoder.h"
 
 #include <QBuffer>
@@ -196,6 +197,16 @@ std::optional<QByteArray> encodeOpenRaster(const EditorSession& session)
         || !zip.add(QStringLiteral("Thumbnails/thumbnail.png"), *thumbnail, false))
         return std::nullopt;
     return zip.finish();
+}
+
+std::optional<QString> saveSessionFile(const QString& path, const EditorSession& session)
+{
+    const auto bytes = encodeOpenRaster(session);
+    if (!bytes)
+        return QStringLiteral("Failed to save session.");
+    if (const auto failure = writeFileAtomically(path, *bytes))
+        return QStringLiteral("Failed to save session: ") + *failure;
+    return std::nullopt;
 }
 
 std::variant<OpenedDocument, QString> decodeOpenRaster(const QByteArray& bytes, const QString& name)

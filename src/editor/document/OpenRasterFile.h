@@ -20,6 +20,10 @@ namespace kivo {
 // The file's bytes for the session's layer stack.
 std::optional<QByteArray> encodeOpenRaster(const EditorSession& session);
 
+// Writes the session's file in one step (the old file stays whole if anything fails); the
+// failure's text, if any.
+std::optional<QString> saveSessionFile(const QString& path, const EditorSession& session);
+
 struct OpenedDocument {
     EditorSession session;
     // What the file held that the editor does not support, one sentence each.

@@ -3,7 +3,6 @@
 #include "OpenRasterFile.h"
 
 #include "core/AppState.h"
-#include "core/AtomicFile.h"
 #include "core/Log.h"
 
 #include <QFile>
@@ -72,10 +71,7 @@ void SessionAutoSaver::saveNow()
         });
         const QString path = fileOf(session.id);
         watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [session, path] {
-            const auto bytes = encodeOpenRaster(session);
-            if (!bytes)
-                return;
-            if (const auto failure = writeFileAtomically(path, *bytes))
+            if (const auto failure = saveSessionFile(path, session))
                 logLine(QStringLiteral("Auto-save failed: ") + *failure);
         }));
     }

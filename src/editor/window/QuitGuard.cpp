@@ -5,7 +5,6 @@
 #include "editor/document/SessionEdits.h"
 
 #include "core/AppState.h"
-#include "core/AtomicFile.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -61,8 +60,7 @@ bool QuitGuard::mayClose()
             const QString path = m_chooseFile(session.name);
             if (path.isEmpty())
                 return false;
-            const auto bytes = encodeOpenRaster(session);
-            if (!bytes || writeFileAtomically(path, *bytes))
+            if (saveSessionFile(path, session))
                 return false;
         }
     }
