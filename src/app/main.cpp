@@ -6,12 +6,18 @@
 #include "core/AppState.h"
 #include "core/ImageCache.h"
 #include "core/KeychainHelper.h"
+#include "editor/document/ImageEditorModel.h"
+#include "editor/document/SessionAutoSaver.h"
+#include "editor/window/ImageEditorTab.h"
+#include "editor/window/QuitGuard.h"
 #include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QMainWindow>
+#include <QStandardPaths>
+#include <QThreadPool>
 
 int main(int argc, char* argv[])
 {
@@ -46,12 +52,25 @@ int main(int argc, char* argv[])
     window.setMinimumSize(1200, 800);
     auto* tabs = new kivo::MainTabView(appState);
     window.setCentralWidget(tabs);
+    // Closing the window, and quitting (which closes it first), ask about unsaved sessions.
+    if (auto* editor = qobject_cast<kivo::ImageEditorTab*>(tabs->screen(kivo::AppTab::imageEditor)))
+        new kivo::QuitGuard(&window, editor->model());
 
     // The shortcuts belong to the main window: keys typed into its text fields, a dialog or the
     // settings window never fire them. Quit closes the window, so it asks what the window asks.
     kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { window.close(); });
     shortcuts.shortcutsManager().installKeyMonitor(
         app, [&window](QObject* target) { return kivo::mainWindowShortcutMayFire(window, target); });
+
+    // Editor sessions survive a restart while "Auto-save sessions" is on; the saves under way
+    // finish before the application goes.
+    kivo::SessionAutoSaver autoSaver(
+        appState, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kivopro/sessions"));
+    autoSaver.restore();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &autoSaver, [&autoSaver] {
+        autoSaver.saveNow();
+        QThreadPool::globalInstance()->waitForDone(30000);
+    });
 
     window.show();
     tabs->openLaunchFiles(launchFiles);

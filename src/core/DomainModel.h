@@ -5,8 +5,8 @@
 // task's images, which are kept encoded on disk (CachedImage) so that batches of hundreds of
 // photos fit in memory.
 
+#include "DocumentHistory.h"
 #include "ImageCache.h"
-#include "ImageHistory.h"
 #include "RawValueEnum.h"
 
 #include <QColor>
@@ -108,6 +108,17 @@ struct ImageLayer {
     friend bool operator==(const ImageLayer&, const ImageLayer&) = default;
 };
 
+// What one step of an editor document holds: the layer stack bottom first, each layer with its
+// pixels and properties, the canvas background and the enabled filters.
+struct DocumentState {
+    QList<ImageLayer> layers;
+    CanvasBackground canvasBackground = CanvasBackground::transparent;
+    QColor customBackgroundColor = Qt::white;
+    QSet<QString> enabledFilterNames;
+
+    friend bool operator==(const DocumentState&, const DocumentState&) = default;
+};
+
 struct HistoryItem {
     QUuid id = QUuid::createUuid();
     QString action;
@@ -122,16 +133,15 @@ struct EditorSession {
     std::optional<QImage> currentImage;
     QList<ImageLayer> layers;
     QList<HistoryItem> history;
+    // The current step of documentHistory.
     int currentHistoryIndex = -1;
-    ImageHistory imageHistory;
+    DocumentHistory documentHistory;
     std::optional<ImageLayer> selectedLayer;
     QColor customBackgroundColor = Qt::white;
     CanvasBackground canvasBackground = CanvasBackground::transparent;
     QSizeF canvasOffset{0, 0};
     double zoomLevel = 1.0;
     QSet<QString> enabledFilterNames;
-    std::optional<QImage> filterBaseImage;
-    std::optional<QImage> filteredImage;
 
     // A session is identified by its id alone.
     friend bool operator==(const EditorSession& a, const EditorSession& b) { return a.id == b.id; }

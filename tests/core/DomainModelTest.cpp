@@ -55,7 +55,7 @@ TEST(EditorSession, FromImageHoldsOneSelectedBaseLayer)
     EXPECT_EQ(session.selectedLayer->id, layer.id);
     EXPECT_EQ(session.currentImage, image);
     EXPECT_EQ(session.currentHistoryIndex, -1);
-    EXPECT_TRUE(session.imageHistory.isEmpty());
+    EXPECT_TRUE(session.documentHistory.isEmpty());
     EXPECT_EQ(session.canvasBackground, CanvasBackground::transparent);
     EXPECT_EQ(session.customBackgroundColor, QColor(Qt::white));
     EXPECT_EQ(session.zoomLevel, 1.0);

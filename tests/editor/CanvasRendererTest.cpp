@@ -1,12 +1,18 @@
-// Flattening a session for export: background, layers, blend modes and stretching.
+// The one composition of a document, for the canvas and the export: backgrounds, visibility,
+// the six blend modes against the W3C formulas, filters as a view of the base layer, and the
+// canvas's kept composition updated only where an edit changed something.
 
 #include "editor/rendering/CanvasRenderer.h"
 #include "editor/document/SessionEdits.h"
+#include "editor/document/PixelEdits.h"
+#include "editor/rendering/DocumentRenderer.h"
 
 #include "EditorTestImages.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace kivo;
 using test::solidImage;
@@ -26,7 +32,7 @@ ImageLayer& addLayerWith(EditorSession& session, const QImage& image, double opa
 {
     addLayer(session);
     ImageLayer& layer = session.layers.back();
-    layer.image = image;
+    layer.image = layerImage(image);
     layer.opacity = opacity;
     layer.blendMode = mode;
     return layer;
@@ -67,10 +73,10 @@ TEST(CanvasRenderer, AHiddenBaseLayerLeavesOnlyTheBackgroundAndOtherLayers)
     EditorSession session = sessionOver(solidImage(Qt::red, {10, 10}));
     session.layers[0].isVisible = false;
     session.canvasBackground = CanvasBackground::white;
-    QImage half(100, 100, QImage::Format_ARGB32);
+    QImage half(10, 10, QImage::Format_ARGB32);
     half.fill(Qt::transparent);
-    for (int y = 0; y < 100; ++y)
-        for (int x = 50; x < 100; ++x)
+    for (int y = 0; y < 10; ++y)
+        for (int x = 5; x < 10; ++x)
             half.setPixelColor(x, y, Qt::blue);
     addLayerWith(session, half);
 
@@ -81,41 +87,62 @@ TEST(CanvasRenderer, AHiddenBaseLayerLeavesOnlyTheBackgroundAndOtherLayers)
     EXPECT_EQ(image->pixelColor(8, 5), QColor(Qt::blue));
 }
 
-TEST(CanvasRenderer, BlendModesFlattenAsTheirTableSays)
+namespace {
+
+// The separable blend functions of W3C "Compositing and Blending Level 1", on 0 … 1.
+double blendW3c(BlendMode mode, double cb, double cs)
 {
-    const QColor base(200, 100, 50);
-    const QColor top(128, 128, 128);
-    struct Case {
-        BlendMode mode;
-        double opacity;
-        QColor expected;
-    };
-    const Case cases[] = {
-        {BlendMode::multiply, 1.0, QColor(100, 50, 25)},
-        {BlendMode::screen, 1.0, QColor(228, 178, 153)},
-        {BlendMode::normal, 0.5, QColor(164, 114, 89)},
-        // Overlay, soft light and hard light come out exactly like normal.
-        {BlendMode::overlay, 0.5, QColor(164, 114, 89)},
-        {BlendMode::softLight, 0.5, QColor(164, 114, 89)},
-        {BlendMode::hardLight, 0.5, QColor(164, 114, 89)},
-    };
-    for (const Case& c : cases) {
-        EditorSession session = sessionOver(solidImage(base, {10, 10}));
-        addLayerWith(session, solidImage(top, {10, 10}), c.opacity, c.mode);
-        const QColor actual = rendered(session);
-        EXPECT_TRUE(near(actual, c.expected)) << rawValue(c.mode).toStdString() << ": " << actual.name().toStdString();
+    auto multiply = [](double b, double s) { return b * s; };
+    auto screen = [](double b, double s) { return b + s - b * s; };
+    auto hardLight = [&](double b, double s) { return s <= 0.5 ? multiply(b, 2 * s) : screen(b, 2 * s - 1); };
+    switch (mode) {
+    case BlendMode::normal: return cs;
+    case BlendMode::multiply: return multiply(cb, cs);
+    case BlendMode::screen: return screen(cb, cs);
+    case BlendMode::overlay: return hardLight(cs, cb);
+    case BlendMode::hardLight: return hardLight(cb, cs);
+    case BlendMode::softLight: {
+        if (cs <= 0.5)
+            return cb - (1 - 2 * cs) * cb * (1 - cb);
+        const double d = cb <= 0.25 ? ((16 * cb - 12) * cb + 4) * cb : std::sqrt(cb);
+        return cb + (2 * cs - 1) * (d - cb);
     }
+    }
+    return cs;
 }
 
-TEST(CanvasRenderer, EveryLayerIsStretchedOverTheBaseImage)
+// An opaque layer of `source` at `opacity` over an opaque `backdrop`.
+QColor expectedBlend(BlendMode mode, const QColor& backdrop, const QColor& source, double opacity)
 {
-    EditorSession session = sessionOver(solidImage(Qt::white, {1000, 800}));
-    addLayerWith(session, solidImage(Qt::green, {100, 100}));
-    const auto image = renderCanvasToImage(session);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->size(), QSize(1000, 800));
-    for (QPoint at : {QPoint(0, 0), QPoint(999, 0), QPoint(0, 799), QPoint(999, 799), QPoint(500, 400)})
-        EXPECT_EQ(image->pixelColor(at), QColor(Qt::green));
+    auto channel = [&](int b, int s) {
+        const double cb = b / 255.0, cs = s / 255.0;
+        return int(std::lround(255 * ((1 - opacity) * cb + opacity * blendW3c(mode, cb, cs))));
+    };
+    return QColor(channel(backdrop.red(), source.red()), channel(backdrop.green(), source.green()),
+                  channel(backdrop.blue(), source.blue()));
+}
+
+} // namespace
+
+TEST(CanvasRenderer, TheSixBlendModesFollowTheW3cFormulasOnCanvasAndInTheExport)
+{
+    // Dark and light channels on both sides, so that each mode's two branches are taken.
+    const QColor backdrop(200, 40, 100);
+    const QColor source(30, 220, 128);
+    for (BlendMode mode : allCases<BlendMode>()) {
+        for (double opacity : {1.0, 0.5}) {
+            EditorSession session = sessionOver(solidImage(backdrop, {10, 10}));
+            addLayerWith(session, solidImage(source, {10, 10}), opacity, mode);
+            const QColor expected = expectedBlend(mode, backdrop, source, opacity);
+            DocumentRenderer canvas;
+            const QColor shown = canvas.render(documentOf(session)).pixelColor(5, 5);
+            const QColor exported = rendered(session);
+            const std::string name = rawValue(mode).toStdString() + " at " + std::to_string(opacity);
+            EXPECT_TRUE(near(shown, expected, 1)) << name << ": canvas " << shown.name().toStdString() << ", W3C "
+                                                  << expected.name().toStdString();
+            EXPECT_EQ(exported, shown) << name;
+        }
+    }
 }
 
 TEST(CanvasRenderer, FiltersApplyToTheBaseLayerAndStrokesUseTheCanvasSpace)
@@ -123,6 +150,8 @@ TEST(CanvasRenderer, FiltersApplyToTheBaseLayerAndStrokesUseTheCanvasSpace)
     EditorSession session = sessionOver(solidImage(QColor(100, 100, 100), {10, 10}));
     toggleFilter(session, FilterType::brightness, true);
     EXPECT_EQ(rendered(session), QColor(151, 151, 151));
+    // The base layer itself keeps its pixels.
+    EXPECT_EQ(session.layers[0].image.pixelColor(5, 5), QColor(100, 100, 100));
 
     // A stroke along the bottom row in the canvas's space (y upwards) lands in the last row.
     const DrawingStroke stroke{DrawingTool::marker(Qt::red, 2.0), {QPointF(0, 0.5), QPointF(10, 0.5)}};
@@ -130,6 +159,84 @@ TEST(CanvasRenderer, FiltersApplyToTheBaseLayerAndStrokesUseTheCanvasSpace)
     ASSERT_TRUE(image);
     EXPECT_EQ(image->pixelColor(5, 9).red(), 255);
     EXPECT_EQ(image->pixelColor(5, 0), QColor(151, 151, 151));
+}
+
+namespace {
+
+// A photo-like image: gradients with a little pattern, so that every filter changes something.
+QImage patterned(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixelColor(x, y, QColor((x * 7 + y) % 256, (y * 5) % 256, ((x ^ y) * 3) % 256));
+    return image;
+}
+
+QSet<QString> allFilters()
+{
+    QSet<QString> names;
+    for (FilterType type : allFilterTypes)
+        names.insert(filterName(type));
+    return names;
+}
+
+} // namespace
+
+TEST(CanvasRenderer, AStrokeWithFiltersOnIsFilteredAgainOnlyAroundItsArea)
+{
+    const QImage photo = patterned({300, 200});
+    FilteredBaseCache cache;
+    QRect changed;
+    cache.update(photo, allFilters(), &changed);
+    EXPECT_EQ(changed, photo.rect());
+
+    const QRect strokeArea(140, 90, 12, 6);
+    const QImage stroked = clearRect(photo, strokeArea);
+    const QImage filtered = cache.update(stroked, allFilters(), &changed);
+    EXPECT_EQ(changed, strokeArea.adjusted(-FilteredBaseCache::reach, -FilteredBaseCache::reach,
+                                           FilteredBaseCache::reach, FilteredBaseCache::reach));
+    // Exactly what filtering the whole image gives.
+    EXPECT_EQ(filtered, *applyFilterChain(stroked, allFilters()));
+
+    // The same source again changes nothing.
+    cache.update(stroked, allFilters(), &changed);
+    EXPECT_TRUE(changed.isEmpty());
+}
+
+TEST(CanvasRenderer, TheKeptCompositionEqualsTheExportAfterEveryKindOfChange)
+{
+    EditorSession session = sessionOver(patterned({120, 80}));
+    DocumentRenderer canvas;
+    QRect changed;
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        const QImage shown = canvas.render(documentOf(session), &changed);
+        const auto exported = renderCanvasToImage(session);
+        ASSERT_TRUE(exported);
+        EXPECT_EQ(shown, *exported);
+    };
+    check("photo");
+    toggleFilter(session, FilterType::blur, true);
+    toggleFilter(session, FilterType::sharpen, true);
+    check("filters on");
+    addLayer(session);
+    setLayerBlendMode(session, session.layers[1].id, BlendMode::softLight);
+    check("soft light layer");
+    updateLayerImage(session, paintStroke(session.layers[1].image, {QPointF(10, 10), QPointF(40, 30)}, 6, Qt::red, false),
+                     session.layers[1].id, actions::brushStroke);
+    check("stroke on the layer");
+    EXPECT_TRUE(QRect(0, 0, 60, 50).contains(changed));
+    updateLayerImage(session, paintStroke(session.layers[0].image, {QPointF(90, 60), QPointF(100, 70)}, 4, Qt::blue, false),
+                     session.layers[0].id, actions::brushStroke);
+    check("stroke on the base");
+    toggleLayerVisibility(session, session.layers[1].id);
+    check("layer hidden");
+    undo(session);
+    undo(session);
+    check("two undos");
+    cropDocument(session, QRect(10, 10, 50, 40));
+    check("crop");
 }
 
 TEST(CanvasRenderer, LogsItsSteps)

@@ -90,7 +90,7 @@ TEST_F(DrawingCanvasTest, MovesAndReleasesWithoutAPressAreIgnored)
     EXPECT_TRUE(canvas.drawing().strokes.isEmpty());
 }
 
-TEST_F(DrawingCanvasTest, AMarkerStrokeShowsWithButtEndsWhileErasersAndSelectionsStayInvisible)
+TEST_F(DrawingCanvasTest, AMarkerStrokeShowsWithButtEndsTheEraserItsTraceAndSelectionsARubberBand)
 {
     canvas.setTool(DrawingTool::marker(Qt::red, 12));
     QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(50, 50));
@@ -109,12 +109,26 @@ TEST_F(DrawingCanvasTest, AMarkerStrokeShowsWithButtEndsWhileErasersAndSelection
     // Finished strokes are left to the image they were applied to.
     EXPECT_EQ(paintedPixels(rendering()), 0);
 
-    for (const DrawingTool& tool : {DrawingTool::eraser(12), DrawingTool::selection(), DrawingTool::crop()}) {
+    // The eraser shows where it passed, 12 wide; selection and crop show their rectangle's
+    // outline while dragged.
+    canvas.setTool(DrawingTool::eraser(12));
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseMove(&canvas, QPoint(120, 20));
+    EXPECT_GT(rendering().pixelColor(70, 20).alpha(), 0);
+    EXPECT_GT(rendering().pixelColor(70, 25).alpha(), 0);
+    EXPECT_EQ(rendering().pixelColor(70, 30).alpha(), 0);
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(120, 20));
+    for (const DrawingTool& tool : {DrawingTool::selection(), DrawingTool::crop()}) {
         canvas.setTool(tool);
         QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseMove(&canvas, QPoint(60, 50));
         QTest::mouseMove(&canvas, QPoint(120, 80));
-        EXPECT_EQ(paintedPixels(rendering()), 0);
+        const QImage band = rendering();
+        EXPECT_GT(band.pixelColor(20, 50).alpha(), 0) << "left edge";
+        EXPECT_GT(band.pixelColor(120, 50).alpha(), 0) << "right edge";
+        EXPECT_EQ(band.pixelColor(150, 50).alpha(), 0) << "outside";
         QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(120, 80));
+        EXPECT_EQ(paintedPixels(rendering()), 0);
     }
     EXPECT_EQ(canvas.drawing().strokes.size(), 4);
 }

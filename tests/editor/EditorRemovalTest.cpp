@@ -44,11 +44,12 @@ TEST_F(EditorRemovalTest, OneRunAtATimeAndTheCutOutIsAnUndoableStepOfItsSession)
 
     const EditorSession& photo = state.editorSessions().front();
     ASSERT_EQ(photo.id, photoSession);
-    EXPECT_EQ(photo.imageHistory.size(), 2);
+    // The empty start, the import, the cut-out.
+    EXPECT_EQ(photo.documentHistory.size(), 3);
     EXPECT_EQ(photo.history.back().action, u"Remove Background");
     EXPECT_EQ(photo.currentImage->size(), original.size());
     EXPECT_EQ(photo.currentImage->pixelColor(2, 2).alpha(), 0);
-    EXPECT_TRUE(state.editorSessions().back().imageHistory.isEmpty());
+    EXPECT_TRUE(state.editorSessions().back().documentHistory.isEmpty());
 }
 
 TEST_F(EditorRemovalTest, APhotoWithoutASubjectSaysSo)
@@ -59,5 +60,5 @@ TEST_F(EditorRemovalTest, APhotoWithoutASubjectSaysSo)
     ASSERT_TRUE(test::waitUntil([&] { return !model.isRemovingBackground(); }, std::chrono::minutes(3)));
     ASSERT_EQ(alerts.count(), 1);
     EXPECT_EQ(alerts.front().front().toString(), u"Failed to create subject mask.");
-    EXPECT_EQ(model.selectedSession()->imageHistory.size(), 1);
+    EXPECT_EQ(model.selectedSession()->documentHistory.size(), 2);
 }

@@ -1,8 +1,10 @@
-// The editor's tools on a session: strokes mapped from the canvas, the selection and its
-// operations, the brush rule and background removal's alerts.
+// The editor's tools on a session: strokes mapped from the canvas at every zoom onto the one
+// layer they are made on, the eraser, the selection with its operations, crop, and background
+// removal's alert.
 
 #include "editor/document/ImageEditorModel.h"
 #include "editor/document/SessionEdits.h"
+#include "editor/rendering/CanvasRenderer.h"
 
 #include "EditorTestImages.h"
 #include "support/IsolatedAppState.h"
@@ -30,26 +32,41 @@ protected:
     }
 
     const EditorSession& session() const { return *model.selectedSession(); }
-    QImage current() const { return *session().currentImage; }
+    QImage base() const { return baseLayer(session())->image; }
+    QImage top() const { return session().layers.back().image; }
 
-    // A horizontal stroke through the canvas's middle row.
-    static DrawingStroke across(const DrawingTool& tool, QSizeF canvas)
+    // The canvas point (origin at the lower-left) over a document point.
+    QPointF canvasPoint(const QPointF& document) const
     {
-        return {tool, {QPointF(0, canvas.height() / 2), QPointF(canvas.width(), canvas.height() / 2)}};
+        const QPointF widget = model.canvasView().toWidget(document);
+        return {widget.x(), model.canvasSize().height() - widget.y()};
     }
 
-    // Rows of column `x` whose red channel shows the paint.
-    static int paintedRows(const QImage& image, int x)
+    // A horizontal stroke through the document's row `y`, across the whole canvas.
+    DrawingStroke across(const DrawingTool& tool, double y) const
+    {
+        const double canvasY = canvasPoint({0, y}).y();
+        DrawingStroke stroke{tool, {}};
+        for (double x = -5; x <= model.canvasSize().width() + 5; x += 5)
+            stroke.points << QPointF(x, canvasY);
+        return stroke;
+    }
+
+    // Rows of column `x` that mostly show `paint` (antialiased edges count by their half).
+    static int paintedRows(const QImage& image, int x, QColor paint)
     {
         int rows = 0;
-        for (int y = 0; y < image.height(); ++y)
-            rows += image.pixelColor(x, y).green() < 128;
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor pixel = image.pixelColor(x, y);
+            rows += std::abs(pixel.green() - paint.green()) < 128 && std::abs(pixel.alpha() - paint.alpha()) < 128;
+        }
         return rows;
     }
 
-    void select(const QRectF& canvasRect)
+    void selectDocument(const QRectF& documentRect)
     {
-        model.setSelectionFromStroke({DrawingTool::selection(), {canvasRect.topLeft(), canvasRect.bottomRight()}});
+        model.setSelectionFromStroke(
+            {DrawingTool::selection(), {canvasPoint(documentRect.topLeft()), canvasPoint(documentRect.bottomRight())}});
     }
 
     test::IsolatedAppState isolated;
@@ -59,112 +76,138 @@ protected:
 
 } // namespace
 
+TEST_F(EditorToolsTest, StrokesLandUnderTheCursorAtEveryZoom)
+{
+    struct Case {
+        const char* view;
+        std::function<void(ImageEditorModel&)> set;
+    };
+    const QList<Case> cases{
+        {"fit", [](ImageEditorModel& m) { m.zoomToFit(); }},
+        {"100 %", [](ImageEditorModel& m) { m.zoomToActualSize(); }},
+        {"400 % at a point",
+         [](ImageEditorModel& m) { m.zoomToFit(); m.zoomAt(8.0, m.canvasView().toWidget({120, 80})); }},
+        {"zoomed in and panned", [](ImageEditorModel& m) { m.zoomIn(); m.zoomIn(); m.panBy(QPointF(-37, 21)); }},
+    };
+    startWith(solidImage(Qt::white, {400, 300}), {200, 200});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.view);
+        c.set(model);
+        // A pixel's centre.
+        const QPointF target(123.5, 77.5);
+        // The target must be inside the canvas for the case to mean anything.
+        const QPointF widget = model.canvasView().toWidget(target);
+        ASSERT_TRUE(QRectF(0, 0, 200, 200).contains(widget));
+        model.chooseBrush();
+        const QPointF at = canvasPoint(target);
+        model.handleFinishedStroke({model.currentTool(), {canvasPoint(target - QPointF(4, 0)), at, canvasPoint(target + QPointF(4, 0))}});
+        EXPECT_EQ(base().pixelColor(123, 77), QColor(Qt::black));
+        model.undo();
+        EXPECT_EQ(base().pixelColor(123, 77), QColor(Qt::white));
+    }
+}
+
 TEST_F(EditorToolsTest, LineWidthIsTheBrushSizeOverTheScaleButAtLeastOnePixel)
 {
     // Shown at half size: a brush of 12 paints 24 pixels.
     startWith(solidImage(Qt::white, {400, 400}), {200, 200});
-    model.handleFinishedStroke(across(DrawingTool::marker(Qt::red, 12), {200, 200}));
-    EXPECT_NEAR(paintedRows(current(), 200), 24, 1);
+    model.setBrushColor(Qt::red);
+    model.handleFinishedStroke(across(model.currentTool(), 200));
+    EXPECT_NEAR(paintedRows(base(), 200, Qt::red), 24, 1);
     EXPECT_EQ(session().history.back().action, u"Brush Stroke");
 
     // Shown 24 times enlarged: half a pixel becomes the minimum of one.
-    model.createNamedSession(QStringLiteral("small"));
     startWith(solidImage(Qt::white, {10, 10}), {240, 240});
-    model.handleFinishedStroke(across(DrawingTool::marker(Qt::red, 12), {240, 240}));
-    EXPECT_EQ(paintedRows(current(), 5), 1);
+    model.handleFinishedStroke(across(model.currentTool(), 5.5));
+    EXPECT_EQ(paintedRows(base(), 5, Qt::red), 1);
 }
 
-TEST_F(EditorToolsTest, AStrokeThatMissesTheImageLeavesNoTrace)
+TEST_F(EditorToolsTest, AStrokeOnALayerChangesThatLayerAloneAndMissesLeaveNoTrace)
 {
-    // 100 × 50 fitted into 200 × 200: the image spans y 50 … 150 of the canvas.
     startWith(solidImage(Qt::white, {100, 50}), {200, 200});
-    const auto historyBefore = session().history.size();
+    const QImage photo = base();
+    model.addLayer();
+    ASSERT_EQ(top().size(), QSize(100, 50));
+    model.handleFinishedStroke(across(DrawingTool::marker(Qt::black, 10), 25));
+    EXPECT_EQ(top().pixelColor(50, 25), QColor(Qt::black));
+    EXPECT_EQ(top().pixelColor(50, 5).alpha(), 0);
+    // The base layer is exactly as it was; the composition shows the stroke once.
+    EXPECT_EQ(base(), photo);
+    EXPECT_EQ(model.composition().pixelColor(50, 25), QColor(Qt::black));
+    // Hidden, the layer's stroke leaves the composition.
+    model.toggleLayerVisibility(session().layers.back().id);
+    EXPECT_EQ(model.composition().pixelColor(50, 25), QColor(Qt::white));
+
+    // The document spans canvas y 50 … 150: a stroke below it changes nothing.
+    const auto steps = session().documentHistory.size();
     model.handleFinishedStroke({DrawingTool::marker(Qt::red, 12), {QPointF(0, 10), QPointF(200, 20)}});
-    EXPECT_EQ(session().history.size(), historyBefore);
-    EXPECT_EQ(current(), solidImage(Qt::white, {100, 50}));
+    EXPECT_EQ(session().documentHistory.size(), steps);
 }
 
-TEST_F(EditorToolsTest, ErasingTheBaseLayerMakesTransparentPixelsThatUndoBringsBack)
+TEST_F(EditorToolsTest, TheEraserTakesTheBrushSizeAndUndoBringsThePixelsBack)
 {
     startWith(solidImage(Qt::blue, {100, 100}), {100, 100});
+    model.setBrushSize(30);
     model.chooseEraser();
-    EXPECT_EQ(model.currentTool(), DrawingTool::eraser(12));
-    model.handleFinishedStroke(across(model.currentTool(), {100, 100}));
-    EXPECT_EQ(current().pixelColor(50, 50).alpha(), 0);
-    EXPECT_EQ(session().layers.front().image.pixelColor(50, 50).alpha(), 0);
-    EXPECT_EQ(current().pixelColor(50, 10).alpha(), 255);
+    EXPECT_EQ(model.currentTool(), DrawingTool::eraser(30));
+    model.setBrushSize(20);
+    EXPECT_EQ(model.currentTool(), DrawingTool::eraser(20));
+    model.handleFinishedStroke(across(model.currentTool(), 50));
+    EXPECT_EQ(base().pixelColor(50, 50).alpha(), 0);
+    EXPECT_EQ(paintedRows(base(), 50, Qt::transparent), 20);
+    EXPECT_EQ(*session().currentImage, base());
     EXPECT_EQ(session().history.back().action, u"Eraser Stroke");
     model.undo();
-    EXPECT_EQ(current().pixelColor(50, 50), QColor(Qt::blue));
+    EXPECT_EQ(base().pixelColor(50, 50), QColor(Qt::blue));
 }
 
-TEST_F(EditorToolsTest, APaintedOrdinaryLayerStoresTheFlattenedCanvas)
+TEST_F(EditorToolsTest, SelectionCopyCutAndPasteWorkOnTheTargetLayer)
 {
-    startWith(solidImage(Qt::white, {100, 100}), {100, 100});
-    model.addLayer();
-    model.handleFinishedStroke(across(DrawingTool::marker(Qt::black, 10), {100, 100}));
-    const ImageLayer& layer = session().layers.back();
-    EXPECT_EQ(layer.image.size(), QSize(100, 100));
-    EXPECT_EQ(layer.image.pixelColor(50, 50), QColor(Qt::black));
-    EXPECT_EQ(session().imageHistory.size(), 2);
-    EXPECT_EQ(current().pixelColor(50, 50), QColor(Qt::black));
-}
-
-TEST_F(EditorToolsTest, ASelectionUnderOnePixelDoesNothing)
-{
-    startWith(solidImage(Qt::green, {40, 40}), {100, 100});
-    // 1 × 1 canvas points at 2.5 points per pixel: 0.4 × 0.4 pixels.
-    select(QRectF(50, 50, 0, 0));
-    ASSERT_EQ(model.selectionRectCanvas(), QRectF(50, 50, 1, 1));
-    QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
-    const auto historyBefore = session().history.size();
-    model.deleteSelection();
-    model.cropToSelection();
-    model.copySelection();
-    EXPECT_EQ(session().history.size(), historyBefore);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"untouched");
-    EXPECT_TRUE(model.selectionRectCanvas().has_value());
-}
-
-TEST_F(EditorToolsTest, ASelectionOverTheLeftEdgeStartsAtZeroAndKeepsItsWidth)
-{
-    startWith(solidImage(Qt::green, {100, 100}), {100, 100});
-    select(QRectF(QPointF(-20, 10), QPointF(30, 60)));
+    startWith(solidImage(Qt::green, {100, 100}), {200, 200});
+    // Dragged past the left edge: the selection starts at the document's edge.
+    selectDocument(QRectF(QPointF(-20, 10), QPointF(30, 60)));
+    ASSERT_EQ(model.selectionRect(), QRect(0, 10, 30, 50));
     model.copySelection();
     const QImage copied = QGuiApplication::clipboard()->image();
-    EXPECT_EQ(copied.size(), QSize(50, 50));
+    EXPECT_EQ(copied.size(), QSize(30, 50));
     EXPECT_EQ(copied.pixelColor(10, 10), QColor(Qt::green));
 
     model.cutSelection();
-    // Rows count from the top: canvas y 10 … 60 are image rows 40 … 90.
-    EXPECT_EQ(current().pixelColor(25, 60).alpha(), 0);
-    EXPECT_EQ(current().pixelColor(25, 20).alpha(), 255);
-    EXPECT_EQ(current().pixelColor(75, 60).alpha(), 255);
+    EXPECT_EQ(base().pixelColor(15, 30).alpha(), 0);
+    EXPECT_EQ(base().pixelColor(15, 70).alpha(), 255);
     EXPECT_EQ(session().history.back().action, u"Selection Delete");
-    EXPECT_TRUE(model.selectionRectCanvas().has_value());
+
+    // Pasted: a new layer of the document's size with the pixels at the selection's corner.
+    model.paste();
+    EXPECT_EQ(session().layers.size(), 2);
+    EXPECT_EQ(top().size(), QSize(100, 100));
+    EXPECT_EQ(top().pixelColor(15, 30), QColor(Qt::green));
+    EXPECT_EQ(top().pixelColor(50, 30).alpha(), 0);
+
+    model.selectAll();
+    EXPECT_EQ(model.selectionRect(), QRect(0, 0, 100, 100));
 }
 
-TEST_F(EditorToolsTest, CropResetsZoomAndOffsetAndClearsTheSelectionWhileCancelOnlyClears)
+TEST_F(EditorToolsTest, CropCutsEveryLayerAsOneStep)
 {
-    startWith(solidImage(Qt::green, {100, 100}), {100, 100});
+    startWith(solidImage(Qt::green, {100, 80}), {100, 100});
+    model.addLayer();
+    model.handleFinishedStroke(across(DrawingTool::marker(Qt::black, 4), 40));
     model.chooseCrop();
-    model.handleFinishedStroke({model.currentTool(), {QPointF(10, 10), QPointF(70, 50)}});
-    model.clearSelection();
-    EXPECT_FALSE(model.selectionRectCanvas());
-    EXPECT_EQ(session().imageHistory.size(), 1);
-
-    // A zoomed and shifted session: the crop maps through both, then resets them.
-    QList<EditorSession> sessions = state.editorSessions();
-    sessions.back().zoomLevel = 2.0;
-    sessions.back().canvasOffset = QSizeF(-50, -50);
-    state.setEditorSessions(sessions);
-    model.handleFinishedStroke({model.currentTool(), {QPointF(10, 10), QPointF(70, 50)}});
+    selectDocument(QRectF(QPointF(10, 30), QPointF(70, 50)));
+    const auto steps = session().documentHistory.size();
     model.cropToSelection();
-    EXPECT_EQ(current().size(), QSize(30, 20));
-    EXPECT_EQ(session().zoomLevel, 1.0);
-    EXPECT_EQ(session().canvasOffset, QSizeF(0, 0));
-    EXPECT_FALSE(model.selectionRectCanvas());
+    EXPECT_EQ(session().documentHistory.size(), steps + 1);
     EXPECT_EQ(session().history.back().action, u"Crop Image");
+    for (const ImageLayer& layer : session().layers)
+        EXPECT_EQ(layer.image.size(), QSize(60, 20));
+    EXPECT_EQ(top().pixelColor(30, 10), QColor(Qt::black));
+    EXPECT_FALSE(model.selectionRect());
+    EXPECT_TRUE(model.isFitting());
+
+    model.undo();
+    for (const ImageLayer& layer : session().layers)
+        EXPECT_EQ(layer.image.size(), QSize(100, 80));
 }
 
 TEST_F(EditorToolsTest, TheBrushFollowsColourAndSizeOnlyWhileItIsTheTool)
@@ -176,13 +219,11 @@ TEST_F(EditorToolsTest, TheBrushFollowsColourAndSizeOnlyWhileItIsTheTool)
     model.setBrushSize(30);
     model.setBrushColor(Qt::blue);
     EXPECT_EQ(model.currentTool(), DrawingTool::selection());
-    model.chooseEraser();
-    EXPECT_EQ(model.currentTool(), DrawingTool::eraser(12));
     model.chooseBrush();
     EXPECT_EQ(model.currentTool(), DrawingTool::marker(Qt::blue, 30));
 }
 
-TEST_F(EditorToolsTest, RemovalWithoutAnImageOrWithUnreadablePixelsSaysSo)
+TEST_F(EditorToolsTest, RemovalWithoutAnImageSaysSo)
 {
     QSignalSpy alerts(&model, &ImageEditorModel::alertRequested);
     model.createNamedSession(QStringLiteral("empty"));
@@ -190,15 +231,4 @@ TEST_F(EditorToolsTest, RemovalWithoutAnImageOrWithUnreadablePixelsSaysSo)
     ASSERT_EQ(alerts.count(), 1);
     EXPECT_EQ(alerts.takeFirst().front().toString(), u"No image in session to process.");
     EXPECT_FALSE(model.isRemovingBackground());
-
-    // A current image without pixels cannot be read.
-    QList<EditorSession> sessions = state.editorSessions();
-    sessions.back().currentImage = QImage();
-    state.setEditorSessions(sessions);
-    model.selectSession(sessions.back().id);
-    model.removeBackgroundInEditor();
-    EXPECT_TRUE(model.isRemovingBackground());
-    ASSERT_TRUE(test::waitUntil([&] { return !model.isRemovingBackground(); }));
-    ASSERT_EQ(alerts.count(), 1);
-    EXPECT_EQ(alerts.takeFirst().front().toString(), u"Failed to read image data.");
 }

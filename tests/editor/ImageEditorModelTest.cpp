@@ -122,31 +122,59 @@ TEST_F(ImageEditorModelTest, ImportedFilesBecomeLayersInOrder)
     ASSERT_TRUE(test::waitUntil([&] { return model.selectedSession()->layers.size() == 2; }));
     EXPECT_EQ(model.selectedSession()->layers[0].name, u"one.png");
     EXPECT_EQ(model.selectedSession()->layers[1].name, u"two.png");
-    EXPECT_FALSE(model.canUndo());
+    // Each import is a step of its own.
+    EXPECT_TRUE(model.canUndo());
+    model.undo();
+    EXPECT_EQ(model.selectedSession()->layers.size(), 1);
 }
 
-TEST_F(ImageEditorModelTest, UndoWaitsForASnapshotRestoredInTheBackground)
+TEST_F(ImageEditorModelTest, UndoWaitsForAStepRestoredInTheBackground)
 {
     model.createNamedSession(QStringLiteral("s"));
-    QList<QImage> images;
-    for (int step = 0; step < 8; ++step) {
-        images << solidImage(QColor(step * 30, 0, 0), {600, 400});
-        model.saveToHistory(images.back(), actions::brushStroke);
+    model.importImage(QUrl::fromLocalFile(QStringLiteral("/photos/base.png")), solidImage(Qt::black, {600, 400}));
+    const QUuid base = model.selectedSession()->layers.front().id;
+    // Steps 0 (empty) and 1 (the import), then one stroke-like edit per colour.
+    QList<QColor> colours{Qt::black, Qt::black};
+    for (int step = 2; step < 10; ++step) {
+        colours << QColor(step * 25, 0, 0);
+        model.updateLayerImage(solidImage(colours.back(), {600, 400}), base, actions::brushStroke);
     }
     ImageHistory::waitForCompression();
-    for (int step = 6; step >= 0; --step) {
+    for (int step = 8; step >= 1; --step) {
         model.undo();
         ASSERT_TRUE(test::waitUntil([&] { return model.selectedSession()->currentHistoryIndex == step; }));
-        EXPECT_EQ(model.selectedSession()->currentImage, images[step]);
+        EXPECT_EQ(model.selectedSession()->currentImage->pixelColor(10, 10), colours[step]);
         // The list holds the same session as the editor's copy.
         EXPECT_EQ(state.editorSessions().front().currentHistoryIndex, step);
-        // Jump past the window: the next snapshots are let go and must come back compressed.
+        // Jump past the window: the next versions are let go and must come back compressed.
         ImageHistory::waitForCompression();
     }
-    EXPECT_FALSE(model.canUndo());
-    for (int step = 1; step < 8; ++step) {
+    for (int step = 2; step < 10; ++step) {
         model.redo();
         ASSERT_TRUE(test::waitUntil([&] { return model.selectedSession()->currentHistoryIndex == step; }));
-        EXPECT_EQ(model.selectedSession()->currentImage, images[step]);
+        EXPECT_EQ(model.selectedSession()->currentImage->pixelColor(10, 10), colours[step]);
     }
+}
+
+TEST_F(ImageEditorModelTest, ASavedSessionOpensAgainAsANewSelectedSession)
+{
+    model.createNamedSession(QStringLiteral("layers"));
+    model.importImage(QUrl::fromLocalFile(QStringLiteral("/photos/base.png")), solidImage(Qt::green, {30, 20}));
+    model.addLayer();
+    model.setLayerBlendMode(model.selectedSession()->layers.back().id, BlendMode::hardLight);
+    EXPECT_FALSE(model.saveSession());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("layers.ora"));
+    model.saveSessionAs(path);
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+    EXPECT_EQ(model.sessionFile(), path);
+
+    model.openSessionFile(path);
+    ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 2; }));
+    const EditorSession& opened = *model.selectedSession();
+    EXPECT_EQ(opened.name, u"layers");
+    ASSERT_EQ(opened.layers.size(), 2);
+    EXPECT_EQ(opened.layers[1].blendMode, BlendMode::hardLight);
+    EXPECT_EQ(opened.layers[0].image.pixelColor(5, 5), QColor(Qt::green));
+    EXPECT_EQ(model.sessionFile(), path);
 }

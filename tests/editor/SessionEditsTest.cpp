@@ -1,10 +1,13 @@
-// Sessions, layers and history as plain edits of session values.
+// Documents, layers and their one history as plain edits of session values.
 
 #include "editor/document/SessionEdits.h"
+#include "editor/rendering/CanvasRenderer.h"
 
 #include "EditorTestImages.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace kivo;
 using test::solidImage;
@@ -27,109 +30,177 @@ QStringList layerNames(const EditorSession& session)
     return names;
 }
 
+// A layer image with one opaque pixel.
+QImage dotAt(QSize size, QPoint at, const QColor& color)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    image.setPixelColor(at, color);
+    return image;
+}
+
 } // namespace
 
-TEST(SessionHistory, UndoRedoWalkAndBranchCut)
-{
-    const QImage a = solidImage(Qt::red), b = solidImage(Qt::green), c = solidImage(Qt::blue), d = solidImage(Qt::cyan);
-    EditorSession session;
-    for (const QImage& image : {a, b, c})
-        saveToHistory(session, image, actions::brushStroke);
-    ASSERT_EQ(session.currentHistoryIndex, 2);
-
-    EXPECT_TRUE(undo(session));
-    EXPECT_EQ(session.currentHistoryIndex, 1);
-    EXPECT_EQ(session.currentImage, b);
-    EXPECT_TRUE(undo(session));
-    EXPECT_EQ(session.currentImage, a);
-    // The first snapshot is never undone.
-    EXPECT_FALSE(canUndo(session));
-    EXPECT_FALSE(undo(session));
-    EXPECT_EQ(session.currentHistoryIndex, 0);
-    EXPECT_TRUE(redo(session));
-    EXPECT_EQ(session.currentImage, b);
-    EXPECT_TRUE(canRedo(session));
-
-    saveToHistory(session, d, actions::brushStroke);
-    ASSERT_EQ(session.imageHistory.size(), 3);
-    EXPECT_EQ(session.imageHistory.at(0), a);
-    EXPECT_EQ(session.imageHistory.at(1), b);
-    EXPECT_EQ(session.imageHistory.at(2), d);
-    EXPECT_EQ(session.currentHistoryIndex, 2);
-    EXPECT_FALSE(canRedo(session));
-    EXPECT_EQ(actionsOf(session), (QStringList{"Brush Stroke", "Brush Stroke", "Brush Stroke", "Undo", "Undo", "Redo",
-                                               "Brush Stroke"}));
-}
-
-TEST(SessionHistory, ASnapshotReplacesTheCurrentImageTheFilterBaseAndTheBaseLayerOnly)
-{
-    EditorSession session;
-    importImage(session, QStringLiteral("base.png"), solidImage(Qt::red));
-    addLayer(session);
-    toggleLayerVisibility(session, session.layers[1].id);
-    toggleFilter(session, FilterType::brightness, true);
-    saveToHistory(session, solidImage(QColor(10, 10, 10)), actions::brushStroke);
-
-    ASSERT_TRUE(undo(session));
-    EXPECT_EQ(session.currentImage, solidImage(Qt::red));
-    EXPECT_EQ(session.filterBaseImage, solidImage(Qt::red));
-    EXPECT_EQ(session.layers[0].image, solidImage(Qt::red));
-    // The filtered image follows the snapshot; the hidden layer stays hidden.
-    ASSERT_TRUE(session.filteredImage);
-    EXPECT_EQ(session.filteredImage->pixelColor(0, 0), QColor(255, 51, 51));
-    EXPECT_FALSE(session.layers[1].isVisible);
-    EXPECT_EQ(session.layers[1].image.size(), QSize(100, 100));
-}
-
-TEST(SessionHistory, TheFirstEditOfASessionMadeFromAnImageCanBeUndone)
-{
-    const QImage original = solidImage(Qt::yellow);
-    EditorSession session = EditorSession::fromImage(QStringLiteral("cut.png"), original);
-    EXPECT_FALSE(canUndo(session));
-
-    saveToHistory(session, solidImage(Qt::black), actions::brushStroke);
-    EXPECT_EQ(session.imageHistory.size(), 2);
-    ASSERT_TRUE(canUndo(session));
-    ASSERT_TRUE(undo(session));
-    EXPECT_EQ(session.currentImage, original);
-    EXPECT_EQ(session.layers.front().image, original);
-    EXPECT_EQ(actionsOf(session), (QStringList{"Brush Stroke", "Undo"}));
-}
-
-TEST(SessionLayers, ThreeImportsIntoAnEmptySession)
+TEST(SessionDocument, TheFirstImportSetsTheSizeAndLaterImportsAreFittedIntoIt)
 {
     EditorSession session = makeNamedSession(QStringLiteral("s"));
-    importImage(session, QStringLiteral("a.png"), solidImage(Qt::red));
-    importImage(session, QStringLiteral("b.jpg"), solidImage(Qt::green, {8, 8}));
-    importImage(session, QStringLiteral("c.tiff"), solidImage(Qt::blue, {2, 2}));
-
-    EXPECT_EQ(layerNames(session), (QStringList{"a.png", "b.jpg", "c.tiff"}));
+    importImage(session, QStringLiteral("photo.png"), solidImage(Qt::red, {40, 30}));
+    importImage(session, QStringLiteral("square.png"), solidImage(Qt::blue, {10, 10}));
+    addLayer(session);
+    EXPECT_EQ(layerNames(session), (QStringList{"photo.png", "square.png", "Layer 3"}));
     EXPECT_TRUE(session.layers[0].isBaseLayer);
-    EXPECT_FALSE(session.layers[1].isBaseLayer);
-    EXPECT_FALSE(session.layers[2].isBaseLayer);
-    ASSERT_TRUE(session.selectedLayer);
+    for (const ImageLayer& layer : session.layers)
+        EXPECT_EQ(layer.image.size(), QSize(40, 30));
+    // The square is 30 × 30, centred: transparent beside it, blue inside.
+    const QImage& square = session.layers[1].image;
+    EXPECT_EQ(square.pixelColor(2, 15).alpha(), 0);
+    EXPECT_EQ(square.pixelColor(37, 15).alpha(), 0);
+    EXPECT_EQ(square.pixelColor(20, 15), QColor(Qt::blue));
+    EXPECT_EQ(square.pixelColor(20, 0), QColor(Qt::blue));
+    EXPECT_EQ(session.layers[2].image.pixelColor(20, 15).alpha(), 0);
     EXPECT_EQ(session.selectedLayer->id, session.layers[2].id);
-    EXPECT_EQ(session.imageHistory.size(), 1);
-    EXPECT_EQ(session.currentHistoryIndex, 0);
-    EXPECT_EQ(session.currentImage, solidImage(Qt::red));
-    EXPECT_EQ(actionsOf(session), QStringList{"Import Image"});
+    EXPECT_EQ(actionsOf(session), (QStringList{"Import Image", "Import Image", "Add Layer"}));
 }
 
-TEST(SessionLayers, AddedLayersAreNumberedAfterTheLayerCount)
+TEST(SessionDocument, ABlankSessionGetsItsBaseLayerAndEmptySessionsAreOfTheBlankSize)
+{
+    EditorSession blank;
+    QImage transparent(800, 600, QImage::Format_ARGB32_Premultiplied);
+    transparent.fill(Qt::transparent);
+    blank.currentImage = transparent;
+    addLayer(blank);
+    ASSERT_EQ(blank.layers.size(), 2);
+    EXPECT_TRUE(blank.layers[0].isBaseLayer);
+    EXPECT_EQ(blank.layers[1].image.size(), QSize(800, 600));
+    EXPECT_EQ(documentSize(makeNamedSession(QStringLiteral("empty"))), QSize(800, 600));
+}
+
+TEST(SessionDocument, AnEditChangesExactlyItsLayer)
 {
     EditorSession session;
-    importImage(session, QStringLiteral("base.png"), solidImage(Qt::red));
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {10, 10}));
     addLayer(session);
     addLayer(session);
-    EXPECT_EQ(layerNames(session), (QStringList{"base.png", "Layer 2", "Layer 3"}));
-    const ImageLayer& added = session.layers.back();
-    EXPECT_EQ(added.image.size(), QSize(100, 100));
-    EXPECT_EQ(added.image.pixelColor(50, 50).alpha(), 0);
-    EXPECT_EQ(session.selectedLayer->id, added.id);
-    EXPECT_EQ(session.history.size(), 1);
+    const EditorSession before = session;
+    ASSERT_TRUE(updateLayerImage(session, dotAt({10, 10}, {3, 3}, Qt::black), session.layers[1].id,
+                                 actions::brushStroke));
+    EXPECT_EQ(session.layers[0].image, before.layers[0].image);
+    EXPECT_EQ(session.layers[2].image, before.layers[2].image);
+    EXPECT_EQ(session.layers[1].image.pixelColor(3, 3), QColor(Qt::black));
+    EXPECT_EQ(*session.currentImage, before.layers[0].image);
 }
 
-TEST(SessionLayers, MoveLayerDropsAboveTheTarget)
+// Every change a user makes is a step; undoing all of them gives back each earlier stack
+// exactly, and redoing all of them each later one.
+TEST(SessionHistory, EveryChangeIsANamedStepAndUndoRedoRestoreTheWholeStack)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {12, 8}));
+    auto layer = [&](int index) { return session.layers[index].id; };
+    struct Change {
+        QString action;
+        std::function<bool()> apply;
+    };
+    const QList<Change> changes{
+        {actions::addLayer, [&] { addLayer(session); return true; }},
+        {actions::brushStroke, [&] { return updateLayerImage(session, dotAt({12, 8}, {1, 1}, Qt::red), layer(1), actions::brushStroke); }},
+        {actions::duplicateLayer, [&] { return duplicateLayer(session, layer(1)); }},
+        {actions::renameLayer, [&] { return renameLayer(session, layer(2), QStringLiteral("Shadow")); }},
+        {actions::layerOpacity, [&] { return setLayerOpacity(session, layer(2), 0.25); }},
+        {actions::blendMode, [&] { return setLayerBlendMode(session, layer(2), BlendMode::overlay); }},
+        {actions::layerVisibility, [&] { return toggleLayerVisibility(session, layer(1)); }},
+        {actions::moveLayer, [&] { return moveLayer(session, layer(2), QUuid()); }},
+        {actions::canvasBackground, [&] { return setCanvasBackground(session, CanvasBackground::black); }},
+        {actions::toggleFilter, [&] { return toggleFilter(session, FilterType::brightness, true); }},
+        {actions::eraserStroke, [&] { return updateLayerImage(session, solidImage(Qt::transparent, {12, 8}), layer(1), actions::eraserStroke); }},
+        {actions::cropImage, [&] { return cropDocument(session, QRect(2, 2, 6, 4)); }},
+        {actions::deleteLayer, [&] { return deleteLayer(session, layer(2)); }},
+    };
+    QList<DocumentState> states{documentOf(session)};
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.action.toStdString());
+        const qsizetype steps = session.documentHistory.size();
+        ASSERT_TRUE(change.apply());
+        EXPECT_EQ(session.history.back().action, change.action);
+        EXPECT_EQ(session.documentHistory.size(), steps + 1);
+        states << documentOf(session);
+    }
+    for (qsizetype index = states.size() - 2; index >= 0; --index) {
+        ASSERT_TRUE(undo(session));
+        EXPECT_EQ(documentOf(session), states[index]) << "after undo to " << index;
+    }
+    for (qsizetype index = 1; index < states.size(); ++index) {
+        ASSERT_TRUE(redo(session));
+        EXPECT_EQ(documentOf(session), states[index]) << "after redo to " << index;
+    }
+    EXPECT_FALSE(canRedo(session));
+}
+
+TEST(SessionHistory, ANewChangeAfterUndoDropsTheRedoBranch)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white));
+    addLayer(session);
+    addLayer(session);
+    ASSERT_TRUE(undo(session));
+    ASSERT_TRUE(setCanvasBackground(session, CanvasBackground::white));
+    EXPECT_FALSE(canRedo(session));
+    EXPECT_EQ(session.layers.size(), 2);
+    ASSERT_TRUE(undo(session));
+    EXPECT_EQ(session.canvasBackground, CanvasBackground::transparent);
+    EXPECT_EQ(session.layers.size(), 2);
+    EXPECT_EQ(actionsOf(session),
+              (QStringList{"Import Image", "Add Layer", "Add Layer", "Undo", "Canvas Background", "Undo"}));
+}
+
+TEST(SessionHistory, UnchangedLayersShareTheirPixelsWithThePreviousStep)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {256, 256}));
+    addLayer(session);
+    const QImage basePixels = session.layers[0].image;
+    for (int i = 0; i < 5; ++i)
+        updateLayerImage(session, dotAt({256, 256}, {i, i}, Qt::red), session.layers[1].id, actions::brushStroke);
+    ImageHistory::waitForCompression();
+    const qint64 bytes = session.documentHistory.compressedBytes();
+    // The base layer went into the history once: five more copies would show.
+    toggleLayerVisibility(session, session.layers[1].id);
+    ImageHistory::waitForCompression();
+    EXPECT_EQ(session.documentHistory.compressedBytes(), bytes);
+    ASSERT_TRUE(undo(session));
+    EXPECT_EQ(session.layers[0].image.cacheKey(), basePixels.cacheKey());
+}
+
+TEST(SessionHistory, FiltersNeverReachALayerOrAStep)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(QColor(100, 100, 100), {8, 8}));
+    const QImage photo = session.layers[0].image;
+    for (FilterType type : allFilterTypes)
+        toggleFilter(session, type, true);
+    QImage dotted = photo.copy();
+    dotted.setPixelColor(2, 2, Qt::black);
+    updateLayerImage(session, dotted, session.layers[0].id, actions::brushStroke);
+    for (FilterType type : allFilterTypes)
+        toggleFilter(session, type, false);
+    for (qsizetype index = 0; index < session.documentHistory.size(); ++index) {
+        const DocumentState state = session.documentHistory.at(index);
+        for (const ImageLayer& layer : state.layers)
+            for (int y = 0; y < layer.image.height(); ++y)
+                for (int x = 0; x < layer.image.width(); ++x) {
+                    // The photo's grey, or the stroke's black: never a filtered colour.
+                    const QColor pixel = layer.image.pixelColor(x, y);
+                    ASSERT_TRUE(pixel == photo.pixelColor(x, y) || pixel == QColor(Qt::black))
+                        << "step " << index << " pixel " << x << "," << y;
+                }
+    }
+    // And the export without filters is the photo as it was, the dot aside.
+    const auto exported = renderCanvasToImage(session);
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(exported->pixelColor(5, 5), QColor(100, 100, 100));
+}
+
+TEST(SessionLayers, MoveLayerDropsAboveTheTargetOrAtTheBottom)
 {
     struct Case {
         int dragged;
@@ -142,19 +213,20 @@ TEST(SessionLayers, MoveLayerDropsAboveTheTarget)
         {1, 1, {"A", "B", "C"}},
         {1, 0, {"A", "B", "C"}},
         {0, 1, {"B", "A", "C"}},
+        {2, -1, {"C", "A", "B"}},
     };
     for (const Case& c : cases) {
         EditorSession session;
         for (const char* name : {"A", "B", "C"})
             importImage(session, QString::fromLatin1(name), solidImage(Qt::red));
         const QUuid dragged = session.layers[c.dragged].id;
-        const QUuid target = session.layers[c.target].id;
+        const QUuid target = c.target < 0 ? QUuid() : session.layers[c.target].id;
         moveLayer(session, dragged, target);
         EXPECT_EQ(layerNames(session), c.expected) << c.dragged << " onto " << c.target;
     }
 }
 
-TEST(SessionLayers, EditsOfAMissingLayerChangeNothing)
+TEST(SessionLayers, EditsOfAMissingLayerOrTheBaseLayersDeletionChangeNothing)
 {
     EditorSession session;
     importImage(session, QStringLiteral("a.png"), solidImage(Qt::red));
@@ -165,24 +237,25 @@ TEST(SessionLayers, EditsOfAMissingLayerChangeNothing)
     EXPECT_FALSE(setLayerBlendMode(session, gone, BlendMode::screen));
     EXPECT_FALSE(moveLayer(session, gone, session.layers[0].id));
     EXPECT_FALSE(updateLayerImage(session, solidImage(Qt::blue), gone, actions::brushStroke));
+    EXPECT_FALSE(deleteLayer(session, session.layers[0].id));
+    EXPECT_FALSE(renameLayer(session, session.layers[0].id, QStringLiteral("  ")));
     EXPECT_EQ(session.history.size(), 1);
     EXPECT_TRUE(session.layers[0].isVisible);
 }
 
-TEST(SessionLayers, UpdateLayerImageStoresTheFlattenedCanvas)
+TEST(SessionLayers, ADraggedOpacityIsOneStepFromItsFirstToItsLastValue)
 {
     EditorSession session;
-    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {10, 10}));
-    addLayer(session);
-    QImage stroke(100, 100, QImage::Format_ARGB32);
-    stroke.fill(Qt::transparent);
-    stroke.setPixelColor(0, 0, Qt::black);
-    ASSERT_TRUE(updateLayerImage(session, stroke, session.layers[1].id, actions::brushStroke));
-    EXPECT_EQ(session.layers[1].image, stroke);
-    EXPECT_EQ(session.imageHistory.size(), 2);
-    ASSERT_TRUE(session.currentImage);
-    EXPECT_EQ(session.currentImage->size(), QSize(10, 10));
-    EXPECT_EQ(actionsOf(session), (QStringList{"Import Image", "Brush Stroke"}));
+    importImage(session, QStringLiteral("a.png"), solidImage(Qt::red));
+    const QUuid id = session.layers[0].id;
+    const qsizetype steps = session.documentHistory.size();
+    for (double value : {0.9, 0.7, 0.5})
+        setLayerOpacity(session, id, value, false);
+    EXPECT_EQ(session.documentHistory.size(), steps);
+    ASSERT_TRUE(setLayerOpacity(session, id, 0.5));
+    EXPECT_EQ(session.documentHistory.size(), steps + 1);
+    ASSERT_TRUE(undo(session));
+    EXPECT_EQ(session.layers[0].opacity, 1.0);
 }
 
 TEST(SessionChoice, DefaultAndNamedSessions)

@@ -14,6 +14,7 @@
 #include "editor/canvas/DrawingCanvas.h"
 #include "editor/canvas/EditorCanvasView.h"
 #include "editor/document/ImageEditorModel.h"
+#include "editor/rendering/CanvasRenderer.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/ImagePreviewPopup.h"
 #include "editor/window/LayerPanel.h"
@@ -219,12 +220,59 @@ int main(int argc, char* argv[])
     editor->layerPanel()->opacitySlider()->setValue(60);
     tour.shoot(QStringLiteral("layer-multiply-60"));
 
+    // A second layer, painted, then hidden; screen blend on the first.
+    editor->layerPanel()->addButton()->click();
+    pump(200);
+    model.setBrushColor(QColor(30, 200, 60));
+    Tour::drag(canvas, {centre + QPoint(-150, -100), centre + QPoint(150, 100)});
+    tour.shoot(QStringLiteral("second-layer"));
+    editor->layerPanel()->rows().front()->visibilityButton()->click();
+    pump(200);
+    tour.shoot(QStringLiteral("second-layer-hidden"));
+
     for (FilterType type : {FilterType::contrast, FilterType::saturation, FilterType::sharpen})
         editor->toolPanel()->filterBox(type)->click();
     pump(500);
     tour.shoot(QStringLiteral("filters"));
+
+    // 400 % at the canvas's centre, a small detail painted there, then back to fit.
+    editor->canvas()->actualSizeButton()->click();
+    model.zoomAt(4.0, canvas->rect().center());
+    pump(200);
+    model.setBrushColor(QColor(250, 220, 0));
+    editor->toolPanel()->brushSizeSlider()->setValue(8);
+    Tour::drag(canvas, {centre + QPoint(-60, 0), centre + QPoint(60, 0)});
+    tour.shoot(QStringLiteral("zoom-400-detail"));
+    editor->canvas()->fitButton()->click();
+    pump(200);
+    tour.shoot(QStringLiteral("zoom-fit"));
+
     for (FilterType type : {FilterType::contrast, FilterType::saturation, FilterType::sharpen})
         editor->toolPanel()->filterBox(type)->click();
+
+    // Undo to the start and redo to the end: at every step the canvas's composition and the
+    // export's agree.
+    auto agree = [&] {
+        const auto exported = renderCanvasToImage(*model.selectedSession());
+        return exported && *exported == editor->canvas()->composition();
+    };
+    int steps = 0, disagreements = 0;
+    while (model.canUndo()) {
+        editor->undoButton()->click();
+        waitFor([&] { return !model.isRestoringHistory(); }, 30);
+        disagreements += !agree();
+        ++steps;
+    }
+    tour.shoot(QStringLiteral("undone-to-start"));
+    while (model.canRedo()) {
+        editor->redoButton()->click();
+        waitFor([&] { return !model.isRestoringHistory(); }, 30);
+        disagreements += !agree();
+        ++steps;
+    }
+    tour.shoot(QStringLiteral("redone-to-end"));
+    std::printf("undo to the start and redo to the end: %d steps, canvas and export disagree at %d\n", steps,
+                disagreements);
 
     editor->toolPanel()->removeBackgroundAction()->trigger();
     pump(300);

@@ -7,6 +7,15 @@
 
 namespace kivo {
 
+namespace {
+
+bool isRubberBand(const DrawingTool& tool)
+{
+    return tool.kind == DrawingTool::Kind::selection || tool.kind == DrawingTool::Kind::crop;
+}
+
+} // namespace
+
 DrawingCanvas::DrawingCanvas(QWidget* parent)
     : QWidget(parent)
 {
@@ -43,8 +52,12 @@ void DrawingCanvas::mouseMoveEvent(QMouseEvent* event)
         return;
     const QPointF previous = m_currentStroke->points.back();
     m_currentStroke->points.append(toCanvas(event->position()));
-    // Only the new segment's area is redrawn, whatever the stroke's length.
-    update(segmentArea(previous, m_currentStroke->points.back()));
+    // Only the new segment's area is redrawn, whatever the stroke's length; a rubber band
+    // changes as a whole.
+    if (isRubberBand(m_currentStroke->tool))
+        update();
+    else
+        update(segmentArea(previous, m_currentStroke->points.back()));
 }
 
 void DrawingCanvas::mouseReleaseEvent(QMouseEvent* event)
@@ -71,11 +84,9 @@ QRect DrawingCanvas::segmentArea(const QPointF& from, const QPointF& to) const
 
 void DrawingCanvas::paintEvent(QPaintEvent* event)
 {
-    if (!m_currentStroke || m_currentStroke->points.size() < 2)
+    if (!m_currentStroke || m_currentStroke->points.isEmpty())
         return;
     const DrawingTool& tool = m_currentStroke->tool;
-    if (tool.strokeColor().alpha() == 0)
-        return;
     QList<QPointF> points;
     points.reserve(m_currentStroke->points.size());
     for (const QPointF& point : m_currentStroke->points)
@@ -84,8 +95,34 @@ void DrawingCanvas::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.setClipRegion(event->region());
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(tool.strokeColor(), tool.strokeWidth(), Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     painter.setBrush(Qt::NoBrush);
+    if (isRubberBand(tool)) {
+        QPointF low = points.front(), high = low;
+        for (const QPointF& point : points) {
+            low = QPointF(std::min(low.x(), point.x()), std::min(low.y(), point.y()));
+            high = QPointF(std::max(high.x(), point.x()), std::max(high.y(), point.y()));
+        }
+        const QRectF band(low, high);
+        QPen pen(palette().color(QPalette::Highlight), 1);
+        pen.setDashPattern({6, 4});
+        painter.setPen(pen);
+        QColor fill = palette().color(QPalette::Highlight);
+        fill.setAlphaF(0.12f);
+        painter.setBrush(fill);
+        painter.drawRect(band);
+        return;
+    }
+    if (points.size() < 2)
+        return;
+    if (tool.kind == DrawingTool::Kind::eraser) {
+        // The eraser's trace: where pixels will go, as a translucent band of its width.
+        painter.setPen(QPen(QColor(255, 255, 255, 140), tool.strokeWidth(), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPath(polylinePath(points));
+        return;
+    }
+    if (tool.strokeColor().alpha() == 0)
+        return;
+    painter.setPen(QPen(tool.strokeColor(), tool.strokeWidth(), Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     painter.drawPath(polylinePath(points));
 }
 

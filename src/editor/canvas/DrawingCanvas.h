@@ -13,8 +13,9 @@ namespace kivo {
 // Per drag it signals, in order: drawingBegan, strokeFinished (also for a click, with one
 // point), drawingEnded. It changes no image; the editor decides what a stroke means.
 //
-// Only the stroke being dragged is drawn. A finished stroke is shown by the image the editor
-// applied it to, so that undo, a stroke that missed the image and selections leave no trace.
+// Only the stroke being dragged is drawn: a brush in its colour, the eraser as a translucent
+// trace of its width, selection and crop as a rubber band. A finished stroke is shown by the
+// image the editor applied it to, so that undo and a stroke that missed the image leave no trace.
 class DrawingCanvas : public QWidget {
     Q_OBJECT
 public:

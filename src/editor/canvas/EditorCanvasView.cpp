@@ -2,6 +2,7 @@
 
 #include "CheckerboardBackground.h"
 #include "DrawingCanvas.h"
+#include "EditorIcons.h"
 
 #include "editor/document/ImageEditorModel.h"
 #include "editor/document/PixelEdits.h"
@@ -12,30 +13,20 @@
 #include "core/WidgetStyle.h"
 
 #include <QDragEnterEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QToolButton>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace kivo {
 
 namespace {
-
-// The base layer's look: its filtered image while a filter is on.
-QImage shownImage(const EditorSession& session, const ImageLayer& layer)
-{
-    if (!layer.isBaseLayer || session.enabledFilterNames.isEmpty())
-        return layer.image;
-    if (session.filteredImage)
-        return *session.filteredImage;
-    return applyFilters(session).value_or(layer.image);
-}
-
-QPair<qint64, quint64> scaledKey(const QImage& image, QSize size)
-{
-    return {image.cacheKey(), quint64(size.width()) << 32 | quint64(size.height())};
-}
 
 QWidget* makePlaceholder(QWidget* parent)
 {
@@ -88,26 +79,88 @@ EditorCanvasView::EditorCanvasView(ImageEditorModel& model, QWidget* parent)
     setAcceptDrops(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 200);
+    m_zoomBar = buildZoomBar();
 
     m_drawingCanvas->setTool(model.currentTool());
     m_drawingCanvas->setDrawingPolicy(model.drawingPolicy());
+    m_drawingCanvas->setFocusPolicy(Qt::ClickFocus);
+    m_drawingCanvas->installEventFilter(this);
     connect(m_drawingCanvas, &DrawingCanvas::strokeFinished, &m_model, &ImageEditorModel::handleFinishedStroke);
 
     connect(&model, &ImageEditorModel::toolChanged, this, [this] { m_drawingCanvas->setTool(m_model.currentTool()); });
     connect(&model, &ImageEditorModel::selectedSessionChanged, this, &EditorCanvasView::sessionChanged);
+    connect(&model, &ImageEditorModel::viewChanged, this, &EditorCanvasView::viewChanged);
     connect(&model, &ImageEditorModel::selectionChanged, this, qOverload<>(&QWidget::update));
     connect(&model, &ImageEditorModel::removingBackgroundChanged, this, [this] {
         m_progressOverlay->setVisible(m_model.isRemovingBackground());
         m_progressOverlay->raise();
     });
     sessionChanged();
+    viewChanged();
+}
+
+QWidget* EditorCanvasView::buildZoomBar()
+{
+    auto* bar = new QFrame(this);
+    bar->setObjectName(QStringLiteral("zoomBar"));
+    bar->setAttribute(Qt::WA_StyledBackground);
+    bar->setStyleSheet(QStringLiteral("QFrame#zoomBar { background: palette(window); border-radius: 6px; }"));
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->setSpacing(2);
+    const QColor text = palette().color(QPalette::ButtonText);
+    auto button = [&](QToolButton*& field, const QString& label, const QString& tip, void (ImageEditorModel::*slot)()) {
+        field = new QToolButton;
+        field->setAutoRaise(true);
+        field->setText(label);
+        field->setToolTip(tip);
+        connect(field, &QToolButton::clicked, &m_model, slot);
+        row->addWidget(field);
+    };
+    button(m_zoomOut, tr("−"), tr("Zoom Out"), &ImageEditorModel::zoomOut);
+    m_zoomOut->setIcon(editorIcon(QStringLiteral("minus-magnifyingglass"), text));
+    m_zoomLabel = new QLabel;
+    m_zoomLabel->setMinimumWidth(44);
+    m_zoomLabel->setAlignment(Qt::AlignCenter);
+    row->addWidget(m_zoomLabel);
+    button(m_zoomIn, tr("+"), tr("Zoom In"), &ImageEditorModel::zoomIn);
+    m_zoomIn->setIcon(editorIcon(QStringLiteral("plus-magnifyingglass"), text));
+    button(m_fit, tr("Fit"), tr("Fit to Window"), &ImageEditorModel::zoomToFit);
+    button(m_actualSize, tr("100%"), tr("Actual Size"), &ImageEditorModel::zoomToActualSize);
+    return bar;
+}
+
+const QImage& EditorCanvasView::composition()
+{
+    return m_model.composition();
 }
 
 void EditorCanvasView::sessionChanged()
 {
     const auto& session = m_model.selectedSession();
     m_placeholder->setVisible(session && !session->currentImage);
-    m_compositionStale = true;
+    m_zoomBar->setVisible(session && session->currentImage);
+    QRect changed;
+    const QSize shownSize = m_model.composition(&changed).size();
+    // Another document size (a crop, or its undo) moves the whole picture.
+    if (shownSize != m_shownSize) {
+        m_shownSize = shownSize;
+        viewChanged();
+        return;
+    }
+    if (changed.isEmpty())
+        return;
+    refreshPreview(changed);
+    // Only the changed area is repainted, grown by a point for the scaled edges.
+    const CanvasView view = m_model.canvasView();
+    const QRectF shown(view.toWidget(changed.topLeft()), view.toWidget(changed.bottomRight() + QPoint(1, 1)));
+    update(shown.toAlignedRect().adjusted(-2, -2, 2, 2));
+}
+
+void EditorCanvasView::viewChanged()
+{
+    m_zoomLabel->setText(QStringLiteral("%1%").arg(std::lround(m_model.zoom() * 100)));
+    m_previewScale = 0;
     update();
 }
 
@@ -117,90 +170,135 @@ void EditorCanvasView::resizeEvent(QResizeEvent* event)
     m_drawingCanvas->setGeometry(rect());
     m_placeholder->setGeometry(rect());
     m_progressOverlay->setGeometry(rect());
+    m_zoomBar->adjustSize();
+    m_zoomBar->move(width() - m_zoomBar->width() - 10, height() - m_zoomBar->height() - 10);
+    m_zoomBar->raise();
     m_model.setCanvasSize(size());
-    m_compositionStale = true;
 }
 
-QImage EditorCanvasView::displayed(const QImage& image, QSize size)
+void EditorCanvasView::refreshPreview(const QRect& changed)
 {
-    const ScaledKey key = scaledKey(image, size);
-    if (auto found = m_scaledImages.constFind(key); found != m_scaledImages.constEnd())
-        return *found;
-    QImage scaled = resizedImage(image, size);
-    m_scaledImages.insert(key, scaled);
-    return scaled;
-}
-
-const QImage& EditorCanvasView::composition()
-{
-    if (m_compositionStale)
-        rebuildComposition();
-    return m_composition;
-}
-
-void EditorCanvasView::rebuildComposition()
-{
-    m_compositionStale = false;
-    const qreal ratio = devicePixelRatioF();
-    // The buffer is kept from one composition to the next: the background covers all of it.
-    if (m_composition.size() != size() * ratio) {
-        m_composition = allocateImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        m_composition.setDevicePixelRatio(ratio);
-        m_checkerboard = m_composition.copy();
-        QPainter checkerboard(&m_checkerboard);
-        paintCheckerboard(checkerboard, rect());
+    const double scale = m_model.zoom();
+    const QImage& image = m_model.composition();
+    if (scale >= 0.5 || image.isNull()) {
+        m_preview = QImage();
+        m_previewScale = 0;
+        return;
     }
-    QPainter painter(&m_composition);
-    const QRect area = rect();
-    const auto& session = m_model.selectedSession();
-    const CanvasBackground background = session ? session->canvasBackground : CanvasBackground::transparent;
-    switch (background) {
-    case CanvasBackground::transparent: painter.drawImage(0, 0, m_checkerboard); break;
-    case CanvasBackground::white: painter.fillRect(area, Qt::white); break;
-    case CanvasBackground::black: painter.fillRect(area, Qt::black); break;
-    case CanvasBackground::custom: painter.fillRect(area, session->customBackgroundColor); break;
+    const QSize size(std::max(1, int(std::lround(image.width() * scale))),
+                     std::max(1, int(std::lround(image.height() * scale))));
+    if (m_previewScale != scale || m_preview.size() != size) {
+        m_preview = resizedImage(image, size);
+        m_previewScale = scale;
+        return;
     }
-
-    // Scaled copies of images no longer shown are let go.
-    QHash<ScaledKey, QImage> previous;
-    previous.swap(m_scaledImages);
-    if (session && session->currentImage) {
-        for (const ImageLayer& layer : session->layers) {
-            if (!layer.isVisible)
-                continue;
-            const QImage image = shownImage(*session, layer);
-            const CanvasMapping mapping =
-                CanvasMapping::make(size(), image.deviceIndependentSize(), session->zoomLevel, session->canvasOffset);
-            const QRectF shown = mapping.displayRect(size(), session->zoomLevel);
-            const QSize pixels = (shown.size() * ratio).toSize();
-            if (image.isNull() || pixels.isEmpty())
-                continue;
-            const ScaledKey key = scaledKey(image, pixels);
-            if (previous.contains(key))
-                m_scaledImages.insert(key, previous.value(key));
-            painter.setCompositionMode(displayMode(layer.blendMode));
-            painter.setOpacity(layer.opacity);
-            painter.drawImage(shown, displayed(image, pixels));
-        }
-    }
+    // Only the changed part is scaled again, with a margin for the averaging at its edges.
+    const double sx = double(size.width()) / image.width(), sy = double(size.height()) / image.height();
+    const QRect target = QRectF(changed.x() * sx, changed.y() * sy, changed.width() * sx, changed.height() * sy)
+                             .toAlignedRect()
+                             .adjusted(-2, -2, 2, 2)
+                             .intersected(m_preview.rect());
+    const QRect margin = target.adjusted(-4, -4, 4, 4).intersected(m_preview.rect());
+    const QRect source = QRectF(margin.x() / sx, margin.y() / sy, margin.width() / sx, margin.height() / sy)
+                             .toAlignedRect()
+                             .intersected(image.rect());
+    const QImage piece = resizedImage(image.copy(source), margin.size());
+    QPainter painter(&m_preview);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(target.topLeft(), piece, target.translated(-margin.topLeft()));
 }
 
 void EditorCanvasView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.setClipRegion(event->region());
-    painter.drawImage(QPointF(0, 0), composition());
+    painter.fillRect(rect(), palette().color(QPalette::Mid));
+    const auto& session = m_model.selectedSession();
+    const QImage& image = m_model.composition();
+    if (session && !image.isNull()) {
+        const CanvasView view = m_model.canvasView();
+        const QRectF document = view.documentRect(image.size());
+        const QRectF exposed = document.intersected(QRectF(event->rect()));
+        if (!exposed.isEmpty()) {
+            painter.save();
+            painter.setClipRect(exposed, Qt::IntersectClip);
+            if (session->canvasBackground == CanvasBackground::transparent)
+                paintCheckerboard(painter, document.toAlignedRect().intersected(rect()));
+            if (view.scale < 0.5 && m_previewScale != view.scale)
+                refreshPreview(image.rect());
+            if (!m_preview.isNull() && m_previewScale == view.scale) {
+                painter.drawImage(document.topLeft(), m_preview);
+            } else {
+                // Magnified pixels stay crisp squares; reductions are smoothed.
+                painter.setRenderHint(QPainter::SmoothPixmapTransform, view.scale < 1.0);
+                const QRectF source(view.toDocument(exposed.topLeft()), view.toDocument(exposed.bottomRight()));
+                painter.drawImage(exposed, image, source);
+            }
+            painter.restore();
+        }
+    }
 
-    if (const auto& selection = m_model.selectionRectCanvas()) {
-        // The selection is kept in the canvas's space, whose origin is at the lower-left.
-        const QRectF outline(selection->x(), height() - selection->y() - selection->height(), selection->width(),
-                             selection->height());
+    if (const auto& selection = m_model.selectionRect()) {
+        const CanvasView view = m_model.canvasView();
+        const QRectF outline(view.toWidget(selection->topLeft()), view.toWidget(selection->bottomRight() + QPoint(1, 1)));
         QPen pen(palette().color(QPalette::Highlight), 1);
         pen.setDashPattern({6, 4});
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(outline);
     }
+}
+
+bool EditorCanvasView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_drawingCanvas)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) {
+            m_spaceHeld = event->type() == QEvent::KeyPress;
+            m_drawingCanvas->setCursor(m_spaceHeld ? Qt::OpenHandCursor : Qt::ArrowCursor);
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::MiddleButton || (mouse->button() == Qt::LeftButton && m_spaceHeld)) {
+            m_panning = true;
+            m_panFrom = mouse->position();
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseMove:
+        if (m_panning) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            m_model.panBy(mouse->position() - m_panFrom);
+            m_panFrom = mouse->position();
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (m_panning) {
+            m_panning = false;
+            return true;
+        }
+        break;
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const QPoint steps = wheel->angleDelta();
+        if (wheel->modifiers() & Qt::ControlModifier)
+            m_model.zoomAt(std::pow(1.25, steps.y() / 120.0), wheel->position());
+        else
+            m_model.panBy(QPointF(steps.x(), steps.y()) / 2);
+        return true;
+    }
+    default: break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void EditorCanvasView::dragEnterEvent(QDragEnterEvent* event)

@@ -1,11 +1,16 @@
 #include "ImageEditorModel.h"
 
+#include "OpenRasterFile.h"
 #include "SessionEdits.h"
 
 #include "core/AppState.h"
+#include "core/AtomicFile.h"
+#include "core/Log.h"
 #include "core/ImageFileLoader.h"
 #include "core/NotificationCenter.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -58,7 +63,18 @@ ImageEditorModel::~ImageEditorModel() = default;
 
 void ImageEditorModel::setSelectedSession(const std::optional<EditorSession>& session)
 {
+    const bool another = !session || !m_selectedSession || m_selectedSession->id != session->id;
     m_selectedSession = session;
+    if (another) {
+        m_selectionRect.reset();
+        m_isFitting = true;
+        emit selectionChanged();
+        emit viewChanged();
+    }
+    // A session made with an image but no layers (a blank one) gets its base layer first.
+    if (session && !baseLayer(*session) && session->currentImage
+        && edit([](EditorSession& edited) { ensureBaseLayer(edited); return true; }))
+        return;
     emit selectedSessionChanged();
 }
 
@@ -145,8 +161,16 @@ bool ImageEditorModel::edit(const std::function<bool(EditorSession&)>& change, Q
     return true;
 }
 
-void ImageEditorModel::importImageFiles(const QList<QUrl>& files)
+void ImageEditorModel::importImageFiles(const QList<QUrl>& urls)
 {
+    // OpenRaster files open as sessions of their own.
+    QList<QUrl> files;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".ora"), Qt::CaseInsensitive))
+            openSessionFile(url.toLocalFile());
+        else
+            files << url;
+    }
     if (!m_selectedSession || files.isEmpty())
         return;
     const QUuid sessionId = m_selectedSession->id;
@@ -170,6 +194,102 @@ void ImageEditorModel::importImageFiles(const QList<QUrl>& files)
     }));
 }
 
+void ImageEditorModel::saveSessionAs(const QString& path)
+{
+    if (!m_selectedSession)
+        return;
+    const EditorSession session = *m_selectedSession;
+    m_sessionFiles.insert(session.id, path);
+    m_savedSteps.insert(session.id, {session.currentHistoryIndex, session.history.size()});
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!watcher->result().isEmpty())
+            emit alertRequested(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [session, path] {
+        if (const auto failure = saveSessionFile(path, session))
+            return *failure;
+        logLine(QStringLiteral("Session saved to: ") + path);
+        return QString();
+    }));
+}
+
+bool ImageEditorModel::saveSession()
+{
+    const auto file = sessionFile();
+    if (!file)
+        return false;
+    saveSessionAs(*file);
+    return true;
+}
+
+std::optional<QString> ImageEditorModel::sessionFile() const
+{
+    if (!m_selectedSession || !m_sessionFiles.contains(m_selectedSession->id))
+        return std::nullopt;
+    return m_sessionFiles.value(m_selectedSession->id);
+}
+
+QList<QUuid> ImageEditorModel::unsavedSessions() const
+{
+    QList<QUuid> unsaved;
+    for (const EditorSession& session : m_appState.editorSessions()) {
+        if (session.history.isEmpty())
+            continue;
+        const auto saved = m_savedSteps.constFind(session.id);
+        if (saved == m_savedSteps.constEnd() || saved->first != session.currentHistoryIndex
+            || saved->second != session.history.size())
+            unsaved << session.id;
+    }
+    return unsaved;
+}
+
+QList<QUuid> ImageEditorModel::saveAllWithFiles()
+{
+    QList<QUuid> withoutFile;
+    for (const EditorSession& session : m_appState.editorSessions()) {
+        if (!unsavedSessions().contains(session.id))
+            continue;
+        const QString path = m_sessionFiles.value(session.id);
+        if (path.isEmpty()) {
+            withoutFile << session.id;
+            continue;
+        }
+        if (saveSessionFile(path, session))
+            withoutFile << session.id;
+        else
+            m_savedSteps.insert(session.id, {session.currentHistoryIndex, session.history.size()});
+    }
+    return withoutFile;
+}
+
+void ImageEditorModel::openSessionFile(const QString& path)
+{
+    using Opened = std::variant<OpenedDocument, QString>;
+    auto* watcher = new QFutureWatcher<Opened>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        const Opened opened = watcher->result();
+        if (const auto* failure = std::get_if<QString>(&opened)) {
+            emit alertRequested(*failure);
+            return;
+        }
+        const OpenedDocument& document = std::get<OpenedDocument>(opened);
+        m_sessionFiles.insert(document.session.id, path);
+        m_savedSteps.insert(document.session.id, {document.session.currentHistoryIndex, document.session.history.size()});
+        m_appState.appendEditorSession(document.session);
+        if (!document.dropped.isEmpty())
+            emit alertRequested(document.dropped.join(QLatin1Char('\n')));
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [path]() -> Opened {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("Failed to open session: ") + file.errorString();
+        return decodeOpenRaster(file.readAll(), QFileInfo(path).completeBaseName());
+    }));
+}
+
 void ImageEditorModel::importImage(const QUrl& url, const QImage& image)
 {
     edit([&](EditorSession& session) { kivo::importImage(session, url.fileName(), image); return true; });
@@ -178,6 +298,21 @@ void ImageEditorModel::importImage(const QUrl& url, const QImage& image)
 void ImageEditorModel::addLayer()
 {
     edit([](EditorSession& session) { kivo::addLayer(session); return true; });
+}
+
+void ImageEditorModel::deleteLayer(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::deleteLayer(session, layerId); });
+}
+
+void ImageEditorModel::renameLayer(const QUuid& layerId, const QString& name)
+{
+    edit([&](EditorSession& session) { return kivo::renameLayer(session, layerId, name); });
+}
+
+void ImageEditorModel::duplicateLayer(const QUuid& layerId)
+{
+    edit([&](EditorSession& session) { return kivo::duplicateLayer(session, layerId); });
 }
 
 void ImageEditorModel::selectLayer(const QUuid& layerId)
@@ -193,6 +328,11 @@ void ImageEditorModel::toggleLayerVisibility(const QUuid& layerId)
 void ImageEditorModel::setLayerOpacity(const QUuid& layerId, double opacity)
 {
     edit([&](EditorSession& session) { return kivo::setLayerOpacity(session, layerId, opacity); });
+}
+
+void ImageEditorModel::previewLayerOpacity(const QUuid& layerId, double opacity)
+{
+    edit([&](EditorSession& session) { return kivo::setLayerOpacity(session, layerId, opacity, false); });
 }
 
 void ImageEditorModel::setLayerBlendMode(const QUuid& layerId, BlendMode mode)
@@ -212,26 +352,12 @@ void ImageEditorModel::updateLayerImage(const QImage& image, const QUuid& layerI
 
 void ImageEditorModel::setCanvasBackground(CanvasBackground background)
 {
-    edit([&](EditorSession& session) {
-        session.canvasBackground = background;
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::setCanvasBackground(session, background); });
 }
 
 void ImageEditorModel::setCustomBackgroundColor(const QColor& color)
 {
-    edit([&](EditorSession& session) {
-        session.customBackgroundColor = color;
-        return true;
-    });
-}
-
-void ImageEditorModel::saveToHistory(const QImage& image, const QString& action)
-{
-    edit([&](EditorSession& session) {
-        kivo::saveToHistory(session, image, action);
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::setCustomBackgroundColor(session, color); });
 }
 
 bool ImageEditorModel::canUndo() const
@@ -260,7 +386,7 @@ void ImageEditorModel::stepHistory(bool forward)
         return;
     const EditorSession& session = *m_selectedSession;
     const int target = session.currentHistoryIndex + (forward ? 1 : -1);
-    if (!session.imageHistory.isResident(target)) {
+    if (!session.documentHistory.isResident(target)) {
         m_isRestoringHistory = true;
         emit restoringHistoryChanged();
         auto* watcher = new QFutureWatcher<void>(this);
@@ -270,18 +396,94 @@ void ImageEditorModel::stepHistory(bool forward)
             emit restoringHistoryChanged();
             stepHistory(forward);
         });
-        watcher->setFuture(session.imageHistory.restore(target));
+        watcher->setFuture(session.documentHistory.restore(target));
         return;
     }
+    const QSize before = documentSize(session);
     edit([forward](EditorSession& edited) { return forward ? kivo::redo(edited) : kivo::undo(edited); });
+    // Undoing or redoing a crop changes the document's size: the selection no longer fits.
+    if (m_selectedSession && documentSize(*m_selectedSession) != before)
+        setSelectionRect(std::nullopt);
 }
 
 void ImageEditorModel::toggleFilter(FilterType type, bool enabled)
 {
-    edit([&](EditorSession& session) {
-        kivo::toggleFilter(session, type, enabled);
-        return true;
-    });
+    edit([&](EditorSession& session) { return kivo::toggleFilter(session, type, enabled); });
+}
+
+const QImage& ImageEditorModel::composition(QRect* changed)
+{
+    // Another session starts from a clean slate.
+    const QUuid shown = m_selectedSession ? m_selectedSession->id : QUuid();
+    if (shown != m_renderedSession) {
+        m_renderer.clear();
+        m_renderedSession = shown;
+    }
+    return m_renderer.render(m_selectedSession ? documentOf(*m_selectedSession) : DocumentState{}, changed);
+}
+
+void ImageEditorModel::setCanvasSize(const QSizeF& size)
+{
+    if (m_canvasSize == size)
+        return;
+    m_canvasSize = size;
+    emit viewChanged();
+}
+
+CanvasView ImageEditorModel::canvasView() const
+{
+    const QSize document = m_selectedSession ? documentSize(*m_selectedSession) : QSize();
+    if (m_isFitting || document != m_viewDocumentSize)
+        return CanvasView::fitted(m_canvasSize, document);
+    return m_view;
+}
+
+void ImageEditorModel::setView(const CanvasView& view)
+{
+    constexpr double minimumScale = 0.02, maximumScale = 32.0;
+    CanvasView bounded = view;
+    if (view.scale < minimumScale || view.scale > maximumScale) {
+        const double factor = std::clamp(view.scale, minimumScale, maximumScale) / canvasView().scale;
+        const QPointF centre(m_canvasSize.width() / 2, m_canvasSize.height() / 2);
+        bounded = canvasView().zoomedAt(factor, centre);
+    }
+    m_view = bounded;
+    m_isFitting = false;
+    m_viewDocumentSize = m_selectedSession ? documentSize(*m_selectedSession) : QSize();
+    emit viewChanged();
+}
+
+void ImageEditorModel::zoomAt(double factor, const QPointF& widgetPoint)
+{
+    setView(canvasView().zoomedAt(factor, widgetPoint));
+}
+
+void ImageEditorModel::zoomIn()
+{
+    zoomAt(1.25, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::zoomOut()
+{
+    zoomAt(1 / 1.25, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::zoomToFit()
+{
+    m_isFitting = true;
+    emit viewChanged();
+}
+
+void ImageEditorModel::zoomToActualSize()
+{
+    zoomAt(1.0 / canvasView().scale, QPointF(m_canvasSize.width() / 2, m_canvasSize.height() / 2));
+}
+
+void ImageEditorModel::panBy(const QPointF& widgetDelta)
+{
+    CanvasView view = canvasView();
+    view.origin += widgetDelta;
+    setView(view);
 }
 
 bool ImageEditorModel::isFilterEnabled(FilterType type) const

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "DrawingTypes.h"
+#include "PixelEdits.h"
+
+#include "editor/rendering/DocumentRenderer.h"
 
 #include "editor/rendering/ImageFilters.h"
 
 #include "core/DomainModel.h"
 
+#include <QHash>
 #include <QObject>
 #include <QRectF>
 #include <QUrl>
@@ -46,70 +50,123 @@ public:
     // into the session selected now. Files that do not load are skipped.
     void importImageFiles(const QList<QUrl>& files);
     void importImage(const QUrl& url, const QImage& image);
+    // Sessions as OpenRaster files, read and written off the window's thread. Saving remembers
+    // the file for the next saveSession(); opening appends the file's session to the list (it
+    // becomes the selected one). Failures and what a file held that the editor drops reach
+    // alertRequested.
+    void saveSessionAs(const QString& path);
+    // False, with nothing done, when the selected session has no file yet.
+    bool saveSession();
+    std::optional<QString> sessionFile() const;
+    void openSessionFile(const QString& path);
+    // Sessions with content changed since they were last saved to or opened from a file.
+    QList<QUuid> unsavedSessions() const;
+    // Saves every unsaved session that has a file and waits until the files are written;
+    // the ids of those without a file are returned.
+    QList<QUuid> saveAllWithFiles();
+
     // The last image opened through importImageFiles.
     const std::optional<QImage>& selectedImage() const { return m_selectedImage; }
 
+public slots:
+    // Layers: every call but selectLayer is one step of the history.
     void addLayer();
+    void deleteLayer(const QUuid& layerId);
+    void renameLayer(const QUuid& layerId, const QString& name);
+    void duplicateLayer(const QUuid& layerId);
     void selectLayer(const QUuid& layerId);
     void toggleLayerVisibility(const QUuid& layerId);
+    // One step per call; previewLayerOpacity shows a value without a step (a slider being
+    // dragged), the following setLayerOpacity records it.
     void setLayerOpacity(const QUuid& layerId, double opacity);
+    void previewLayerOpacity(const QUuid& layerId, double opacity);
     void setLayerBlendMode(const QUuid& layerId, BlendMode mode);
+    // Directly above the target; a null target moves the layer to the bottom.
     void moveLayer(const QUuid& draggedLayerId, const QUuid& targetLayerId);
     void updateLayerImage(const QImage& image, const QUuid& layerId, const QString& action);
     void setCanvasBackground(CanvasBackground background);
     void setCustomBackgroundColor(const QColor& color);
 
-    void saveToHistory(const QImage& image, const QString& action);
-    bool canUndo() const;
-    bool canRedo() const;
-    // A snapshot that is not held as an image is restored off the window's thread first; the
-    // step happens when it is back. Steps asked for meanwhile are ignored.
+    // History of the whole document. A step whose layer images are not held as images is
+    // restored off the window's thread first; steps asked for meanwhile are ignored.
     void undo();
     void redo();
-    bool isRestoringHistory() const { return m_isRestoringHistory; }
 
     void toggleFilter(FilterType type, bool enabled);
-    bool isFilterEnabled(FilterType type) const;
 
-    // Tools. The brush is a marker in the brush colour and size; while it is the current tool a
-    // change of either replaces it, otherwise they wait for the next choice of the brush. The
-    // eraser is always 12 wide.
-    const DrawingTool& currentTool() const { return m_currentTool; }
+    // Tools. The brush is a marker in the brush colour and size, the pen a hard line in the same
+    // colour and size, the eraser takes the brush size; a change of the size or colour applies
+    // to the current tool.
     void chooseBrush();
+    void choosePen();
     void chooseEraser();
     void chooseSelection();
     void chooseCrop();
-    const QColor& brushColor() const { return m_brushColor; }
     void setBrushColor(const QColor& color);
-    double brushSize() const { return m_brushSize; }
     void setBrushSize(double size);
-    DrawingPolicy drawingPolicy() const { return m_drawingPolicy; }
 
-    // The drawing canvas's size, which strokes are mapped against.
-    QSizeF canvasSize() const { return m_canvasSize; }
-    void setCanvasSize(const QSizeF& size) { m_canvasSize = size; }
+    // The canvas's zoom and pan. Zoom steps by 1.25 around the canvas's centre; fit shows the
+    // whole document and follows the canvas's size until the next zoom; actual size shows one
+    // document pixel per point.
+    void zoomIn();
+    void zoomOut();
+    void zoomToFit();
+    void zoomToActualSize();
+    // Zooms by `factor` keeping the document point under `widgetPoint` in place.
+    void zoomAt(double factor, const QPointF& widgetPoint);
+    void panBy(const QPointF& widgetDelta);
 
-    // A finished stroke, by the current tool: the brush paints, the eraser erases, selection
-    // and crop set the selection; pen and pencil strokes are ignored.
-    void handleFinishedStroke(const DrawingStroke& stroke);
-    // Paint or erase into the target image: the selected layer's, else the current image. A
-    // stroke with no point on the image changes nothing and leaves no history step.
-    void applyBrushStroke(const DrawingStroke& stroke, const QSizeF& canvasSize);
-    void applyEraserStroke(const DrawingStroke& stroke, const QSizeF& canvasSize);
-
-    // The selection rectangle in canvas points (origin at the lower-left), if any.
-    const std::optional<QRectF>& selectionRectCanvas() const { return m_selectionRectCanvas; }
-    void setSelectionFromStroke(const DrawingStroke& stroke);
+    // The selection: whole document, copy, cut (copy and clear), delete, crop, and paste of the
+    // clipboard's image as a new layer (at the selection's corner, else centred).
+    void selectAll();
     void clearSelection();
     void deleteSelection();
     void copySelection();
     void cutSelection();
+    void paste();
     void cropToSelection();
 
-    // Removes the current image's background with the local engine off the window's thread,
-    // then stores the cut-out as a history step of the session it was made from. Refused while
-    // one runs. Failures reach alertRequested.
+    // Removes the target layer's background with the local engine off the window's thread,
+    // then stores the cut-out as a step on that layer of the session it was made from. Refused
+    // while one runs. Failures reach alertRequested.
     void removeBackgroundInEditor();
+
+public:
+    bool canUndo() const;
+    bool canRedo() const;
+    bool isRestoringHistory() const { return m_isRestoringHistory; }
+    bool isFilterEnabled(FilterType type) const;
+
+    const DrawingTool& currentTool() const { return m_currentTool; }
+    const QColor& brushColor() const { return m_brushColor; }
+    double brushSize() const { return m_brushSize; }
+    DrawingPolicy drawingPolicy() const { return m_drawingPolicy; }
+
+    // The drawing canvas's size, which strokes and the view are worked out against.
+    QSizeF canvasSize() const { return m_canvasSize; }
+    void setCanvasSize(const QSizeF& size);
+    // Where the document shows in the canvas.
+    CanvasView canvasView() const;
+    double zoom() const { return canvasView().scale; }
+    bool isFitting() const { return m_isFitting; }
+
+    // The selected session composed as the canvas shows it at 100 % and as it is exported;
+    // `changed` receives the document area that changed since the last call.
+    const QImage& composition(QRect* changed = nullptr);
+
+    // A finished stroke, by the current tool: the brush paints, the eraser erases, selection
+    // and crop set the selection; the pen paints like the brush, pencil strokes are ignored. Points are in the
+    // canvas's space (origin at the lower-left, y upwards).
+    void handleFinishedStroke(const DrawingStroke& stroke);
+    // Paint or erase into the target layer (the selected one, else the base). A stroke with no
+    // point on the document changes nothing and leaves no step.
+    void applyBrushStroke(const DrawingStroke& stroke);
+    void applyEraserStroke(const DrawingStroke& stroke);
+
+    // The selection in document pixels, if any.
+    const std::optional<QRect>& selectionRect() const { return m_selectionRect; }
+    void setSelectionFromStroke(const DrawingStroke& stroke);
+    void setSelectionRect(const std::optional<QRect>& rect);
     bool isRemovingBackground() const { return m_isRemovingBackground; }
 
     // Strokes drawn over the canvas without being applied to an image. Finished strokes are
@@ -127,6 +184,8 @@ signals:
     void removingBackgroundChanged();
     // A message for the editor's alert ("Background Removal").
     void alertRequested(const QString& message);
+    // The zoom or pan changed.
+    void viewChanged();
 
 protected:
     // The write-back rule around `change`, on the session with `sessionId` (the selected
@@ -140,8 +199,9 @@ private:
     void setSelectedSession(const std::optional<EditorSession>& session);
     void stepHistory(bool forward);
     void setCurrentTool(const DrawingTool& tool);
-    void applyStroke(const DrawingStroke& stroke, const QSizeF& canvasSize, bool erase);
-    std::optional<QRect> selectionInTarget(const EditorSession& session, const QImage& target) const;
+    void applyStroke(const DrawingStroke& stroke, bool erase);
+    QPointF toDocument(const QPointF& canvasPoint) const;
+    void setView(const CanvasView& view);
     void setRemovingBackground(bool removing);
 
     AppState& m_appState;
@@ -153,10 +213,18 @@ private:
     double m_brushSize = 12.0;
     DrawingPolicy m_drawingPolicy = DrawingPolicy::anyInput;
     QSizeF m_canvasSize{0, 0};
-    std::optional<QRectF> m_selectionRectCanvas;
+    CanvasView m_view;
+    bool m_isFitting = true;
+    QSize m_viewDocumentSize;
+    std::optional<QRect> m_selectionRect;
     bool m_isRemovingBackground = false;
     QList<QUuid> m_sessionIds;
     bool m_isRestoringHistory = false;
+    DocumentRenderer m_renderer;
+    QHash<QUuid, QString> m_sessionFiles;
+    // Each session's step and history length when it was last saved or opened.
+    QHash<QUuid, QPair<int, qsizetype>> m_savedSteps;
+    QUuid m_renderedSession;
 };
 
 } // namespace kivo

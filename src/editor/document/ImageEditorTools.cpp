@@ -16,8 +16,6 @@ namespace kivo {
 
 namespace {
 
-constexpr double eraserWidth = 12.0;
-
 // The outcome of a removal, worked out off the window's thread.
 struct RemovalOutcome {
     std::optional<QImage> cutout;
@@ -39,11 +37,6 @@ RemovalOutcome removeBackground(const QImage& image)
     return {std::move(cutout), {}};
 }
 
-CanvasMapping mappingFor(const EditorSession& session, const QImage& target, const QSizeF& canvasSize)
-{
-    return CanvasMapping::make(canvasSize, target.deviceIndependentSize(), session.zoomLevel, session.canvasOffset);
-}
-
 } // namespace
 
 void ImageEditorModel::setCurrentTool(const DrawingTool& tool)
@@ -59,9 +52,14 @@ void ImageEditorModel::chooseBrush()
     setCurrentTool(DrawingTool::marker(m_brushColor, m_brushSize));
 }
 
+void ImageEditorModel::choosePen()
+{
+    setCurrentTool(DrawingTool::pen(m_brushColor, m_brushSize));
+}
+
 void ImageEditorModel::chooseEraser()
 {
-    setCurrentTool(DrawingTool::eraser(eraserWidth));
+    setCurrentTool(DrawingTool::eraser(m_brushSize));
 }
 
 void ImageEditorModel::chooseSelection()
@@ -79,6 +77,8 @@ void ImageEditorModel::setBrushColor(const QColor& color)
     m_brushColor = color;
     if (m_currentTool.kind == DrawingTool::Kind::marker)
         chooseBrush();
+    else if (m_currentTool.kind == DrawingTool::Kind::pen)
+        choosePen();
     emit toolChanged();
 }
 
@@ -87,107 +87,115 @@ void ImageEditorModel::setBrushSize(double size)
     m_brushSize = size;
     if (m_currentTool.kind == DrawingTool::Kind::marker)
         chooseBrush();
+    else if (m_currentTool.kind == DrawingTool::Kind::eraser)
+        chooseEraser();
+    else if (m_currentTool.kind == DrawingTool::Kind::pen)
+        choosePen();
     emit toolChanged();
 }
 
 void ImageEditorModel::handleFinishedStroke(const DrawingStroke& stroke)
 {
     switch (m_currentTool.kind) {
-    case DrawingTool::Kind::marker: applyBrushStroke(stroke, m_canvasSize); break;
-    case DrawingTool::Kind::eraser: applyEraserStroke(stroke, m_canvasSize); break;
+    case DrawingTool::Kind::marker:
+    case DrawingTool::Kind::pen: applyBrushStroke(stroke); break;
+    case DrawingTool::Kind::eraser: applyEraserStroke(stroke); break;
     case DrawingTool::Kind::selection:
     case DrawingTool::Kind::crop: setSelectionFromStroke(stroke); break;
-    case DrawingTool::Kind::pen:
     case DrawingTool::Kind::pencil: break;
     }
 }
 
-void ImageEditorModel::applyBrushStroke(const DrawingStroke& stroke, const QSizeF& canvasSize)
+QPointF ImageEditorModel::toDocument(const QPointF& canvasPoint) const
 {
-    applyStroke(stroke, canvasSize, false);
+    return canvasView().toDocument(QPointF(canvasPoint.x(), m_canvasSize.height() - canvasPoint.y()));
 }
 
-void ImageEditorModel::applyEraserStroke(const DrawingStroke& stroke, const QSizeF& canvasSize)
+void ImageEditorModel::applyBrushStroke(const DrawingStroke& stroke)
 {
-    applyStroke(stroke, canvasSize, true);
+    applyStroke(stroke, false);
 }
 
-void ImageEditorModel::applyStroke(const DrawingStroke& stroke, const QSizeF& canvasSize, bool erase)
+void ImageEditorModel::applyEraserStroke(const DrawingStroke& stroke)
 {
+    applyStroke(stroke, true);
+}
+
+void ImageEditorModel::applyStroke(const DrawingStroke& stroke, bool erase)
+{
+    const double scale = canvasView().scale;
+    QList<QPointF> points;
+    points.reserve(stroke.points.size());
+    for (const QPointF& point : stroke.points)
+        points << toDocument(point);
     edit([&](EditorSession& session) {
-        const auto target = targetImage(session);
-        if (!target || target->isNull())
+        const ImageLayer* layer = targetLayer(session);
+        if (!layer || layer->image.isNull())
             return false;
-        const CanvasMapping mapping = mappingFor(session, *target, canvasSize);
-        QList<QPointF> points;
-        points.reserve(stroke.points.size());
-        for (const QPointF& point : stroke.points)
-            points << mapping.toImage(point);
-        // A stroke that misses the image leaves no trace.
-        if (std::none_of(points.begin(), points.end(), [&](const QPointF& p) { return mapping.containsInImage(p); }))
+        // A stroke that misses the document leaves no trace.
+        const QRectF document(QPointF(0, 0), QSizeF(layer->image.size()));
+        if (std::none_of(points.begin(), points.end(), [&](const QPointF& p) { return document.contains(p); }))
             return false;
-        const double width = std::max(stroke.tool.strokeWidth() / mapping.scale, 1.0);
-        const QImage painted = paintStroke(*target, points, width, stroke.tool.strokeColor(), erase);
-        if (painted.isNull())
-            return false;
-        storeTargetImage(session, painted, erase ? actions::eraserStroke : actions::brushStroke);
-        return true;
+        // The size is in the canvas's points, so the line looks as wide at every zoom.
+        const double width = std::max(stroke.tool.strokeWidth() / scale, 1.0);
+        const QImage painted = paintStroke(layer->image, points, width, stroke.tool.strokeColor(), erase);
+        return !painted.isNull()
+            && kivo::updateLayerImage(session, painted, layer->id, erase ? actions::eraserStroke : actions::brushStroke);
     });
 }
 
 void ImageEditorModel::setSelectionFromStroke(const DrawingStroke& stroke)
 {
-    if (stroke.points.isEmpty()) {
-        m_selectionRectCanvas.reset();
-    } else {
-        double minX = stroke.points.front().x(), maxX = minX;
-        double minY = stroke.points.front().y(), maxY = minY;
-        for (const QPointF& point : stroke.points) {
-            minX = std::min(minX, point.x());
-            maxX = std::max(maxX, point.x());
-            minY = std::min(minY, point.y());
-            maxY = std::max(maxY, point.y());
-        }
-        m_selectionRectCanvas = QRectF(minX, minY, std::max(maxX - minX, 1.0), std::max(maxY - minY, 1.0));
+    if (stroke.points.isEmpty() || !m_selectedSession) {
+        setSelectionRect(std::nullopt);
+        return;
     }
+    QPointF low = toDocument(stroke.points.front()), high = low;
+    for (const QPointF& point : stroke.points) {
+        const QPointF p = toDocument(point);
+        low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
+        high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
+    }
+    setSelectionRect(pixelsOf(QRectF(low, high), documentSize(*m_selectedSession)));
+}
+
+void ImageEditorModel::setSelectionRect(const std::optional<QRect>& rect)
+{
+    m_selectionRect = rect;
     emit selectionChanged();
 }
 
 void ImageEditorModel::clearSelection()
 {
-    m_selectionRectCanvas.reset();
-    emit selectionChanged();
+    setSelectionRect(std::nullopt);
 }
 
-std::optional<QRect> ImageEditorModel::selectionInTarget(const EditorSession& session, const QImage& target) const
+void ImageEditorModel::selectAll()
 {
-    if (!m_selectionRectCanvas)
-        return std::nullopt;
-    return mappingFor(session, target, m_canvasSize).selectionInImage(*m_selectionRectCanvas);
+    if (m_selectedSession)
+        setSelectionRect(QRect(QPoint(0, 0), documentSize(*m_selectedSession)));
 }
 
 void ImageEditorModel::deleteSelection()
 {
+    if (!m_selectionRect)
+        return;
+    const QRect area = *m_selectionRect;
     edit([&](EditorSession& session) {
-        const auto target = targetImage(session);
-        const auto area = target ? selectionInTarget(session, *target) : std::nullopt;
-        if (!area)
-            return false;
-        storeTargetImage(session, clearRect(*target, *area), actions::selectionDelete);
-        return true;
+        const ImageLayer* layer = targetLayer(session);
+        return layer && kivo::updateLayerImage(session, clearRect(layer->image, area), layer->id, actions::selectionDelete);
     });
 }
 
 void ImageEditorModel::copySelection()
 {
-    if (!m_selectedSession)
+    if (!m_selectedSession || !m_selectionRect)
         return;
-    const auto target = targetImage(*m_selectedSession);
-    const auto area = target ? selectionInTarget(*m_selectedSession, *target) : std::nullopt;
-    if (!area)
+    const ImageLayer* layer = targetLayer(*m_selectedSession);
+    if (!layer)
         return;
     QGuiApplication::clipboard()->clear();
-    QGuiApplication::clipboard()->setImage(copyRect(*target, *area));
+    QGuiApplication::clipboard()->setImage(copyRect(layer->image, *m_selectionRect));
 }
 
 void ImageEditorModel::cutSelection()
@@ -196,20 +204,30 @@ void ImageEditorModel::cutSelection()
     deleteSelection();
 }
 
-void ImageEditorModel::cropToSelection()
+void ImageEditorModel::paste()
 {
-    const bool cropped = edit([&](EditorSession& session) {
-        const auto target = targetImage(session);
-        const auto area = target ? selectionInTarget(session, *target) : std::nullopt;
-        if (!area)
-            return false;
-        storeTargetImage(session, copyRect(*target, *area), actions::cropImage);
-        session.canvasOffset = QSizeF(0, 0);
-        session.zoomLevel = 1.0;
+    const QImage image = QGuiApplication::clipboard()->image();
+    if (image.isNull() || !m_selectedSession)
+        return;
+    const QSize document = documentSize(*m_selectedSession);
+    const QPoint position = m_selectionRect ? m_selectionRect->topLeft()
+                                            : QPoint((document.width() - image.width()) / 2,
+                                                     (document.height() - image.height()) / 2);
+    edit([&](EditorSession& session) {
+        pasteImage(session, image, position);
         return true;
     });
-    if (cropped)
+}
+
+void ImageEditorModel::cropToSelection()
+{
+    if (!m_selectionRect)
+        return;
+    const QRect area = *m_selectionRect;
+    if (edit([&](EditorSession& session) { return cropDocument(session, area); })) {
         clearSelection();
+        zoomToFit();
+    }
 }
 
 void ImageEditorModel::setRemovingBackground(bool removing)
@@ -223,15 +241,17 @@ void ImageEditorModel::removeBackgroundInEditor()
     // A second run would later overwrite whatever was done meanwhile: one at a time.
     if (m_isRemovingBackground)
         return;
-    if (!m_selectedSession || !m_selectedSession->currentImage) {
+    const ImageLayer* layer = m_selectedSession ? targetLayer(*m_selectedSession) : nullptr;
+    if (!layer || layer->image.isNull()) {
         emit alertRequested(QStringLiteral("No image in session to process."));
         return;
     }
     const QUuid sessionId = m_selectedSession->id;
-    const QImage image = *m_selectedSession->currentImage;
+    const QUuid layerId = layer->id;
+    const QImage image = layer->image;
     setRemovingBackground(true);
     auto* watcher = new QFutureWatcher<RemovalOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, sessionId] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, sessionId, layerId] {
         watcher->deleteLater();
         const RemovalOutcome outcome = watcher->result();
         setRemovingBackground(false);
@@ -239,10 +259,9 @@ void ImageEditorModel::removeBackgroundInEditor()
             emit alertRequested(outcome.failure);
             return;
         }
-        // The cut-out belongs to the session it was made from, whichever is selected now.
+        // The cut-out belongs to the layer and session it was made from, whichever is selected now.
         edit([&](EditorSession& session) {
-            kivo::saveToHistory(session, *outcome.cutout, actions::removeBackground);
-            return true;
+            return kivo::updateLayerImage(session, *outcome.cutout, layerId, actions::removeBackground);
         }, sessionId);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [image] { return removeBackground(image); }));

@@ -12,8 +12,8 @@ namespace kivo {
 
 namespace {
 
-// The minimum scale keeps a zoom of 0 from dividing by zero.
-constexpr double minimumZoom = 0.0001;
+// The smallest scale: keeps a zoom of 0 from dividing by zero.
+constexpr double minimumZoom = 0.001;
 
 // A 32-bit premultiplied copy of the image to paint on: the form QPainter composes fastest.
 // Images of points and pixels alike (device pixel ratio 1, as everything loaded from files is)
@@ -35,61 +35,35 @@ QImage paintableCopy(const QImage& image)
 
 } // namespace
 
-CanvasMapping CanvasMapping::make(const QSizeF& canvasSize, const QSizeF& imageSize, double zoom, const QSizeF& offset)
+CanvasView CanvasView::fitted(const QSizeF& canvasSize, const QSize& documentSize)
 {
-    CanvasMapping mapping;
-    mapping.imageSize = imageSize;
-    mapping.offset = offset;
-    const double iw = imageSize.width(), ih = imageSize.height();
-    const double cw = canvasSize.width(), ch = canvasSize.height();
-    if (iw > 0 && ih > 0 && cw > 0 && ch > 0) {
-        const double fit = std::min(cw / iw, ch / ih);
-        mapping.fitted = QRectF((cw - iw * fit) / 2, (ch - ih * fit) / 2, iw * fit, ih * fit);
-    } else {
-        mapping.fitted = QRectF(0, 0, cw, ch);
-    }
-    mapping.scale = std::max(zoom, minimumZoom) * (iw > 0 ? mapping.fitted.width() / iw : 1.0);
-    return mapping;
+    CanvasView view;
+    if (documentSize.isEmpty() || canvasSize.isEmpty())
+        return view;
+    view.scale = std::max(std::min(canvasSize.width() / documentSize.width(),
+                                   canvasSize.height() / documentSize.height()),
+                          minimumZoom);
+    view.origin = QPointF((canvasSize.width() - documentSize.width() * view.scale) / 2,
+                          (canvasSize.height() - documentSize.height() * view.scale) / 2);
+    return view;
 }
 
-QRectF CanvasMapping::displayRect(const QSizeF& canvasSize, double zoom) const
+CanvasView CanvasView::zoomedAt(double factor, const QPointF& widgetPoint) const
 {
-    const QSizeF shown = fitted.size() * zoom;
-    return QRectF(QPointF((canvasSize.width() - shown.width()) / 2 + offset.width(),
-                          (canvasSize.height() - shown.height()) / 2 - offset.height()),
-                  shown);
+    const QPointF anchor = toDocument(widgetPoint);
+    CanvasView view;
+    view.scale = std::max(scale * factor, minimumZoom);
+    view.origin = widgetPoint - anchor * view.scale;
+    return view;
 }
 
-QPointF CanvasMapping::toImage(const QPointF& canvasPoint) const
+std::optional<QRect> pixelsOf(const QRectF& documentRect, const QSize& documentSize)
 {
-    return {(canvasPoint.x() - fitted.x() - offset.width()) / scale,
-            (canvasPoint.y() - fitted.y() - offset.height()) / scale};
-}
-
-bool CanvasMapping::containsInImage(const QPointF& imagePoint) const
-{
-    return imagePoint.x() >= 0 && imagePoint.x() <= imageSize.width() && imagePoint.y() >= 0
-        && imagePoint.y() <= imageSize.height();
-}
-
-std::optional<QRect> CanvasMapping::selectionInImage(const QRectF& selection) const
-{
-    const double iw = imageSize.width(), ih = imageSize.height();
-    const QPointF origin = toImage(selection.topLeft());
-    const double x = origin.x(), y = origin.y();
-    const double w = selection.width() / scale, h = selection.height() / scale;
-    const double clippedX = std::max(x, 0.0);
-    const double clippedWidth = x < 0 ? std::min(w, iw) : std::min(w, iw - x);
-    const double clippedY = std::max(y, 0.0);
-    const double clippedHeight = y < 0 ? std::min(h, ih) : std::min(h, ih - y);
-    if (clippedWidth < 1 || clippedHeight < 1)
-        return std::nullopt;
-    // Rows count from the top in the image's pixels.
-    const double top = ih - (clippedY + clippedHeight);
-    const QRect pixels(QPoint(int(std::lround(clippedX)), int(std::lround(top))),
-                       QPoint(int(std::lround(clippedX + clippedWidth)) - 1, int(std::lround(top + clippedHeight)) - 1));
-    const QRect inside = pixels.intersected(QRect(0, 0, int(iw), int(ih)));
-    if (inside.isEmpty())
+    const QRectF normal = documentRect.normalized();
+    const QRect pixels(QPoint(int(std::lround(normal.left())), int(std::lround(normal.top()))),
+                       QPoint(int(std::lround(normal.right())) - 1, int(std::lround(normal.bottom())) - 1));
+    const QRect inside = pixels.intersected(QRect(QPoint(0, 0), documentSize));
+    if (inside.width() < 1 || inside.height() < 1)
         return std::nullopt;
     return inside;
 }
@@ -100,11 +74,6 @@ QImage paintStroke(const QImage& target, const QList<QPointF>& imagePoints, doub
     QImage image = paintableCopy(target);
     if (image.isNull() || imagePoints.isEmpty())
         return image;
-    QList<QPointF> rows;
-    rows.reserve(imagePoints.size());
-    for (const QPointF& point : imagePoints)
-        rows << QPointF(point.x(), image.height() - point.y());
-
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     if (erase)
@@ -112,7 +81,7 @@ QImage paintStroke(const QImage& target, const QList<QPointF>& imagePoints, doub
     painter.setPen(QPen(erase ? QColor(Qt::white) : color, lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     // A path of one point paints nothing.
-    painter.drawPath(polylinePath(rows));
+    painter.drawPath(polylinePath(imagePoints));
     return image;
 }
 

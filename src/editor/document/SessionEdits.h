@@ -6,13 +6,18 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QUuid>
 
 // The named edits of an editor session, as plain operations on a session value. They know
 // nothing of where the session is kept: ImageEditorModel finds the session, hands a copy to
 // one of these and stores it back. Functions that return bool change nothing and return false
-// when the layer they address is not in the session.
+// when the layer they address is not in the session (or the edit would change nothing).
+//
+// A session is a document of one pixel size, the base layer's. Every layer has that size, an
+// edit changes exactly one layer, and every change is one step of the document's history,
+// which holds the whole layer stack: undo and redo give it back exactly.
 
 namespace kivo {
 
@@ -24,9 +29,23 @@ inline const QString eraserStroke = QStringLiteral("Eraser Stroke");
 inline const QString selectionDelete = QStringLiteral("Selection Delete");
 inline const QString cropImage = QStringLiteral("Crop Image");
 inline const QString removeBackground = QStringLiteral("Remove Background");
+inline const QString addLayer = QStringLiteral("Add Layer");
+inline const QString deleteLayer = QStringLiteral("Delete Layer");
+inline const QString renameLayer = QStringLiteral("Rename Layer");
+inline const QString duplicateLayer = QStringLiteral("Duplicate Layer");
+inline const QString layerOpacity = QStringLiteral("Layer Opacity");
+inline const QString blendMode = QStringLiteral("Blend Mode");
+inline const QString layerVisibility = QStringLiteral("Layer Visibility");
+inline const QString moveLayer = QStringLiteral("Move Layer");
+inline const QString canvasBackground = QStringLiteral("Canvas Background");
+inline const QString toggleFilter = QStringLiteral("Toggle Filter");
+inline const QString paste = QStringLiteral("Paste");
 inline const QString undo = QStringLiteral("Undo");
 inline const QString redo = QStringLiteral("Redo");
 } // namespace actions
+
+// The size of a blank document.
+inline constexpr QSize blankDocumentSize{800, 600};
 
 // A new empty session named "Session - MM/dd/yyyy HH:mm" after `now` (local time).
 EditorSession makeDefaultSession(const QDateTime& now = QDateTime::currentDateTime());
@@ -35,42 +54,64 @@ EditorSession makeNamedSession(const QString& name);
 
 const ImageLayer* findLayer(const EditorSession& session, const QUuid& id);
 ImageLayer* findLayer(EditorSession& session, const QUuid& id);
+const ImageLayer* baseLayer(const EditorSession& session);
 // The content of the selected layer: the layer of `layers` with the selection's id.
 const ImageLayer* selectedLayerContent(const EditorSession& session);
+// The layer an edit works on: the selected layer, else the base layer.
+const ImageLayer* targetLayer(const EditorSession& session);
 
-// The image a pixel edit works on: the selected layer's, else the current image.
-std::optional<QImage> targetImage(const EditorSession& session);
-// Stores an edited target image: into the selected layer when that is an ordinary layer (the
-// flattened canvas becomes the history step), else as a history step of its own.
-void storeTargetImage(EditorSession& session, const QImage& image, const QString& action);
+// The document's pixel size: the base layer's, else the current image's, else a blank one's.
+QSize documentSize(const EditorSession& session);
+// A copy of `image` in the form every layer holds: 32-bit premultiplied, one pixel per point.
+QImage layerImage(const QImage& image);
+// A transparent image of `size` with `image` fitted inside (aspect kept, centred).
+QImage fittedInto(const QImage& image, QSize size);
 
-// Appends a layer named `fileName` holding the image and selects it. It is the base layer when
-// the session has neither a current image nor a base layer; only then the image also enters the
-// history ("Import Image").
+// A session holding a current image but no base layer (a blank session, or one made before
+// layers) gets its base layer holding that image. Records no step.
+void ensureBaseLayer(EditorSession& session);
+
+// The first image of a session without one becomes its base layer as it is, and sets the
+// document's size; later images become layers fitted into the document. The new layer is
+// selected; a step "Import Image".
 void importImage(EditorSession& session, const QString& fileName, const QImage& image);
-// Appends and selects "Layer N" (N = the number of layers after adding): 100 × 100 transparent.
+// Appends and selects "Layer N" (N = the number of layers after adding): transparent, of the
+// document's size.
 void addLayer(EditorSession& session);
+// The base layer cannot be deleted; the layer below (else above) the deleted one is selected.
+bool deleteLayer(EditorSession& session, const QUuid& layerId);
+bool renameLayer(EditorSession& session, const QUuid& layerId, const QString& name);
+// A copy named "<name> copy" right above the layer, selected; never a base layer.
+bool duplicateLayer(EditorSession& session, const QUuid& layerId);
 bool selectLayer(EditorSession& session, const QUuid& layerId);
 bool toggleLayerVisibility(EditorSession& session, const QUuid& layerId);
-bool setLayerOpacity(EditorSession& session, const QUuid& layerId, double opacity);
+// With `record` false the opacity changes without a step (a slider being dragged); the step
+// comes with the last value.
+bool setLayerOpacity(EditorSession& session, const QUuid& layerId, double opacity, bool record = true);
 bool setLayerBlendMode(EditorSession& session, const QUuid& layerId, BlendMode mode);
-// Puts the dragged layer directly above the target. Dropping a layer on itself changes nothing.
+// Puts the dragged layer directly above the target; with a null target, at the bottom.
+// Dropping a layer on itself changes nothing.
 bool moveLayer(EditorSession& session, const QUuid& draggedLayerId, const QUuid& targetLayerId);
-// Sets an ordinary layer's image, then stores the flattened canvas as a history step. False,
-// with nothing changed, when the layer is gone.
-bool updateLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action);
+bool setCanvasBackground(EditorSession& session, CanvasBackground background);
+bool setCustomBackgroundColor(EditorSession& session, const QColor& color);
+// Switches one filter on or off: a view of the base layer, never written into it; a step.
+bool toggleFilter(EditorSession& session, FilterType type, bool enabled);
 
-// Makes `image` the current image, the filter base and the base layer's image, and appends it
-// as a snapshot after the current one (a redo branch is dropped); logs `action`.
-void saveToHistory(EditorSession& session, const QImage& image, const QString& action);
+// An edit of one layer's pixels: the layer takes `image` (which has the document's size); a step.
+bool updateLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action);
+// Every layer cut to `area` (document pixels), as one step.
+bool cropDocument(EditorSession& session, const QRect& area);
+// A new layer holding `image` at `position` (document pixels), selected; a step "Paste".
+void pasteImage(EditorSession& session, const QImage& image, const QPoint& position);
+
+// Records the session's layer stack, background and filters as a step after the current one
+// (a redo branch is dropped); logs `action`. A session whose history is empty first records
+// `before`, so that this first change can be undone.
+void recordStep(EditorSession& session, const DocumentState& before, const QString& action);
 bool canUndo(const EditorSession& session);
 bool canRedo(const EditorSession& session);
-// Steps to the previous or next snapshot; false when there is none. The snapshot replaces the
-// current image and the base layer's image only: ordinary layers stay as they are.
+// Steps to the previous or next step, restoring the whole stack; false when there is none.
 bool undo(EditorSession& session);
 bool redo(EditorSession& session);
-
-// Switches one filter on or off and refreshes the filtered image; no history step.
-void toggleFilter(EditorSession& session, FilterType type, bool enabled);
 
 } // namespace kivo

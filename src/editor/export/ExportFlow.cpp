@@ -13,6 +13,8 @@
 #include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace kivo {
 
@@ -52,6 +54,23 @@ void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedNa
     dialog->open();
 }
 
+namespace {
+
+// A failed export shows in the editor's alert once it is known.
+void alertOnFailure(const QPointer<QWidget>& owner, const QFuture<ExportManager::Placement>& exporting)
+{
+    auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
+        watcher->deleteLater();
+        const ExportManager::Placement placement = watcher->result();
+        if (placement.error && owner)
+            showEditorAlert(owner, placement.error->description());
+    });
+    watcher->setFuture(exporting);
+}
+
+} // namespace
+
 void exportImageWithDialog(QWidget* parent, const QImage& image, const std::optional<QString>& suggestedName,
                            const UserPreferences& preferences)
 {
@@ -59,26 +78,29 @@ void exportImageWithDialog(QWidget* parent, const QImage& image, const std::opti
     showExportDialog(parent, suggestedName, preferences, [owner, image, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
-        auto* watcher = new QFutureWatcher<ExportManager::Placement>(owner);
-        QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [owner, watcher] {
-            watcher->deleteLater();
-            const ExportManager::Placement placement = watcher->result();
-            if (placement.error && owner)
-                showEditorAlert(owner, placement.error->description());
-        });
-        watcher->setFuture(ExportManager::shared().exportTo(image, *path, preferences));
+        alertOnFailure(owner, ExportManager::shared().exportTo(image, *path, preferences));
     });
 }
 
 void exportCanvas(QWidget* parent, const ImageEditorModel& model)
 {
     const std::optional<EditorSession>& session = model.selectedSession();
-    if (!session)
+    if (!session || !session->currentImage)
         return;
-    const auto rendering = renderCanvasToImage(*session, model.overlayDrawing().strokes);
-    if (!rendering)
-        return;
-    exportImageWithDialog(parent, *rendering, session->name, model.appState().userPreferences());
+    // The session is a value: it is composed off the window's thread once a path is chosen,
+    // through the same composition the canvas shows.
+    const EditorSession document = *session;
+    const QList<DrawingStroke> overlay = model.overlayDrawing().strokes;
+    const UserPreferences preferences = model.appState().userPreferences();
+    QPointer<QWidget> owner(parent);
+    showExportDialog(parent, session->name, preferences, [owner, document, overlay, preferences](std::optional<QString> path) {
+        if (!path || !owner)
+            return;
+        alertOnFailure(owner, QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {
+            const QImage image = renderCanvasToImage(document, overlay).value_or(QImage());
+            return ExportManager::shared().exportTo(image, path, preferences).result();
+        }));
+    });
 }
 
 } // namespace kivo

@@ -9,6 +9,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
 
 namespace kivo {
@@ -75,9 +76,9 @@ void logStart(const EditorSession& session, const std::optional<QList<DrawingStr
         logLine(QStringLiteral("[Export] overlay strokes count: %1").arg(overlayStrokes->size()));
 }
 
-void fillBackground(QPainter& painter, const QRect& area, const EditorSession& session)
+void fillBackground(QPainter& painter, const QRect& area, const DocumentState& document)
 {
-    switch (session.canvasBackground) {
+    switch (document.canvasBackground) {
     case CanvasBackground::transparent:
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
         painter.fillRect(area, Qt::transparent);
@@ -85,7 +86,7 @@ void fillBackground(QPainter& painter, const QRect& area, const EditorSession& s
         break;
     case CanvasBackground::white: painter.fillRect(area, Qt::white); break;
     case CanvasBackground::black: painter.fillRect(area, Qt::black); break;
-    case CanvasBackground::custom: painter.fillRect(area, session.customBackgroundColor); break;
+    case CanvasBackground::custom: painter.fillRect(area, document.customBackgroundColor); break;
     }
 }
 
@@ -107,22 +108,12 @@ void drawOverlay(QPainter& painter, const QList<DrawingStroke>& strokes, int hei
     }
 }
 
-// A layer adds nothing when all of its pixels are transparent, in each of the flattening modes.
-// Stops at the first visible pixel, so only empty layers cost a full look.
-bool isFullyTransparent(const QImage& image)
+const ImageLayer* baseLayerOf(const QList<ImageLayer>& layers)
 {
-    if (!image.hasAlphaChannel())
-        return false;
-    const QImage pixels = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied
-        ? image
-        : image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < pixels.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
-        for (int x = 0; x < pixels.width(); ++x)
-            if (qAlpha(row[x]) != 0)
-                return false;
-    }
-    return true;
+    for (const ImageLayer& layer : layers)
+        if (layer.isBaseLayer)
+            return &layer;
+    return layers.isEmpty() ? nullptr : &layers.front();
 }
 
 } // namespace
@@ -155,20 +146,7 @@ QImage resizedImage(const QImage& image, QSize size)
     return result;
 }
 
-QPainter::CompositionMode flatteningMode(BlendMode mode)
-{
-    switch (mode) {
-    case BlendMode::multiply: return QPainter::CompositionMode_Multiply;
-    case BlendMode::screen: return QPainter::CompositionMode_Screen;
-    case BlendMode::normal:
-    case BlendMode::overlay:
-    case BlendMode::softLight:
-    case BlendMode::hardLight: return QPainter::CompositionMode_SourceOver;
-    }
-    return QPainter::CompositionMode_SourceOver;
-}
-
-QPainter::CompositionMode displayMode(BlendMode mode)
+QPainter::CompositionMode compositionMode(BlendMode mode)
 {
     switch (mode) {
     case BlendMode::normal: return QPainter::CompositionMode_SourceOver;
@@ -181,66 +159,100 @@ QPainter::CompositionMode displayMode(BlendMode mode)
     return QPainter::CompositionMode_SourceOver;
 }
 
+QRect changedArea(const QImage& before, const QImage& after)
+{
+    if (before.cacheKey() == after.cacheKey())
+        return {};
+    if (before.size() != after.size() || before.format() != after.format() || before.depth() != 32)
+        return after.rect();
+    const int width = after.width();
+    int top = -1, bottom = -1, left = width, right = -1;
+    for (int y = 0; y < after.height(); ++y) {
+        const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
+        const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
+        if (std::memcmp(a, b, size_t(width) * 4) == 0)
+            continue;
+        if (top < 0)
+            top = y;
+        bottom = y;
+        int first = 0;
+        while (first < left && a[first] == b[first])
+            ++first;
+        int last = width - 1;
+        while (last > right && a[last] == b[last])
+            --last;
+        left = std::min(left, first);
+        right = std::max(right, last);
+    }
+    if (top < 0)
+        return {};
+    return QRect(QPoint(left, top), QPoint(std::max(left, right), bottom));
+}
+
+DocumentState documentOf(const EditorSession& session)
+{
+    return {session.layers, session.canvasBackground, session.customBackgroundColor, session.enabledFilterNames};
+}
+
+void composeRegion(QImage& target, const QRect& region, const DocumentState& document, const QImage* filteredBase)
+{
+    const QRect area = region.intersected(target.rect());
+    if (area.isEmpty())
+        return;
+    QPainter painter(&target);
+    painter.setClipRect(area);
+    fillBackground(painter, area, document);
+    const ImageLayer* base = baseLayerOf(document.layers);
+    for (const ImageLayer& layer : document.layers) {
+        if (!layer.isVisible || layer.opacity <= 0)
+            continue;
+        const QImage& image = &layer == base && filteredBase ? *filteredBase : layer.image;
+        if (image.isNull())
+            continue;
+        painter.setCompositionMode(compositionMode(layer.blendMode));
+        painter.setOpacity(layer.opacity);
+        painter.drawImage(area.topLeft(), image, area);
+    }
+}
+
 std::optional<QImage> renderCanvasToImage(const EditorSession& session,
                                           const std::optional<QList<DrawingStroke>>& overlayStrokes)
 {
     logStart(session, overlayStrokes);
-    if (!session.currentImage)
+    const DocumentState document = documentOf(session);
+    const ImageLayer* base = baseLayerOf(document.layers);
+    if (!base || base->image.isNull())
         return std::nullopt;
 
-    QImage baseImage = *session.currentImage;
-    bool didApplyFilters = false;
-    if (!session.enabledFilterNames.isEmpty()) {
-        if (auto filtered = applyFilterChain(baseImage, session.enabledFilterNames)) {
-            baseImage = *filtered;
-            didApplyFilters = true;
-        }
-    }
-    const QSizeF baseSize = baseImage.deviceIndependentSize();
+    std::optional<QImage> filtered;
+    if (!session.enabledFilterNames.isEmpty())
+        filtered = applyFilterChain(base->image, session.enabledFilterNames);
+    const QSize size = base->image.size();
     logLine(QStringLiteral("[Export] baseImage size: %1, didApplyFilters: %2")
-                .arg(describeSize(baseSize), didApplyFilters ? QStringLiteral("true") : QStringLiteral("false")));
+                .arg(describeSize(QSizeF(size)), filtered ? QStringLiteral("true") : QStringLiteral("false")));
 
-    const int width = int(baseSize.width());
-    const int height = int(baseSize.height());
-    if (width <= 0 || height <= 0)
-        return std::nullopt;
-    QImage canvas = allocateImage(QSize(width, height), QImage::Format_ARGB32_Premultiplied);
+    QImage canvas = allocateImage(size, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull())
         return std::nullopt;
-
-    const QRect area(0, 0, width, height);
-    QPainter painter(&canvas);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    fillBackground(painter, area, session);
-
     int position = 0;
-    for (const ImageLayer& layer : session.layers) {
+    for (const ImageLayer& layer : document.layers) {
         if (!layer.isVisible)
             continue;
         logLine(QStringLiteral("[Export] Compositing layer %1: %2, base=%3, opacity=%4, blend=%5")
                     .arg(position++)
                     .arg(layer.name, layer.isBaseLayer ? QStringLiteral("true") : QStringLiteral("false"),
                          number(layer.opacity), caseName(layer.blendMode)));
-        const QImage& image = layer.isBaseLayer ? baseImage : layer.image;
-        if (layer.opacity <= 0 || isFullyTransparent(image))
-            continue;
-        const QImage pixels = resizedImage(image, area.size());
-        if (pixels.isNull())
-            return std::nullopt;
-        painter.setCompositionMode(flatteningMode(layer.blendMode));
-        painter.setOpacity(layer.opacity);
-        painter.drawImage(area.topLeft(), pixels);
-        painter.setOpacity(1.0);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    if (overlayStrokes)
-        drawOverlay(painter, *overlayStrokes, height);
-    painter.end();
-
+    composeRegion(canvas, canvas.rect(), document, filtered ? &*filtered : nullptr);
+    if (overlayStrokes && !overlayStrokes->isEmpty()) {
+        QPainter painter(&canvas);
+        painter.setRenderHints(QPainter::Antialiasing);
+        drawOverlay(painter, *overlayStrokes, size.height());
+    }
     logLine(QStringLiteral("[Export] Render completed. Result size: %1, pixels: %2x%3")
-                .arg(describeSize(QSizeF(width, height)))
-                .arg(width)
-                .arg(height));
+                .arg(describeSize(QSizeF(size)))
+                .arg(size.width())
+                .arg(size.height()));
     return canvas;
 }
 

@@ -7,16 +7,22 @@
 #include <QImage>
 #include <QList>
 #include <QPainter>
+#include <QRect>
 
 #include <optional>
 
 namespace kivo {
 
-// Flattens a session into one image the size of its current image: the canvas background,
-// then the visible layers bottom first, each stretched over the whole image (the base layer
-// through the enabled filters), then the overlay strokes. Overlay, soft light and hard light
-// flatten like normal; multiply and screen blend. Nothing when the session has no current
-// image or memory runs out. Reads the session only; logs its steps with the "[Export] " tag.
+// The one composition of a document, for the canvas and for every export: inside `region` of
+// `target` (the document's size), the canvas background, then the visible layers bottom first,
+// each with its blend mode and opacity; the base layer shows `filteredBase` when it is given.
+// Every layer has the document's size, so nothing is scaled.
+void composeRegion(QImage& target, const QRect& region, const DocumentState& document,
+                   const QImage* filteredBase = nullptr);
+
+// A session's document composed whole, the base layer through the enabled filters, then the
+// overlay strokes. Nothing when the session has no layer or memory runs out. Reads the session
+// only, so it may run on any thread; logs its steps with the "[Export] " tag.
 std::optional<QImage> renderCanvasToImage(const EditorSession& session,
                                           const std::optional<QList<DrawingStroke>>& overlayStrokes = std::nullopt);
 
@@ -25,9 +31,15 @@ std::optional<QImage> renderCanvasToImage(const EditorSession& session,
 // runs out.
 QImage resizedImage(const QImage& image, QSize size);
 
-// The composition mode a layer is flattened with.
-QPainter::CompositionMode flatteningMode(BlendMode mode);
-// The composition mode a layer is shown with on screen, where every mode blends as it says.
-QPainter::CompositionMode displayMode(BlendMode mode);
+// The composition mode a layer's blend mode composes with: the W3C "Compositing and Blending"
+// separable modes, which QPainter's raster engine implements.
+QPainter::CompositionMode compositionMode(BlendMode mode);
+
+// The smallest rectangle holding every pixel in which two images of one size and format
+// differ; empty when they are equal, the whole image when their geometry differs.
+QRect changedArea(const QImage& before, const QImage& after);
+
+// A session's layer stack with its background and filters.
+DocumentState documentOf(const EditorSession& session);
 
 } // namespace kivo

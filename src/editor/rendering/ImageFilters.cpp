@@ -168,14 +168,4 @@ std::optional<QImage> applyFilterChain(const QImage& source, const QSet<QString>
     }
 }
 
-std::optional<QImage> applyFilters(const EditorSession& session)
-{
-    const std::optional<QImage>& source = session.filterBaseImage ? session.filterBaseImage : session.currentImage;
-    if (!source)
-        return std::nullopt;
-    if (auto filtered = applyFilterChain(*source, session.enabledFilterNames))
-        return filtered;
-    return session.currentImage;
-}
-
 } // namespace kivo

@@ -25,8 +25,4 @@ QString filterName(FilterType type);
 // filter named it is the source itself. Nothing when a step fails (e.g. out of memory).
 std::optional<QImage> applyFilterChain(const QImage& source, const QSet<QString>& enabledNames);
 
-// The session's filtered image: the chain over filterBaseImage, or currentImage when there is
-// no filter base. Nothing when the session has neither; currentImage when the chain fails.
-std::optional<QImage> applyFilters(const EditorSession& session);
-
 } // namespace kivo

@@ -135,6 +135,10 @@ QWidget* ImageEditorTab::buildTopBar()
     m_exportButton = new QPushButton(tr("Export"));
     connect(m_importButton, &QPushButton::clicked, this, &ImageEditorTab::importImages);
     connect(m_exportButton, &QPushButton::clicked, this, &ImageEditorTab::exportCanvas);
+    m_saveSessionButton = new QPushButton(tr("Save Session"));
+    m_openSessionButton = new QPushButton(tr("Open Session…"));
+    connect(m_saveSessionButton, &QPushButton::clicked, this, &ImageEditorTab::saveSession);
+    connect(m_openSessionButton, &QPushButton::clicked, this, &ImageEditorTab::openSession);
 
     auto* bar = new QWidget;
     auto* row = new QHBoxLayout(bar);
@@ -147,6 +151,8 @@ QWidget* ImageEditorTab::buildTopBar()
     row->addWidget(m_undoButton);
     row->addWidget(m_redoButton);
     row->addStretch();
+    row->addWidget(m_openSessionButton);
+    row->addWidget(m_saveSessionButton);
     row->addWidget(m_importButton);
     row->addWidget(m_exportButton);
     return bar;
@@ -177,6 +183,7 @@ void ImageEditorTab::refreshControls()
     m_redoButton->setEnabled(m_model->canRedo() && !restoring);
     m_importButton->setEnabled(hasSession);
     m_exportButton->setEnabled(hasSession);
+    m_saveSessionButton->setEnabled(hasSession);
     refreshSessionPicker();
 }
 
@@ -211,6 +218,49 @@ void ImageEditorTab::importImages()
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         if (result == QDialog::Accepted)
             m_model->importImageFiles(dialog->selectedUrls());
+    });
+    dialog->open();
+}
+
+void ImageEditorTab::saveSession()
+{
+    if (!m_model->selectedSession() || m_model->saveSession())
+        return;
+    saveSessionAs();
+}
+
+void ImageEditorTab::saveSessionAs()
+{
+    if (!m_model->selectedSession())
+        return;
+    auto* dialog = new QFileDialog(this, tr("Save Session"),
+                                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                   tr("OpenRaster Image (*.ora)"));
+    dialog->setObjectName(QStringLiteral("saveSessionDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("ora"));
+    dialog->selectFile(m_model->selectedSession()->name + QStringLiteral(".ora"));
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+        if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+            m_model->saveSessionAs(dialog->selectedFiles().front());
+    });
+    dialog->open();
+}
+
+void ImageEditorTab::openSession()
+{
+    auto* dialog = new QFileDialog(this, tr("Open Session"),
+                                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                   tr("OpenRaster Image (*.ora)"));
+    dialog->setObjectName(QStringLiteral("openSessionDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+        if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+            m_model->openSessionFile(dialog->selectedFiles().front());
     });
     dialog->open();
 }

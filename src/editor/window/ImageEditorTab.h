@@ -35,6 +35,8 @@ public:
     QPushButton* redoButton() const { return m_redoButton; }
     QPushButton* importButton() const { return m_importButton; }
     QPushButton* exportButton() const { return m_exportButton; }
+    QPushButton* saveSessionButton() const { return m_saveSessionButton; }
+    QPushButton* openSessionButton() const { return m_openSessionButton; }
     ToolPanel* toolPanel() const { return m_toolPanel; }
     EditorCanvasView* canvas() const { return m_canvas; }
     LayerPanel* layerPanel() const { return m_layerPanel; }
@@ -44,6 +46,11 @@ public:
     void importImages();
     void exportCanvas();
     void showNewSessionDialog();
+    // "Save Session": to the session's file, asking for one the first time; "Save Session
+    // As…" always asks; "Open Session…" opens an OpenRaster file as a new session.
+    void saveSession();
+    void saveSessionAs();
+    void openSession();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -64,6 +71,8 @@ private:
     QPushButton* m_redoButton = nullptr;
     QPushButton* m_importButton = nullptr;
     QPushButton* m_exportButton = nullptr;
+    QPushButton* m_saveSessionButton = nullptr;
+    QPushButton* m_openSessionButton = nullptr;
     ToolPanel* m_toolPanel = nullptr;
     EditorCanvasView* m_canvas = nullptr;
     LayerPanel* m_layerPanel = nullptr;

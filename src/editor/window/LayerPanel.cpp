@@ -13,7 +13,10 @@
 #include <QDrag>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -31,7 +34,9 @@ QLabel* symbol(const QString& name, const QColor& color)
 
 } // namespace
 
-LayerItemView::LayerItemView(const ImageLayer& layer, bool isSelected, QWidget* parent)
+constexpr QSize thumbnailSize{36, 28};
+
+LayerItemView::LayerItemView(const ImageLayer& layer, bool isSelected, const QPixmap& thumbnail, QWidget* parent)
     : QFrame(parent)
     , m_layer(layer)
     , m_isSelected(isSelected)
@@ -48,9 +53,14 @@ LayerItemView::LayerItemView(const ImageLayer& layer, bool isSelected, QWidget* 
     const QColor secondary = palette().color(QPalette::PlaceholderText);
     QLabel* handle = symbol(QStringLiteral("line-3-horizontal"), secondary);
     handle->setToolTip(tr("Drag to reorder layer"));
-    auto* name = new QLabel(layer.name);
-    name->setMinimumWidth(40);
-    name->setToolTip(layer.name);
+    m_name = new QLabel(layer.name);
+    m_name->setMinimumWidth(20);
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_name->setToolTip(layer.name);
+    m_thumbnail = new QLabel;
+    m_thumbnail->setFixedSize(thumbnailSize);
+    m_thumbnail->setAlignment(Qt::AlignCenter);
+    m_thumbnail->setPixmap(thumbnail);
 
     m_visibilityButton = new QToolButton;
     m_visibilityButton->setAutoRaise(true);
@@ -63,8 +73,8 @@ LayerItemView::LayerItemView(const ImageLayer& layer, bool isSelected, QWidget* 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(6, 4, 6, 4);
     row->addWidget(handle);
-    row->addWidget(symbol(QStringLiteral("photo"), primary));
-    row->addWidget(name, 1);
+    row->addWidget(m_thumbnail);
+    row->addWidget(m_name, 1);
     row->addWidget(m_visibilityButton);
 }
 
@@ -96,6 +106,19 @@ void LayerItemView::mouseReleaseEvent(QMouseEvent* event)
     m_pressed = false;
 }
 
+void LayerItemView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit renameRequested(m_layer.id);
+}
+
+void LayerItemView::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    // A long name ends in "…" within the room the row leaves it.
+    m_name->setText(m_name->fontMetrics().elidedText(m_layer.name, Qt::ElideRight, std::max(m_name->width(), 20)));
+}
+
 void LayerItemView::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasText())
@@ -122,16 +145,39 @@ LayerPanel::LayerPanel(ImageEditorModel& model, QWidget* parent)
     m_addButton->setIcon(editorIcon(QStringLiteral("plus"), palette().color(QPalette::WindowText)));
     m_addButton->setToolTip(tr("Add Layer"));
     connect(m_addButton, &QToolButton::clicked, &model, &ImageEditorModel::addLayer);
+    m_duplicateButton = new QToolButton;
+    m_duplicateButton->setAutoRaise(true);
+    m_duplicateButton->setText(tr("Duplicate"));
+    m_duplicateButton->setToolTip(tr("Duplicate Layer"));
+    connect(m_duplicateButton, &QToolButton::clicked, this, [this] {
+        if (const auto id = selectedLayerId())
+            m_model.duplicateLayer(*id);
+    });
+    m_deleteButton = new QToolButton;
+    m_deleteButton->setAutoRaise(true);
+    m_deleteButton->setIcon(editorIcon(QStringLiteral("xmark"), palette().color(QPalette::WindowText)));
+    m_deleteButton->setToolTip(tr("Delete Layer"));
+    connect(m_deleteButton, &QToolButton::clicked, this, [this] {
+        if (const auto id = selectedLayerId())
+            m_model.deleteLayer(*id);
+    });
     auto* header = new QHBoxLayout;
     header->addWidget(title);
     header->addStretch();
+    header->addWidget(m_duplicateButton);
+    header->addWidget(m_deleteButton);
     header->addWidget(m_addButton);
 
     auto* rowsHolder = new QWidget;
     m_rows = new QVBoxLayout(rowsHolder);
     m_rows->setContentsMargins(0, 0, 0, 0);
     m_rows->setSpacing(2);
-    m_rows->addStretch();
+    // Below the last row: a layer dropped here goes to the bottom.
+    m_bottomDropArea = new QWidget;
+    m_bottomDropArea->setAcceptDrops(true);
+    m_bottomDropArea->setMinimumHeight(24);
+    m_bottomDropArea->installEventFilter(this);
+    m_rows->addWidget(m_bottomDropArea, 1);
     auto* scroll = new QScrollArea;
     scroll->setWidget(rowsHolder);
     scroll->setWidgetResizable(true);
@@ -143,6 +189,7 @@ LayerPanel::LayerPanel(ImageEditorModel& model, QWidget* parent)
     layout->addWidget(scroll, 1);
     layout->addWidget(buildProperties());
     setMinimumWidth(220);
+    setFocusPolicy(Qt::ClickFocus);
 
     connect(&model, &ImageEditorModel::selectedSessionChanged, this, &LayerPanel::refresh);
     refresh();
@@ -157,8 +204,18 @@ QWidget* LayerPanel::buildProperties()
     m_opacityLabel->setMinimumWidth(36);
     connect(m_opacitySlider, &QSlider::valueChanged, this, [this](int value) {
         m_opacityLabel->setText(QStringLiteral("%1%").arg(value));
-        if (const auto& session = m_model.selectedSession(); session && session->selectedLayer)
-            m_model.setLayerOpacity(session->selectedLayer->id, value / 100.0);
+        const auto id = selectedLayerId();
+        if (!id)
+            return;
+        // While the slider is dragged the value only shows; its release makes the step.
+        if (m_opacitySlider->isSliderDown())
+            m_model.previewLayerOpacity(*id, value / 100.0);
+        else
+            m_model.setLayerOpacity(*id, value / 100.0);
+    });
+    connect(m_opacitySlider, &QSlider::sliderReleased, this, [this] {
+        if (const auto id = selectedLayerId())
+            m_model.setLayerOpacity(*id, m_opacitySlider->value() / 100.0);
     });
     auto* opacityRow = new QHBoxLayout;
     opacityRow->addWidget(new QLabel(tr("Opacity:")));
@@ -194,6 +251,29 @@ QList<LayerItemView*> LayerPanel::rows() const
     return found;
 }
 
+std::optional<QUuid> LayerPanel::selectedLayerId() const
+{
+    const auto& session = m_model.selectedSession();
+    const ImageLayer* layer = session ? selectedLayerContent(*session) : nullptr;
+    return layer ? std::optional(layer->id) : std::nullopt;
+}
+
+QPixmap LayerPanel::thumbnail(const QImage& image)
+{
+    if (auto found = m_thumbnails.constFind(image.cacheKey()); found != m_thumbnails.constEnd())
+        return *found;
+    // Nearest sampling: a 12-megapixel layer shrinks in well under a millisecond.
+    QImage small = image.scaled(thumbnailSize, Qt::KeepAspectRatio, Qt::FastTransformation);
+    QPixmap pixmap(small.size());
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    paintCheckerboard(painter, pixmap.rect(), 4);
+    painter.drawImage(0, 0, small);
+    painter.end();
+    m_thumbnails.insert(image.cacheKey(), pixmap);
+    return pixmap;
+}
+
 void LayerPanel::refresh()
 {
     // A row may be the one whose click led here: it goes once its event is over.
@@ -204,11 +284,16 @@ void LayerPanel::refresh()
     }
     const auto& session = m_model.selectedSession();
     const ImageLayer* selected = session ? selectedLayerContent(*session) : nullptr;
+    QHash<qint64, QPixmap> previous;
+    previous.swap(m_thumbnails);
     if (session) {
         // The top layer (the last) first.
         for (auto layer = session->layers.crbegin(); layer != session->layers.crend(); ++layer) {
-            auto* row = new LayerItemView(*layer, selected && selected->id == layer->id);
+            if (previous.contains(layer->image.cacheKey()))
+                m_thumbnails.insert(layer->image.cacheKey(), previous.value(layer->image.cacheKey()));
+            auto* row = new LayerItemView(*layer, selected && selected->id == layer->id, thumbnail(layer->image));
             connect(row, &LayerItemView::selectRequested, &m_model, &ImageEditorModel::selectLayer);
+            connect(row, &LayerItemView::renameRequested, this, &LayerPanel::beginRename);
             connect(row, &LayerItemView::visibilityToggled, &m_model, &ImageEditorModel::toggleLayerVisibility);
             connect(row, &LayerItemView::layerDropped, this, [this](const QUuid& dragged, const QUuid& target) {
                 const auto& current = m_model.selectedSession();
@@ -219,12 +304,70 @@ void LayerPanel::refresh()
         }
     }
     m_properties->setVisible(session && session->selectedLayer);
+    m_duplicateButton->setEnabled(selected);
+    m_deleteButton->setEnabled(selected && !selected->isBaseLayer);
     if (selected) {
         const QSignalBlocker blocker(m_opacitySlider);
-        m_opacitySlider->setValue(int(std::lround(selected->opacity * 100)));
+        if (!m_opacitySlider->isSliderDown())
+            m_opacitySlider->setValue(int(std::lround(selected->opacity * 100)));
         m_opacityLabel->setText(QStringLiteral("%1%").arg(m_opacitySlider->value()));
         m_blendMenu->setCurrentIndex(int(selected->blendMode));
     }
+}
+
+void LayerPanel::beginRename(const QUuid& layerId)
+{
+    for (LayerItemView* row : rows()) {
+        if (row->layer().id != layerId)
+            continue;
+        auto* editor = new QLineEdit(row->layer().name, row);
+        editor->setObjectName(QStringLiteral("renameField"));
+        editor->setGeometry(row->nameLabel()->geometry());
+        editor->selectAll();
+        editor->show();
+        editor->setFocus();
+        connect(editor, &QLineEdit::editingFinished, this, [this, editor, layerId] {
+            const QString name = editor->text();
+            editor->deleteLater();
+            m_model.renameLayer(layerId, name);
+        });
+        return;
+    }
+}
+
+void LayerPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) {
+        if (const auto id = selectedLayerId()) {
+            m_model.deleteLayer(*id);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool LayerPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_bottomDropArea) {
+        if (event->type() == QEvent::DragEnter) {
+            auto* drag = static_cast<QDragEnterEvent*>(event);
+            if (drag->mimeData()->hasText())
+                drag->acceptProposedAction();
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QUuid dragged(drop->mimeData()->text().trimmed());
+            const auto& session = m_model.selectedSession();
+            if (!dragged.isNull() && session && findLayer(*session, dragged)) {
+                drop->acceptProposedAction();
+                m_model.moveLayer(dragged, QUuid());
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace kivo
