@@ -1,4 +1,6 @@
 #include "app/MainTabView.h"
+#include "app/WelcomeView.h"
+#include "app/desktop/RunFeedback.h"
 #include "commands/KeyboardShortcutsModifier.h"
 #include "commands/KeyboardShortcutsView.h"
 #include "core/AppConstants.h"
@@ -28,17 +30,29 @@ int main(int argc, char* argv[])
     kivo::AppState appState;
     // The folder monitor lives above the core; installing it resumes monitoring of the stored
     // folder when the trigger is on.
-    appState.installFolderMonitor(std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard()));
+    auto monitor = std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard());
+    kivo::FolderMonitor* folderMonitor = monitor.get();
+    appState.installFolderMonitor(std::move(monitor));
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));
     window.setMinimumSize(1200, 800);
-    window.setCentralWidget(new kivo::MainTabView(appState));
+    auto* tabView = new kivo::MainTabView(appState);
+    window.setCentralWidget(tabView);
+    // A file the folder monitor finished is announced on the desktop like a finished run.
+    QObject::connect(folderMonitor, &kivo::FolderMonitor::fileFinished, &tabView->runFeedback(),
+                     &kivo::RunFeedback::monitoredFileFinished);
 
     // The shortcuts watch every key press of the application's own windows.
     kivo::KeyboardShortcutsModifier shortcuts(appState, [&window] { return kivo::chooseImageToOpen(&window); });
     shortcuts.shortcutsManager().installKeyMonitor(app);
 
     window.show();
+    if (appState.userPreferences().showWelcomeScreen) {
+        auto* welcome = new kivo::WelcomeView(appState, &window);
+        welcome->setAttribute(Qt::WA_DeleteOnClose);
+        welcome->setWindowModality(Qt::WindowModal);
+        welcome->open();
+    }
     return app.exec();
 }

@@ -3,6 +3,7 @@
 #include "ImageEncoders.h"
 
 #include "core/AtomicFile.h"
+#include "core/ExportFolders.h"
 #include "core/Log.h"
 
 #include <QDir>
@@ -146,7 +147,10 @@ QFuture<ExportManager::Placement> ExportManager::exportTo(const QImage& image, c
 {
     const ExportFormat format = preferences.defaultExportFormat;
     const double quality = preferences.jpegQuality;
-    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination, format, quality] {
+    // "Create subfolder for exports": the file goes into the subfolder of the chosen folder.
+    const QString target = exportPathFor(destination, preferences);
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination = target, format, quality] {
+        QDir().mkpath(QFileInfo(destination).path());
         const TemporaryFile file = writeTemporaryFile(image, format, quality);
         Placement placement = file.error ? Placement{destination, file.error} : place(file.path, destination);
         if (placement.error)
@@ -189,8 +193,7 @@ ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optiona
                                           preferences.defaultExportFormat, preferences.exportNamingPattern,
                                           preferences.customExportPattern, preferences.exportSuffix);
     setup.nameFilter = nameFilter(preferences.defaultExportFormat);
-    if (preferences.defaultExportLocation && preferences.defaultExportLocation->isLocalFile())
-        setup.directory = preferences.defaultExportLocation->toLocalFile();
+    setup.directory = defaultExportDirectory(preferences);
     return setup;
 }
 

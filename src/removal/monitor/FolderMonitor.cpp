@@ -231,6 +231,7 @@ void FolderMonitor::finish(const FileJob& job, const QUuid& taskId, const Outcom
                 + (job.useService ? QStringLiteral("Kivo Model") : QStringLiteral("Local Free Model")));
     }
     m_appState.setTriggerStatus(TriggerStatus::monitoring);
+    emit fileFinished(job.url.fileName(), outcome.cutout && outcome.saved.error.isEmpty());
 }
 
 } // namespace kivo

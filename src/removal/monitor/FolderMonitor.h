@@ -55,6 +55,11 @@ public:
     // starts processing it. Ignored while the trigger is switched off.
     void handleNewFile(const QUrl& file);
 
+signals:
+    // A new file's processing ended: its result written, or failed. For the desktop
+    // notification; nothing else depends on it.
+    void fileFinished(const QString& fileName, bool succeeded);
+
 private:
     struct FileJob;
     struct Outcome;
