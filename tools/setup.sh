@@ -7,7 +7,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-svg-dev qtkeychain-qt6-dev
-  libopencv-dev libheif-dev libzstd-dev libcpp-httplib-dev libgtest-dev googletest libisal-dev libcanberra-dev
+  libopencv-dev libheif-dev libzstd-dev libcpp-httplib-dev libgtest-dev googletest libisal-dev libcanberra-dev sound-theme-freedesktop
   libboost1.81-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   python3-onnx
   xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji

@@ -118,7 +118,7 @@ TEST_F(DesktopFeedbackTest, ProgressShowsOnTheLauncherEntryAndInTheTitle)
     QSignalSpy titles(&feedback, &RunFeedback::windowTitleChanged);
     feedback.runProgressed(true, 0.0);
     feedback.runProgressed(true, 0.5);
-    EXPECT_EQ(feedback.windowTitle(), QStringLiteral("KIVOPRO — 50%"));
+    EXPECT_EQ(feedback.windowTitle(), QStringLiteral("50% — KIVOPRO"));
     ASSERT_TRUE(test::waitUntil([&] { return daemon.launcherUpdates().size() == 2; }));
     const auto& update = daemon.launcherUpdates().at(1);
     EXPECT_EQ(update.appUri, QStringLiteral("application://kivopro.desktop"));

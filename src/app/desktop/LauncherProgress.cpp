@@ -25,6 +25,10 @@ void LauncherProgress::hide()
 
 void LauncherProgress::send(double progress, bool visible)
 {
+    // The queue reports each step more than once; the docks need each value once.
+    if (visible == m_shown && progress == m_progress)
+        return;
+    m_progress = progress;
     // Any object path will do; the docks match the application by the URI.
     QDBusMessage signal =
         QDBusMessage::createSignal(QStringLiteral("/com/kivopro/LauncherEntry"), interface, QStringLiteral("Update"));

@@ -25,6 +25,7 @@ private:
 
     QDBusConnection m_bus;
     bool m_shown = false;
+    double m_progress = -1;
 };
 
 } // namespace kivo

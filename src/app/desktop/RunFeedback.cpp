@@ -42,7 +42,8 @@ void RunFeedback::showProgress(bool processing, double progress)
 {
     if (processing && m_appState.userPreferences().showProgressInDock) {
         m_launcher.show(progress);
-        setWindowTitle(QStringLiteral("%1 — %2%").arg(baseTitle).arg(int(std::floor(progress * 100))));
+        // The application's name last: the platform appends it to any title not ending with it.
+        setWindowTitle(QStringLiteral("%1% — %2").arg(int(std::floor(progress * 100))).arg(baseTitle));
     } else {
         m_launcher.hide();
         setWindowTitle(QString(baseTitle));
