@@ -147,10 +147,13 @@ QFuture<ExportManager::Placement> ExportManager::exportTo(const QImage& image, c
 {
     const ExportFormat format = preferences.defaultExportFormat;
     const double quality = preferences.jpegQuality;
-    // "Create subfolder for exports": the file goes into the subfolder of the chosen folder.
+    // "Create subfolder for exports": the file goes into the subfolder of the chosen folder,
+    // made on first use (the chosen folder itself is never made).
     const QString target = exportPathFor(destination, preferences);
-    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination = target, format, quality] {
-        QDir().mkpath(QFileInfo(destination).path());
+    const bool intoSubfolder = target != destination;
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination = target, intoSubfolder, format, quality] {
+        if (intoSubfolder && QFileInfo(QFileInfo(destination).path()).dir().exists())
+            QDir().mkpath(QFileInfo(destination).path());
         const TemporaryFile file = writeTemporaryFile(image, format, quality);
         Placement placement = file.error ? Placement{destination, file.error} : place(file.path, destination);
         if (placement.error)
