@@ -5,6 +5,7 @@
 #include "app/desktop/DesktopNotifier.h"
 #include "app/desktop/LauncherProgress.h"
 #include "app/desktop/RunFeedback.h"
+#include "core/ImageHistory.h"
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
@@ -205,3 +206,12 @@ TEST(WelcomeViewTest, DontShowThisAgainSwitchesTheWelcomeScreenOff)
 }
 
 } // namespace
+
+TEST_F(DesktopFeedbackTest, MemoryUsageSetsTheDecodedHistorySteps)
+{
+    for (const auto& [usage, neighbours] : {std::pair{MemoryUsage::conservative, 0}, std::pair{MemoryUsage::aggressive, 3},
+                                            std::pair{MemoryUsage::balanced, 1}}) {
+        setPreferences([usage](UserPreferences& p) { p.memoryUsage = usage; });
+        EXPECT_EQ(ImageHistory::residentNeighbours(), neighbours);
+    }
+}

@@ -5,6 +5,7 @@
 #include "LauncherProgress.h"
 
 #include "core/AppState.h"
+#include "core/ImageHistory.h"
 
 #include <cmath>
 
@@ -20,7 +21,23 @@ RunFeedback::RunFeedback(AppState& appState, DesktopNotifier& notifier, Launcher
     , m_windowIsActive(std::move(windowIsActive))
 {
     // Switching "Show progress in dock" during a run shows or hides the progress at once.
-    connect(&appState, &AppState::userPreferencesChanged, this, [this] { showProgress(m_processing, m_progress); });
+    const auto follow = [this] {
+        showProgress(m_processing, m_progress);
+        ImageHistory::setResidentNeighbours(decodedHistoryNeighbours(m_appState.userPreferences().memoryUsage));
+    };
+    connect(&appState, &AppState::userPreferencesChanged, this, follow);
+    ImageHistory::setResidentNeighbours(decodedHistoryNeighbours(appState.userPreferences().memoryUsage));
+}
+
+int RunFeedback::decodedHistoryNeighbours(MemoryUsage memoryUsage)
+{
+    // A 12 MP step is 48 MB decoded; undo to a step that is not held takes about 60 ms.
+    switch (memoryUsage) {
+    case MemoryUsage::conservative: return 0;
+    case MemoryUsage::balanced: return 1;
+    case MemoryUsage::aggressive: return 3;
+    }
+    return 1;
 }
 
 QString RunFeedback::runSummary(int completed, int failed)

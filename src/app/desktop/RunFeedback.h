@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/DomainModel.h"
+
 #include <QObject>
 #include <QString>
 
@@ -17,7 +19,8 @@ class LauncherProgress;
 // finishes a file while the window is not the active one ("Show processing notifications"), the
 // completion sound once per run ("Play sound on completion"), and, when a run ends, its results
 // opened in the editor ("Open processed images in editor") and the network let go when memory
-// is to be kept low ("Memory Usage": conservative). Each preference is read when its moment
+// is to be kept low ("Memory Usage": conservative). It also sets how many editor history steps
+// stay decoded for the "Memory Usage" chosen. Each preference is read when its moment
 // comes, so a change applies at once.
 class RunFeedback : public QObject {
     Q_OBJECT
@@ -38,6 +41,8 @@ public:
 
     // "58 photos cut out, 2 failed".
     static QString runSummary(int completed, int failed);
+    // Editor history steps held decoded on each side of the current one for a "Memory Usage".
+    static int decodedHistoryNeighbours(MemoryUsage memoryUsage);
 
 signals:
     void windowTitleChanged(const QString& title);
