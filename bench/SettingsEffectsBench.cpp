@@ -7,6 +7,7 @@
 
 #include "BenchSupport.h"
 
+#include "core/ImageHistory.h"
 #include "removal/engine/ForegroundSegmenter.h"
 #include "removal/engine/LocalRemovalEngine.h"
 
@@ -72,6 +73,34 @@ int main(int argc, char** argv)
     const std::vector<float> input = makeNetworkInput(image);
     ForegroundSegmenter& network = ForegroundSegmenter::shared();
     say(QStringLiteral("load before: %1").arg(loadAverages()));
+
+    // ---- editor history: 12 steps of the 12 MP photo, each with a small painted mark ----
+    {
+        ImageHistory history;
+        QImage step = image;
+        for (int k = 0; k < 12; ++k) {
+            step = step.copy();
+            for (int y = 100 + 40 * k; y < 140 + 40 * k; ++y)
+                std::fill_n(reinterpret_cast<QRgb*>(step.scanLine(y)) + 100, 400, qRgb(255, k * 20, 0));
+            history.append(step);
+        }
+        step = QImage();
+        ImageHistory::waitForCompression();
+        for (const auto& [name, radius] : {std::pair{"Conservative", 0}, std::pair{"Balanced", 1}, std::pair{"Aggressive", 3}}) {
+            ImageHistory::setResidentNeighbours(radius);
+            history.setCurrentIndex(6);
+            for (int k = 6 - radius; k <= 6 + radius; ++k)
+                history.restore(k).waitForFinished();
+            releaseEngineMemory(); // gives freed heap back, so the figure is what is held
+            say(QStringLiteral("editor history, 12 steps at step 6, %1 (%2 decoded on each side): resident %3 MiB, "
+                               "compressed tiles %4 MiB")
+                    .arg(QLatin1StringView(name)).arg(radius).arg(residentMiB(), 0, 'f', 0)
+                    .arg(double(history.compressedBytes()) / (1 << 20), 0, 'f', 0));
+        }
+        ImageHistory::setResidentNeighbours(1);
+    }
+    if (options.named.value(QStringLiteral("--part")) == u"history")
+        return 0;
 
     // ---- memory ----
     const double before = residentMiB();

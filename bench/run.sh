@@ -14,7 +14,8 @@
 # monitor: the folder monitor with the local engine.
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
-# settings: the inference at normal and background priority beside busy programs, and the
+# settings: editor history memory per Memory Usage (--part history stops there), the inference
+# at normal and background priority beside busy programs, and the
 # memory kept after a run with and without the network given back.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
