@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-svg-dev qtkeychain-qt6-dev
   libopencv-dev libheif-dev libzstd-dev libcpp-httplib-dev libgtest-dev googletest libisal-dev libzip-dev
+  libcanberra-dev sound-theme-freedesktop
   libboost1.81-dev libqt6sql6-sqlite libqt6sql6-psql postgresql libpq-dev libsodium-dev
   python3-onnx
   xvfb xauth gnome-keyring dbus libsecret-tools imagemagick fonts-noto-color-emoji

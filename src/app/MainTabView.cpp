@@ -1,6 +1,10 @@
 #include "MainTabView.h"
 
 #include "TabButton.h"
+#include "desktop/CompletionSound.h"
+#include "desktop/DesktopNotifier.h"
+#include "desktop/LauncherProgress.h"
+#include "desktop/RunFeedback.h"
 
 #include "account/AccountSettingsView.h"
 #include "account/SignInExchange.h"
@@ -11,6 +15,8 @@
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/ImagePreviewPopup.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/engine/ForegroundSegmenter.h"
+#include "removal/engine/LocalRemovalEngine.h"
 #include "removal/monitor/TriggerSettingsView.h"
 #include "settings/SettingsView.h"
 
@@ -19,6 +25,7 @@
 #include <QIcon>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -49,12 +56,15 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     : QWidget(parent)
     , m_appState(appState)
     , m_sessionRenewal(std::make_unique<BackendSessionRenewal>())
+    , m_notifier(std::make_unique<DesktopNotifier>())
+    , m_launcher(std::make_unique<LauncherProgress>())
+    , m_completionSound(std::make_unique<CompletionSound>())
     , m_screens(new QStackedWidget(this))
 {
     setMinimumSize(1000, 700);
     appState.setSessionRenewal(m_sessionRenewal.get());
 
-    auto* batchTab = new BackgroundRemovalTab(appState);
+    auto* batchTab = m_batchTab = new BackgroundRemovalTab(appState);
     // The batch tab's full-size preview is the editor's, with the editor's export flow.
     batchTab->setPreviewFactory([&appState](const QImage& image, const QString& title, std::function<void()> close) {
         auto* popup = new ImagePreviewPopup(appState, image, title);
@@ -75,11 +85,35 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     connect(&appState, &AppState::activeTabChanged, this, &MainTabView::onActiveTabChanged);
     connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &MainTabView::onNotification);
     onActiveTabChanged();
+    connectRunFeedback();
+}
+
+void MainTabView::connectRunFeedback()
+{
+    m_runFeedback = new RunFeedback(m_appState, *m_notifier, *m_launcher, *m_completionSound,
+                                    [this] { return window()->isActiveWindow(); }, this);
+    BatchRemovalQueue& queue = m_batchTab->queue();
+    connect(&queue, &BatchRemovalQueue::processingStateChanged, m_runFeedback,
+            [this, &queue] { m_runFeedback->runProgressed(queue.isProcessing(), queue.processingProgress()); });
+    connect(&queue, &BatchRemovalQueue::runEnded, m_runFeedback, &RunFeedback::runEnded);
+    connect(m_runFeedback, &RunFeedback::openResultsInEditor, &queue, &BatchRemovalQueue::editSelected);
+    connect(m_runFeedback, &RunFeedback::releaseEngineMemory, this,
+            [] { QThreadPool::globalInstance()->start(releaseEngineMemory); });
+    connect(m_runFeedback, &RunFeedback::windowTitleChanged, this,
+            [this](const QString& title) { window()->setWindowTitle(title); });
 }
 
 MainTabView::~MainTabView()
 {
     m_appState.setSessionRenewal(nullptr);
+}
+
+QString accelerationUnavailableReason()
+{
+    // The runtime we ship computes on the CPU only; a build with an accelerated provider would
+    // list it here.
+    static const bool available = !acceleratedExecutionProviders().isEmpty();
+    return available ? QString() : QObject::tr("No GPU runtime is available on this system");
 }
 
 void MainTabView::showEvent(QShowEvent* event)
@@ -169,7 +203,7 @@ void MainTabView::onNotification(const QString& name, const QVariantMap& userInf
 
 HostedSettingsPages MainTabView::hostedSettingsPages()
 {
-    return {new TriggerSettingsView(m_appState), new AccountSettingsView(m_appState)};
+    return {new TriggerSettingsView(m_appState), new AccountSettingsView(m_appState), accelerationUnavailableReason()};
 }
 
 void MainTabView::showSettings()

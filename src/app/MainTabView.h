@@ -17,7 +17,16 @@ namespace kivo {
 
 class AppState;
 class BackendSessionRenewal;
+class BackgroundRemovalTab;
+class CompletionSound;
+class DesktopNotifier;
+class LauncherProgress;
+class RunFeedback;
 class TabButton;
+
+// Why GPU acceleration cannot be used here ("No GPU runtime is available on this system"), or
+// empty when the ONNX Runtime offers an accelerated execution provider.
+QString accelerationUnavailableReason();
 
 // The main window's content: the tab bar across the top and the active tab's screen below.
 // It also owns the settings sheet.
@@ -31,6 +40,9 @@ public:
     QPushButton* settingsButton() const { return m_settingsButton; }
     TabButton* tabButton(AppTab tab) const { return m_tabButtons[size_t(tab)]; }
     QWidget* screen(AppTab tab) const;
+    BackgroundRemovalTab* batchTab() const { return m_batchTab; }
+    // The batch runs' (and the folder monitor's) feedback to the desktop.
+    RunFeedback& runFeedback() const { return *m_runFeedback; }
 
     bool showingSettings() const { return m_showingSettings; }
     SettingsTab selectedSettingsTab() const { return m_selectedSettingsTab; }
@@ -52,12 +64,18 @@ protected:
 private:
     void onActiveTabChanged();
     void onNotification(const QString& name, const QVariantMap& userInfo);
+    void connectRunFeedback();
     QWidget* buildTabBar();
     HostedSettingsPages hostedSettingsPages();
 
     AppState& m_appState;
     // The restore's network half, installed into the application state while this view lives.
     std::unique_ptr<BackendSessionRenewal> m_sessionRenewal;
+    std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<LauncherProgress> m_launcher;
+    std::unique_ptr<CompletionSound> m_completionSound;
+    RunFeedback* m_runFeedback = nullptr;
+    BackgroundRemovalTab* m_batchTab = nullptr;
     std::array<TabButton*, 4> m_tabButtons{};
     QPushButton* m_processAllButton = nullptr;
     QPushButton* m_settingsButton = nullptr;

@@ -1,5 +1,7 @@
 #include "app/LaunchFiles.h"
 #include "app/MainTabView.h"
+#include "app/WelcomeView.h"
+#include "app/desktop/RunFeedback.h"
 #include "commands/KeyboardShortcutsModifier.h"
 #include "commands/KeyboardShortcutsView.h"
 #include "core/AppConstants.h"
@@ -45,7 +47,9 @@ int main(int argc, char* argv[])
     kivo::AppState appState;
     // The folder monitor lives above the core; installing it resumes monitoring of the stored
     // folder when the trigger is on.
-    appState.installFolderMonitor(std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard()));
+    auto monitor = std::make_unique<kivo::FolderMonitor>(appState, kivo::KeychainHelper::standard());
+    kivo::FolderMonitor* folderMonitor = monitor.get();
+    appState.installFolderMonitor(std::move(monitor));
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("KIVOPRO"));
@@ -55,6 +59,9 @@ int main(int argc, char* argv[])
     // Closing the window, and quitting (which closes it first), ask about unsaved sessions.
     if (auto* editor = qobject_cast<kivo::ImageEditorTab*>(tabs->screen(kivo::AppTab::imageEditor)))
         new kivo::QuitGuard(&window, editor->model());
+    // A file the folder monitor finished is announced on the desktop like a finished run.
+    QObject::connect(folderMonitor, &kivo::FolderMonitor::fileFinished, &tabs->runFeedback(),
+                     &kivo::RunFeedback::monitoredFileFinished);
 
     // The shortcuts belong to the main window: keys typed into its text fields, a dialog or the
     // settings window never fire them. Quit closes the window, so it asks what the window asks.
@@ -73,6 +80,12 @@ int main(int argc, char* argv[])
     });
 
     window.show();
+    if (appState.userPreferences().showWelcomeScreen) {
+        auto* welcome = new kivo::WelcomeView(appState, &window);
+        welcome->setAttribute(Qt::WA_DeleteOnClose);
+        welcome->setWindowModality(Qt::WindowModal);
+        welcome->open();
+    }
     tabs->openLaunchFiles(launchFiles);
     QObject::connect(&instance, &kivo::SingleInstance::filesReceived, &window, [&window, tabs](const QStringList& paths) {
         tabs->openLaunchFiles(kivo::sortLaunchFiles(paths, QDir::rootPath()));

@@ -10,6 +10,7 @@
 
 #include <zstd.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <numeric>
@@ -335,12 +336,27 @@ void ImageHistory::truncate(qsizetype count)
         m_currentIndex = m_snapshots.size() - 1;
 }
 
+namespace {
+std::atomic_int residentNeighbourCount{1};
+}
+
+void ImageHistory::setResidentNeighbours(int count)
+{
+    residentNeighbourCount = std::max(0, count);
+}
+
+int ImageHistory::residentNeighbours()
+{
+    return residentNeighbourCount;
+}
+
 void ImageHistory::setCurrentIndex(qsizetype index)
 {
     m_currentIndex = index;
+    const int radius = residentNeighbourCount;
     for (qsizetype k = 0; k < m_snapshots.size(); ++k) {
         Snapshot& snapshot = *m_snapshots[k];
-        const bool wanted = index >= 0 && std::abs(k - index) <= 1;
+        const bool wanted = index >= 0 && std::abs(k - index) <= radius;
         bool needsRestore = false;
         {
             std::lock_guard lock(snapshot.mutex);

@@ -13,7 +13,8 @@ namespace kivo {
 // back every snapshot exactly as it was appended, to the pixel.
 //
 // Whole 12-megapixel snapshots are 48 MB each and a session keeps all of them, so only the
-// current snapshot and its two neighbours are held as images. Every snapshot is also stored
+// current snapshot and its neighbours are held as images (one on each side unless
+// "Memory Usage" says otherwise, see setResidentNeighbours). Every snapshot is also stored
 // losslessly compressed (zstd) in tiles, in the background; a tile that did not change since
 // the previous snapshot is shared with it, so a brush stroke costs only the tiles it touched
 // (100 strokes on a 12-megapixel photo: under 80 MB). A snapshot outside the window is
@@ -53,6 +54,11 @@ public:
     qint64 compressedBytes() const;
     // Blocks until every pending compression has finished (tests and benchmarks).
     static void waitForCompression();
+
+    // How many snapshots on each side of the current one every history holds as images
+    // ("Memory Usage"); applies from each history's next move. 1 unless set.
+    static void setResidentNeighbours(int count);
+    static int residentNeighbours();
 
     struct Snapshot;
 

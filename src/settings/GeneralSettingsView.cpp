@@ -8,7 +8,7 @@
 
 namespace kivo {
 
-GeneralSettingsView::GeneralSettingsView(AppState& appState, QWidget* parent)
+GeneralSettingsView::GeneralSettingsView(AppState& appState, const QString& accelerationUnavailableReason, QWidget* parent)
     : QWidget(parent)
 {
     const auto toggle = [&appState](const QString& label, bool UserPreferences::*field, QLatin1StringView posts) {
@@ -31,8 +31,9 @@ GeneralSettingsView::GeneralSettingsView(AppState& appState, QWidget* parent)
     sectionLayout(behavior)->addWidget(toggle(tr("Enable drag and drop"), &P::enableDragAndDrop, kPreferencesChanged));
 
     auto* performance = settingsSection(tr("Performance"));
-    sectionLayout(performance)->addWidget(toggle(tr("Use hardware acceleration"), &P::useHardwareAcceleration,
-                                                 kProcessingPreferencesChanged));
+    sectionLayout(performance)->addWidget(unavailableWithReason(
+        toggle(tr("Use hardware acceleration"), &P::useHardwareAcceleration, kProcessingPreferencesChanged),
+        accelerationUnavailableReason));
     auto* quality = new QHBoxLayout;
     quality->addWidget(new QLabel(tr("Processing Quality")));
     quality->addWidget(preferencePicker(appState, &P::processingQuality, allCases<ProcessingQuality>(),

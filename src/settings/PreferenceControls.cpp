@@ -41,6 +41,25 @@ QCheckBox* preferenceToggle(AppState& appState, const QString& label, bool UserP
     return toggle;
 }
 
+QWidget* unavailableWithReason(QWidget* control, const QString& reason)
+{
+    if (reason.isEmpty())
+        return control;
+    auto* holder = new QWidget;
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    control->setEnabled(false);
+    control->setToolTip(reason);
+    auto* caption = new QLabel(reason);
+    caption->setObjectName(QStringLiteral("unavailableReason"));
+    caption->setForegroundRole(QPalette::PlaceholderText);
+    caption->setContentsMargins(24, 0, 0, 0);
+    layout->addWidget(control);
+    layout->addWidget(caption);
+    return holder;
+}
+
 QLineEdit* preferenceTextField(AppState& appState, QString UserPreferences::*field, QLatin1StringView notification)
 {
     auto* edit = new QLineEdit;

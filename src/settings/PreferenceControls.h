@@ -25,6 +25,10 @@ QVBoxLayout* sectionLayout(QGroupBox* section);
 QCheckBox* preferenceToggle(AppState& appState, const QString& label, bool UserPreferences::*field,
                             QLatin1StringView notification);
 
+// A control that can have no effect on this system, shown disabled with the reason beneath it;
+// the control itself when there is no reason.
+QWidget* unavailableWithReason(QWidget* control, const QString& reason);
+
 QLineEdit* preferenceTextField(AppState& appState, QString UserPreferences::*field, QLatin1StringView notification);
 
 // "Label:", a continuous slider over minimum…maximum, and the value as a truncated percentage.

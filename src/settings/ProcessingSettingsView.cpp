@@ -46,7 +46,7 @@ QWidget* concurrentProcessesStepper(AppState& appState)
 
 } // namespace
 
-ProcessingSettingsView::ProcessingSettingsView(AppState& appState, QWidget* parent)
+ProcessingSettingsView::ProcessingSettingsView(AppState& appState, const QString& accelerationUnavailableReason, QWidget* parent)
     : QWidget(parent)
 {
     const auto toggle = [&appState](const QString& label, bool UserPreferences::*field) {
@@ -65,8 +65,9 @@ ProcessingSettingsView::ProcessingSettingsView(AppState& appState, QWidget* pare
                                [&appState, edge] { edge->setVisible(appState.userPreferences().refineEdges); });
     sectionLayout(removal)->addWidget(edge);
     sectionLayout(removal)->addWidget(toggle(tr("Preserve fine details"), &P::preserveFineDetails));
-    sectionLayout(removal)->addWidget(toggle(tr("Remove background from similar images"),
-                                             &P::batchSimilarProcessing));
+    // "Remove background from similar images" is not offered: every photo already gets its own
+    // mask, and reusing one photo's mask for a look-alike would cut the wrong outline whenever
+    // the subject moved. The stored key stays readable (batchSimilarProcessing) and is ignored.
 
     auto* batch = settingsSection(tr("Batch Processing"));
     sectionLayout(batch)->addWidget(concurrentProcessesStepper(appState));
@@ -75,7 +76,8 @@ ProcessingSettingsView::ProcessingSettingsView(AppState& appState, QWidget* pare
     sectionLayout(batch)->addWidget(toggle(tr("Play sound on completion"), &P::playSoundOnCompletion));
 
     auto* performance = settingsSection(tr("Performance"));
-    sectionLayout(performance)->addWidget(toggle(tr("Use GPU acceleration"), &P::useGPUAcceleration));
+    sectionLayout(performance)->addWidget(
+        unavailableWithReason(toggle(tr("Use GPU acceleration"), &P::useGPUAcceleration), accelerationUnavailableReason));
     auto* memory = new QHBoxLayout;
     memory->addWidget(new QLabel(tr("Memory Usage")));
     memory->addWidget(

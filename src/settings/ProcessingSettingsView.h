@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 namespace kivo {
@@ -10,7 +11,9 @@ class AppState;
 class ProcessingSettingsView : public QWidget {
     Q_OBJECT
 public:
-    explicit ProcessingSettingsView(AppState& appState, QWidget* parent = nullptr);
+    // With a reason, the acceleration control is disabled and shows it (no accelerated runtime).
+    explicit ProcessingSettingsView(AppState& appState, const QString& accelerationUnavailableReason = {},
+                    QWidget* parent = nullptr);
 };
 
 } // namespace kivo

@@ -68,9 +68,9 @@ SettingsView::SettingsView(AppState& appState, HostedSettingsPages hostedPages, 
     for (SettingsTab tab : allCases<SettingsTab>()) {
         QWidget* page = nullptr;
         switch (tab) {
-        case SettingsTab::general: page = scrolling(new GeneralSettingsView(appState)); break;
+        case SettingsTab::general: page = scrolling(new GeneralSettingsView(appState, hostedPages.accelerationUnavailableReason)); break;
         case SettingsTab::exportTab: page = scrolling(new ExportSettingsView(appState)); break;
-        case SettingsTab::processing: page = scrolling(new ProcessingSettingsView(appState)); break;
+        case SettingsTab::processing: page = scrolling(new ProcessingSettingsView(appState, hostedPages.accelerationUnavailableReason)); break;
         case SettingsTab::shortcuts: page = new KeyboardShortcutsView(appState.userDefaults()); break;
         case SettingsTab::trigger:
             page = hostedPages.trigger ? hostedPages.trigger

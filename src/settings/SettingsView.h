@@ -15,6 +15,8 @@ class AppState;
 struct HostedSettingsPages {
     QWidget* trigger = nullptr;
     QWidget* account = nullptr;
+    // Why hardware (GPU) acceleration cannot be used here; empty when it can.
+    QString accelerationUnavailableReason;
 };
 
 // The settings window: seven tabs over the application state's preferences, with export,

@@ -213,3 +213,37 @@ TEST_F(MainTabViewTest, LaunchFilesReachTheBatchAndTheSessionHook)
     EXPECT_EQ(sessions.front().front().toStringList(), QStringList{session});
     EXPECT_EQ(state.activeTab(), AppTab::imageEditor);
 }
+
+// "Open processed images in editor": a run's completed photos open as editor sessions.
+TEST(MainTabViewRunEndTest, ARunsResultsOpenInTheEditorWhenWanted)
+{
+    for (const bool open : {false, true}) {
+        test::IsolatedAppState isolated;
+        AppState& state = isolated.appState;
+        UserPreferences preferences = state.userPreferences();
+        preferences.openProcessedInEditor = open;
+        state.setUserPreferences(preferences);
+        MainTabView view(state);
+        view.show();
+
+        ImageProcessingTask done;
+        done.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/cat.jpg"));
+        QImage image(40, 30, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        done.originalImage = test::keptImage(image);
+        done.processedImage = test::keptImage(image);
+        done.status = ProcessingStatus::completed;
+        state.setProcessingQueue({done});
+        view.batchTab()->queue().takeListFromAppState();
+
+        emit view.batchTab()->queue().runEnded(1, 0);
+        if (open) {
+            ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 1; }));
+            EXPECT_EQ(state.activeTab(), AppTab::imageEditor);
+        } else {
+            QTest::qWait(200);
+            EXPECT_TRUE(state.editorSessions().isEmpty());
+            EXPECT_EQ(state.activeTab(), AppTab::backgroundRemoval);
+        }
+    }
+}

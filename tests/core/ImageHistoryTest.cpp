@@ -129,3 +129,27 @@ TEST(ImageHistory, RestoreBringsASnapshotBackInTheBackground)
     EXPECT_EQ(history.size(), 5);
     EXPECT_EQ(history.at(4), appended[4]);
 }
+
+// "Memory Usage" sets how many steps around the current one stay decoded.
+TEST(ImageHistory, ResidentNeighboursDecideWhichSnapshotsStayImages)
+{
+    const QImage base = noisyImage({301, 207}, QImage::Format_ARGB32, 3);
+    ImageHistory history;
+    QList<QImage> appended;
+    for (int step = 0; step < 9; ++step) {
+        appended << withMark(step == 0 ? base : appended.back(), step);
+        history.append(appended.back());
+    }
+    ImageHistory::waitForCompression();
+
+    for (const int radius : {0, 3, 1}) {
+        ImageHistory::setResidentNeighbours(radius);
+        history.setCurrentIndex(4);
+        for (int k = 4 - radius; k <= 4 + radius; ++k)
+            history.restore(k).waitForFinished();
+        for (int k = 0; k < 9; ++k)
+            EXPECT_EQ(history.isResident(k), std::abs(k - 4) <= radius) << "radius " << radius << ", snapshot " << k;
+        EXPECT_EQ(history.at(0), appended[0]);
+    }
+    EXPECT_EQ(ImageHistory::residentNeighbours(), 1);
+}

@@ -269,3 +269,18 @@ TEST_F(ExportTest, JpegOfATransparentImageIsWhiteWhereItWasTransparent)
     QFile::remove(plain.path);
     QFile::remove(future.result().path);
 }
+
+TEST_F(ExportTest, WithTheSubfolderSwitchOnTheFileGoesIntoTheSubfolder)
+{
+    UserPreferences preferences;
+    preferences.createExportSubfolder = true;
+    preferences.exportSubfolderName = QStringLiteral("cutouts");
+    auto future = ExportManager::shared().exportTo(solidImage(Qt::green), destination.filePath(QStringLiteral("a.png")),
+                                                   preferences);
+    future.waitForFinished();
+    const ExportManager::Placement placed = future.result();
+    ASSERT_FALSE(placed.error) << placed.error->description().toStdString();
+    EXPECT_EQ(placed.destination, destination.filePath(QStringLiteral("cutouts/a.png")));
+    EXPECT_FALSE(QImage(destination.filePath(QStringLiteral("cutouts/a.png"))).isNull());
+    EXPECT_FALSE(QFile::exists(destination.filePath(QStringLiteral("a.png"))));
+}

@@ -328,6 +328,26 @@ TEST_F(ImageEditorTabTest, ImageFilesDroppedOnTheCanvasAreImported)
     EXPECT_TRUE(model().selectedSession()->layers.front().isBaseLayer);
 }
 
+TEST_F(ImageEditorTabTest, WithDragAndDropOffTheCanvasRefusesDrops)
+{
+    UserPreferences preferences = state.userPreferences();
+    preferences.enableDragAndDrop = false;
+    state.setUserPreferences(preferences);
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("dropped.png"));
+    ASSERT_TRUE(test::solidImage(Qt::red, {60, 40}).save(file));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file)});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QCoreApplication::sendEvent(tab.canvas(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    dropOn(tab.canvas(), &data, QPoint(20, 20));
+    QTest::qWait(300);
+    const auto& session = model().selectedSession();
+    EXPECT_TRUE(!session || session->layers.isEmpty());
+}
+
 TEST_F(ImageEditorTabTest, ThePanelsFollowTheirPreferences)
 {
     EXPECT_TRUE(tab.toolPanel()->isVisible());

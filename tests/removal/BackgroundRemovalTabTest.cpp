@@ -8,7 +8,10 @@
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -161,4 +164,34 @@ TEST_F(BackgroundRemovalTabTest, ALongFailureTextWrapsInsideTheResultBox)
     const QRect box = error->parentWidget()->rect();
     EXPECT_TRUE(box.contains(error->geometry())) << error->geometry().x() << "," << error->geometry().y() << " "
                                                  << error->width() << "x" << error->height();
+}
+
+TEST_F(BackgroundRemovalTabTest, DragAndDropOffRefusesDropsAndSaysHowToAddPhotos)
+{
+    show({});
+    // Off first: the drop zone is shown while the list is empty.
+    for (const bool enabled : {false, true}) {
+        UserPreferences preferences = appState.userPreferences();
+        preferences.enableDragAndDrop = enabled;
+        appState.setUserPreferences(preferences);
+
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(test::testDataPath(QStringLiteral("coffee.jpg")))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.setAccepted(false);
+        QApplication::sendEvent(&tab, &enter);
+        EXPECT_EQ(enter.isAccepted(), enabled);
+
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&tab, &drop);
+        EXPECT_EQ(tab.queue().isAdding(), enabled);
+        ASSERT_TRUE(test::waitUntil([this] { return !tab.queue().isAdding(); }));
+
+        QStringList texts;
+        for (QLabel* label : tab.findChildren<QLabel*>())
+            if (label->isVisibleTo(&tab))
+                texts << label->text();
+        EXPECT_EQ(texts.join(u'\n').contains(QStringLiteral("Drag and drop is turned off in Settings")), !enabled);
+    }
+    EXPECT_EQ(tab.queue().selectedImages().size(), 1);
 }

@@ -368,16 +368,18 @@ TEST(RemovalOptionsTest, PreferencesGiveTheEngineItsOptions)
 TEST(RemovalOptionsTest, StoredOptionsFollowEachSavedChangeOnAnyThread)
 {
     test::IsolatedAppState state;
-    EXPECT_EQ(storedRemovalOptions(state.appState), (RemovalOptions{ProcessingQuality::balanced, 0.5, true}));
+    EXPECT_EQ(storedRemovalOptions(state.appState), (RemovalOptions{ProcessingQuality::balanced, 0.5, true, true, true}));
 
     UserPreferences preferences = state.appState.userPreferences();
     preferences.processingQuality = ProcessingQuality::fast;
     preferences.edgeRefinement = 0.75;
     preferences.preserveFineDetails = false;
+    preferences.autoDetectSubjects = false;
+    preferences.processInBackground = false;
     state.appState.setUserPreferences(preferences);
 
     RemovalOptions seenByWorker;
     std::thread worker([&] { seenByWorker = storedRemovalOptions(state.appState); });
     worker.join();
-    EXPECT_EQ(seenByWorker, (RemovalOptions{ProcessingQuality::fast, 0.75, false}));
+    EXPECT_EQ(seenByWorker, (RemovalOptions{ProcessingQuality::fast, 0.75, false, false, false}));
 }

@@ -19,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <optional>
 #include <thread>
@@ -538,4 +539,79 @@ TEST(KivoproRemoveTest, ProcessingFlagsReachTheEngineAndNoFlagsGiveThePlainCutou
         EXPECT_EQ(run.exitCode, 2) << qPrintable(flags.join(u' '));
         EXPECT_TRUE(run.err.contains(QStringLiteral("--quality takes fast, balanced or high"))) << qPrintable(run.err);
     }
+}
+
+namespace {
+
+// The nice value of each of this process's threads, read from /proc.
+QList<int> threadNiceness()
+{
+    QList<int> values;
+    for (const QString& tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // The fields after the command name, which may hold spaces, start at the third.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16)
+            values << fields.at(16).toInt();
+    }
+    return values;
+}
+
+int threadsAt(int niceness)
+{
+    const QList<int> values = threadNiceness();
+    return int(std::count(values.begin(), values.end(), niceness));
+}
+
+} // namespace
+
+TEST_F(LocalRemovalEngineTest, WithoutAutoDetectionATextureKeepsTheNetworksMask)
+{
+    const QImage grass = loadTestImage(QStringLiteral("grass.jpg"));
+    RemovalOptions options;
+    options.requireSubject = false;
+    test::StdoutCapture capture;
+    const std::optional<QImage> cutout = removeBackgroundLocally(grass, options);
+    ASSERT_TRUE(cutout);
+    EXPECT_TRUE(capture.text().isEmpty()) << qPrintable(capture.text());
+    EXPECT_EQ(cutout->size(), grass.size());
+    // The mask as the network made it: faint everywhere, below the subject threshold.
+    int maximumAlpha = 0;
+    for (int y = 0; y < cutout->height(); y += 7)
+        for (int x = 0; x < cutout->width(); x += 7)
+            maximumAlpha = std::max(maximumAlpha, qAlpha(cutout->pixel(x, y)));
+    EXPECT_LT(maximumAlpha, 128);
+}
+
+TEST_F(LocalRemovalEngineTest, BackgroundPriorityRunsTheInferenceThreadsNicer)
+{
+    constexpr int side = 320;
+    const QImage astronaut = loadTestImage(QStringLiteral("astronaut.jpg"));
+    const std::vector<float> input = makeNetworkInput(astronaut.convertToFormat(QImage::Format_ARGB32), side);
+    const int nice = ForegroundSegmenter::backgroundNiceness;
+    const int before = threadsAt(nice);
+
+    // While the inference runs, every thread computing it is at the raised nice value.
+    std::atomic_bool done{false};
+    int mostAtNice = 0;
+    std::thread caller([&] {
+        ForegroundSegmenter::shared().segment(input, side, ForegroundSegmenter::Priority::background);
+        done = true;
+    });
+    while (!done) {
+        mostAtNice = std::max(mostAtNice, threadsAt(nice) - before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    caller.join();
+    EXPECT_GE(mostAtNice, QThread::idealThreadCount()) << "the runtime's workers and the runner";
+    // The runtime's own workers stay with the session; the caller kept its priority.
+    EXPECT_EQ(threadsAt(nice) - before, QThread::idealThreadCount() - 1);
+
+    // Back to normal: a new session with workers at normal priority, none left raised.
+    const ForegroundSegmenter::Result normal = ForegroundSegmenter::shared().segment(input, side);
+    ASSERT_FALSE(normal.probabilities.empty()) << qPrintable(normal.error);
+    EXPECT_EQ(threadsAt(nice), before);
 }

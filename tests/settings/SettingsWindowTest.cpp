@@ -310,3 +310,30 @@ TEST_F(SettingsWindowTest, ResetAndImportAskBeforeMovingASignedInAccountToAnothe
     EXPECT_EQ(state.userPreferences(), ownServer);
     EXPECT_EQ(isolated.keychain.load(QString(kApiKeyAccount)), u"key-123");
 }
+
+// The acceleration controls with and without a reason they cannot work; the similar-images
+// control is not offered, its stored key stays readable.
+TEST(SettingsWindowAccelerationTest, AccelerationControlsAreDisabledWithTheirReason)
+{
+    const QString reason = QStringLiteral("No GPU runtime is available on this system");
+    struct Case {
+        SettingsTab tab;
+        QString label;
+    };
+    for (const QString& given : {reason, QString()}) {
+        test::IsolatedAppState isolated;
+        SettingsView view(isolated.appState, HostedSettingsPages{nullptr, nullptr, given});
+        for (const Case& c : {Case{SettingsTab::general, QStringLiteral("Use hardware acceleration")},
+                              Case{SettingsTab::processing, QStringLiteral("Use GPU acceleration")}}) {
+            view.setSelectedTab(c.tab);
+            QWidget* page = view.findChild<QTabWidget*>()->currentWidget();
+            auto* toggle = childWithText<QCheckBox>(page, c.label);
+            ASSERT_TRUE(toggle) << qPrintable(c.label);
+            EXPECT_EQ(toggle->isEnabled(), given.isEmpty()) << qPrintable(c.label);
+            EXPECT_EQ(childWithText<QLabel>(page, reason) != nullptr, !given.isEmpty()) << qPrintable(c.label);
+        }
+        view.setSelectedTab(SettingsTab::processing);
+        EXPECT_FALSE(childWithText<QCheckBox>(view.findChild<QTabWidget*>()->currentWidget(),
+                                              QStringLiteral("Remove background from similar images")));
+    }
+}

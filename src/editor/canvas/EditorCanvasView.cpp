@@ -9,6 +9,7 @@
 #include "editor/rendering/CanvasRenderer.h"
 #include "editor/rendering/ImageFilters.h"
 
+#include "core/AppState.h"
 #include "core/ImageAllocation.h"
 #include "core/WidgetStyle.h"
 
@@ -303,12 +304,15 @@ bool EditorCanvasView::eventFilter(QObject* watched, QEvent* event)
 
 void EditorCanvasView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    // "Enable drag and drop" off: the canvas refuses drops.
+    if (m_model.appState().userPreferences().enableDragAndDrop && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
 void EditorCanvasView::dropEvent(QDropEvent* event)
 {
+    if (!m_model.appState().userPreferences().enableDragAndDrop)
+        return;
     QList<QUrl> files;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())

@@ -3,6 +3,7 @@
 #include "ImageEncoders.h"
 
 #include "core/AtomicFile.h"
+#include "core/ExportFolders.h"
 #include "core/Log.h"
 
 #include <QDir>
@@ -150,7 +151,13 @@ QFuture<ExportManager::Placement> ExportManager::exportTo(const QImage& image, c
 {
     const ExportFormat format = preferences.defaultExportFormat;
     const double quality = preferences.jpegQuality;
-    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination, format, quality, background] {
+    // "Create subfolder for exports": the file goes into the subfolder of the chosen folder,
+    // made on first use (the chosen folder itself is never made).
+    const QString target = exportPathFor(destination, preferences);
+    const bool intoSubfolder = target != destination;
+    return QtConcurrent::run(QThreadPool::globalInstance(), [image, destination = target, intoSubfolder, format, quality, background] {
+        if (intoSubfolder && QFileInfo(QFileInfo(destination).path()).dir().exists())
+            QDir().mkpath(QFileInfo(destination).path());
         const TemporaryFile file = writeTemporaryFile(image, format, quality, background);
         Placement placement = file.error ? Placement{destination, file.error} : place(file.path, destination);
         if (placement.error)
@@ -193,8 +200,7 @@ ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optiona
                                           preferences.defaultExportFormat, preferences.exportNamingPattern,
                                           preferences.customExportPattern, preferences.exportSuffix);
     setup.nameFilter = nameFilter(preferences.defaultExportFormat);
-    if (preferences.defaultExportLocation && preferences.defaultExportLocation->isLocalFile())
-        setup.directory = preferences.defaultExportLocation->toLocalFile();
+    setup.directory = defaultExportDirectory(preferences);
     return setup;
 }
 

@@ -6,6 +6,7 @@
 #include "DropZoneView.h"
 
 #include "core/AppState.h"
+#include "core/ExportFolders.h"
 #include "core/KeychainHelper.h"
 #include "core/NotificationCenter.h"
 #include "core/WidgetStyle.h"
@@ -43,6 +44,7 @@ bool carriesLocalFiles(const QMimeData* data)
 
 BackgroundRemovalTab::BackgroundRemovalTab(AppState& appState, QWidget* parent)
     : QWidget(parent)
+    , m_appState(appState)
     , m_queue(appState, m_client)
     , m_client(KeychainHelper::standard())
 {
@@ -194,6 +196,9 @@ QWidget* BackgroundRemovalTab::buildProgressSection()
 QWidget* BackgroundRemovalTab::buildContentArea()
 {
     m_dropZone = new DropZoneView;
+    const auto showDropsEnabled = [this] { m_dropZone->setDropsEnabled(m_appState.userPreferences().enableDragAndDrop); };
+    connect(&m_appState, &AppState::userPreferencesChanged, m_dropZone, showDropsEnabled);
+    showDropsEnabled();
     connect(m_dropZone, &DropZoneView::browseRequested, this, &BackgroundRemovalTab::pickImages);
 
     auto* gridHolder = new QWidget;
@@ -316,10 +321,15 @@ void BackgroundRemovalTab::saveOne(const ImageProcessingTask& task)
 
 void BackgroundRemovalTab::saveAll()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Select Download Folder"));
+    // The panel opens in the default export location; the results go into the export subfolder
+    // when the preferences ask for one.
+    const UserPreferences& preferences = m_appState.userPreferences();
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, tr("Select Download Folder"), defaultExportDirectory(preferences));
     if (folder.isEmpty())
         return;
-    m_queue.downloadAllImages(folder, [this](const QString& message) { showAlert(message); });
+    m_queue.downloadAllImages(exportFolderFor(folder, preferences),
+                              [this](const QString& message) { showAlert(message); });
 }
 
 void BackgroundRemovalTab::showAlert(const QString& message)
@@ -381,7 +391,8 @@ void BackgroundRemovalTab::setDragOver(bool dragOver)
 
 void BackgroundRemovalTab::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!carriesLocalFiles(event->mimeData()))
+    // "Enable drag and drop" off: the drop is refused, the zone says to use Browse Files.
+    if (!m_appState.userPreferences().enableDragAndDrop || !carriesLocalFiles(event->mimeData()))
         return;
     event->acceptProposedAction();
     setDragOver(true);
@@ -395,7 +406,7 @@ void BackgroundRemovalTab::dragLeaveEvent(QDragLeaveEvent*)
 void BackgroundRemovalTab::dropEvent(QDropEvent* event)
 {
     setDragOver(false);
-    if (!carriesLocalFiles(event->mimeData()))
+    if (!m_appState.userPreferences().enableDragAndDrop || !carriesLocalFiles(event->mimeData()))
         return;
     event->acceptProposedAction();
     m_queue.handleDrop(event->mimeData()->urls());

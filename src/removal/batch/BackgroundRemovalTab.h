@@ -85,6 +85,7 @@ private:
     void refreshCard(qsizetype index);
     void setDragOver(bool dragOver);
 
+    AppState& m_appState;
     BatchRemovalQueue m_queue;
     // Destroyed before the queue (after the queue's workers stopped), so that the answers of
     // requests it cancels still find the queue alive.

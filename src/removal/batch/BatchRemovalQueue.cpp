@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFuture>
 #include <QSet>
@@ -337,8 +338,14 @@ void BatchRemovalQueue::endRunIfDone(int generation)
     if (!run.dispatchDone || run.remoteAnswersPending > 0)
         return;
     m_runs.remove(generation);
-    if (m_runs.isEmpty())
-        setProcessing(false);
+    if (!m_runs.isEmpty())
+        return;
+    setProcessing(false);
+    const auto count = [this](ProcessingStatus status) {
+        return int(std::count_if(m_tasks.cbegin(), m_tasks.cend(),
+                                 [status](const ImageProcessingTask& task) { return task.status == status; }));
+    };
+    emit runEnded(count(ProcessingStatus::completed), count(ProcessingStatus::failed));
 }
 
 void BatchRemovalQueue::setProcessing(bool processing)
@@ -393,6 +400,8 @@ void BatchRemovalQueue::downloadAllImages(const QString& folder, std::function<v
         return;
 
     auto future = QtConcurrent::run([completed, folder] {
+        // The folder may be the export subfolder, made on first use.
+        QDir().mkpath(folder);
         // Two sources with the same base name must not overwrite each other's result.
         QSet<QString> taken;
         int successes = 0;

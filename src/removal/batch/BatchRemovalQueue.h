@@ -77,6 +77,8 @@ signals:
     void processingStateChanged();
     void addingChanged();
     void alertRequested(const QString& message);
+    // The last run under way has ended (finished or cancelled), with the list's counts then.
+    void runEnded(int completed, int failed);
 
 private:
     struct DropSession;

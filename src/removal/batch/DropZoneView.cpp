@@ -27,8 +27,7 @@ DropZoneView::DropZoneView(QWidget* parent)
     m_heading->setFont(headingFont);
     m_heading->setAlignment(Qt::AlignCenter);
 
-    auto* text = new QLabel(tr("Support for JPG, PNG, GIF, BMP, TIFF, WebP, HEIC files\n"
-                               "You can also drop folders containing images"));
+    auto* text = m_text = new QLabel;
     text->setAlignment(Qt::AlignCenter);
     text->setForegroundRole(QPalette::PlaceholderText);
 
@@ -59,7 +58,19 @@ void DropZoneView::setDragOver(bool dragOver)
     QColor badgeFill = tint;
     badgeFill.setAlphaF(0.12f);
     m_badge->setStyleSheet(QStringLiteral("background: %1; border-radius: 40px;").arg(badgeFill.name(QColor::HexArgb)));
-    m_heading->setText(dragOver ? tr("Drop your images here!") : tr("Drag & Drop Images"));
+    m_heading->setText(!m_dropsEnabled ? tr("Add Images")
+                       : dragOver      ? tr("Drop your images here!")
+                                       : tr("Drag & Drop Images"));
+    m_text->setText(m_dropsEnabled ? tr("Support for JPG, PNG, GIF, BMP, TIFF, WebP, HEIC files\n"
+                                        "You can also drop folders containing images")
+                                   : tr("Drag and drop is turned off in Settings.\n"
+                                        "Click Browse Files to add JPG, PNG, GIF, BMP, TIFF, WebP or HEIC photos."));
+}
+
+void DropZoneView::setDropsEnabled(bool enabled)
+{
+    m_dropsEnabled = enabled;
+    setDragOver(false);
 }
 
 } // namespace kivo

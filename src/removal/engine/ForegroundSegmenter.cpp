@@ -12,6 +12,11 @@
 #include <array>
 #include <cstdlib>
 #include <new>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -37,6 +42,36 @@ std::shared_ptr<Ort::Env> sharedEnvironment()
     return env;
 }
 
+// The niceness the calling thread gets; Linux keeps it per thread. Raising it needs no
+// privilege, lowering it again does: so a thread is only ever raised once, right after it was
+// made, and a change of priority makes new threads instead of lowering old ones.
+void setThreadNiceness(int niceness)
+{
+    if (niceness != 0)
+        ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), niceness);
+}
+
+// Niceness of the intra-op threads ONNX Runtime makes for a session, handed to the creation
+// hook below; they live as long as the program.
+constexpr std::array<int, 2> sessionNiceness{0, ForegroundSegmenter::backgroundNiceness};
+
+OrtCustomThreadHandle createInferenceThread(void* niceness, OrtThreadWorkerFn work, void* parameter)
+{
+    const int value = *static_cast<const int*>(niceness);
+    auto* thread = new std::thread([value, work, parameter] {
+        setThreadNiceness(value);
+        work(parameter);
+    });
+    return reinterpret_cast<OrtCustomThreadHandle>(thread);
+}
+
+void joinInferenceThread(OrtCustomThreadHandle handle)
+{
+    auto* thread = reinterpret_cast<std::thread*>(const_cast<OrtCustomHandleType*>(handle));
+    thread->join();
+    delete thread;
+}
+
 bool hasShape(const Ort::ConstTensorTypeAndShapeInfo& info, const std::vector<int64_t>& shape)
 {
     return info.GetElementType() == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT && info.GetShape() == shape;
@@ -47,6 +82,7 @@ bool hasShape(const Ort::ConstTensorTypeAndShapeInfo& info, const std::vector<in
 struct ForegroundSegmenter::Session {
     std::shared_ptr<Ort::Env> env;
     int side = 0;
+    Priority priority = Priority::normal;
     Ort::Session session{nullptr};
     std::string inputName;
     std::string outputName;
@@ -75,17 +111,17 @@ ForegroundSegmenter& ForegroundSegmenter::shared()
     return instance;
 }
 
-QString ForegroundSegmenter::load(int side)
+QString ForegroundSegmenter::load(int side, Priority priority)
 {
     std::lock_guard lock(m_mutex);
-    return loadLocked(side);
+    return loadLocked(side, priority);
 }
 
-QString ForegroundSegmenter::loadLocked(int side)
+QString ForegroundSegmenter::loadLocked(int side, Priority priority)
 {
     if (!isValidInputSide(side))
         return QStringLiteral("The segmentation network cannot take a %1 × %1 input").arg(side);
-    if (m_session && m_session->side == side)
+    if (m_session && m_session->side == side && m_session->priority == priority)
         return {};
     // The previous session goes first, so that two never occupy memory together.
     m_session.reset();
@@ -118,6 +154,10 @@ QString ForegroundSegmenter::loadLocked(int side)
         options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
         // Planning the memory pattern buys no speed here but raises the peak by about 500 MB.
         options.DisableMemPattern();
+        // The runtime's own worker threads start at the session's priority.
+        options.SetCustomCreateThreadFn(createInferenceThread);
+        options.SetCustomJoinThreadFn(joinInferenceThread);
+        options.SetCustomThreadCreationOptions(const_cast<int*>(&sessionNiceness[size_t(priority)]));
         // The model names its input's free dimensions "height" and "width" (tools/model).
         options.AddFreeDimensionOverrideByName("height", side);
         options.AddFreeDimensionOverrideByName("width", side);
@@ -135,6 +175,7 @@ QString ForegroundSegmenter::loadLocked(int side)
         loaded->inputName = loaded->session.GetInputNameAllocated(0, allocator).get();
         loaded->outputName = loaded->session.GetOutputNameAllocated(0, allocator).get();
         loaded->side = side;
+        loaded->priority = priority;
         m_session = std::move(loaded);
         return {};
     } catch (const Ort::Exception& error) {
@@ -152,16 +193,30 @@ void ForegroundSegmenter::releaseIfIdle()
         m_session.reset();
 }
 
-ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side)
+ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side, Priority priority)
 {
-    const size_t pixelCount = size_t(side) * size_t(side);
-    if (input.size() != 3 * pixelCount)
+    if (input.size() != 3 * size_t(side) * size_t(side))
         return {{}, QStringLiteral("The segmentation network needs a 3 × %1 × %1 input").arg(side)};
 
     std::lock_guard lock(m_mutex);
-    if (QString error = loadLocked(side); !error.isEmpty())
+    if (QString error = loadLocked(side, priority); !error.isEmpty())
         return {{}, error};
+    if (priority == Priority::normal)
+        return runLocked(input, side);
+    // The calling thread computes its share of the inference too: in the background that share
+    // runs on a thread of its own at the raised niceness, so the caller keeps its priority.
+    Result result;
+    std::thread runner([&] {
+        setThreadNiceness(backgroundNiceness);
+        result = runLocked(input, side);
+    });
+    runner.join();
+    return result;
+}
 
+ForegroundSegmenter::Result ForegroundSegmenter::runLocked(std::span<const float> input, int side)
+{
+    const size_t pixelCount = size_t(side) * size_t(side);
     try {
         const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
         const std::array<int64_t, 4> shape{1, 3, side, side};
@@ -184,6 +239,18 @@ ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> 
     } catch (const std::bad_alloc&) {
         return {{}, QStringLiteral("Not enough memory to run the segmentation network")};
     }
+}
+
+QStringList acceleratedExecutionProviders()
+{
+    QStringList accelerated;
+    try {
+        for (const std::string& provider : Ort::GetAvailableProviders())
+            if (provider != "CPUExecutionProvider")
+                accelerated << QString::fromStdString(provider);
+    } catch (const Ort::Exception&) {
+    }
+    return accelerated;
 }
 
 std::vector<float> makeNetworkInput(const QImage& image, int side)

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <mutex>
@@ -22,6 +23,11 @@ namespace kivo {
 // already keeps every core busy, so calls are served one at a time.
 class ForegroundSegmenter {
 public:
+    // The CPU priority of the inference's threads. Background runs them at a raised nice value,
+    // so the desktop stays responsive during long runs ("Process in background").
+    enum class Priority { normal, background };
+    static constexpr int backgroundNiceness = 10;
+
     static constexpr int defaultInputSide = 1024;
     // The network halves its input five times and joins each level with the one above.
     static constexpr int inputSideStep = 32;
@@ -55,17 +61,18 @@ public:
     // Loads the network for inputs of side × side unless it is loaded for them already;
     // returns the error text, empty on success. A failed load is tried again on the next call,
     // so running the set-up while the application is open is enough.
-    QString load(int side = defaultInputSide);
+    QString load(int side = defaultInputSide, Priority priority = Priority::normal);
 
     // One inference at side × side. `input` is planar RGB (see makeNetworkInput).
-    Result segment(std::span<const float> input, int side = defaultInputSide);
+    Result segment(std::span<const float> input, int side = defaultInputSide, Priority priority = Priority::normal);
 
     // Gives the loaded network's memory back unless an inference is running; the next call
     // loads it again. For when the user has let go of all work (an emptied batch).
     void releaseIfIdle();
 
 private:
-    QString loadLocked(int side);
+    QString loadLocked(int side, Priority priority);
+    Result runLocked(std::span<const float> input, int side);
 
     struct Session;
     std::mutex m_mutex;
@@ -78,6 +85,10 @@ private:
 
 // The network's input for an 8-bit image (Format_ARGB32): scaled bilinearly to side × side,
 // planar R, G, B, each channel x / 255 − 0.5.
+// The ONNX Runtime execution providers besides the plain CPU one that this runtime offers (e.g.
+// "CUDAExecutionProvider"); empty for the CPU build we ship.
+QStringList acceleratedExecutionProviders();
+
 std::vector<float> makeNetworkInput(const QImage& image, int side = ForegroundSegmenter::defaultInputSide);
 
 // The network's side × side probabilities scaled bilinearly to `size` as a Format_Grayscale16

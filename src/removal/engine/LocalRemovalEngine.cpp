@@ -72,7 +72,9 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, 
     const int side = networkInputSide(options.quality);
     ForegroundSegmenter::Result network;
     try {
-        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels, side), side);
+        const auto priority = options.lowPriority ? ForegroundSegmenter::Priority::background
+                                                  : ForegroundSegmenter::Priority::normal;
+        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels, side), side, priority);
     } catch (const std::exception& exception) {
         // Scaling the image down for the network can only fail for lack of memory.
         network.error = QStringLiteral("Cannot prepare the image for the segmentation network (%1)")
@@ -90,7 +92,7 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, 
         return std::nullopt;
     }
     try {
-        if (maximumValue(*values) < foregroundThreshold) {
+        if (options.requireSubject && maximumValue(*values) < foregroundThreshold) {
             logLine(QStringLiteral("No foreground objects detected in the image"));
             return std::nullopt;
         }

@@ -49,7 +49,8 @@ std::optional<WorkingImage> makeWorkingImage(const QImage& input);
 // One inference of the network at the options' input size, its answer scaled bilinearly to the
 // full image, then the options' edge treatment (refinement, crisp edges). Logs and returns
 // nothing when the network cannot run ("Vision request failed: …"), when no pixel of the
-// network's mask reaches 0.5 ("No foreground objects detected in the image") or when the mask
+// network's mask reaches 0.5 and the options require a subject ("No foreground objects
+// detected in the image") or when the mask
 // cannot be made ("Failed to generate mask: …").
 std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, const RemovalOptions& options = {});
 

@@ -35,7 +35,8 @@ double effectiveEdgeRefinement(const RemovalOptions& options)
 RemovalOptions removalOptionsFromPreferences(const UserPreferences& preferences)
 {
     return RemovalOptions{preferences.processingQuality, preferences.refineEdges ? preferences.edgeRefinement : 0.0,
-                          preferences.preserveFineDetails};
+                          preferences.preserveFineDetails, preferences.autoDetectSubjects,
+                          preferences.processInBackground};
 }
 
 RemovalOptions storedRemovalOptions(const AppState& appState)

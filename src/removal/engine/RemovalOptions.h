@@ -23,6 +23,11 @@ struct RemovalOptions {
     double edgeRefinement = 0.0;
     // Off snaps the mask to a crisp edge, about one pixel wide.
     bool preserveFineDetails = true;
+    // On, a photo whose mask has no clear subject (no pixel reaches 0.5) fails; off, the
+    // network's mask is kept as it is ("Auto-detect subjects").
+    bool requireSubject = true;
+    // The inference runs at a lower CPU priority ("Process in background").
+    bool lowPriority = false;
 
     friend bool operator==(const RemovalOptions&, const RemovalOptions&) = default;
 };

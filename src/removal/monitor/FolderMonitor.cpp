@@ -346,6 +346,7 @@ void FolderMonitor::finish(const FileJob& job, const Outcome& outcome)
     else if (outcome.cutOut && outcome.error.isEmpty())
         logLine(QStringLiteral("[AppState] Successfully processed image with ")
                 + (job.useService ? QStringLiteral("Kivo Model") : QStringLiteral("Local Free Model")));
+    emit fileFinished(QFileInfo(job.path).fileName(), outcome.cutOut && outcome.error.isEmpty());
     startWaitingFiles();
     publishStatus();
 }

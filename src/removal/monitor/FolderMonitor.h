@@ -103,6 +103,11 @@ signals:
     void watchReady();
     void engineMemoryReleased();
 
+signals:
+    // A new file's processing ended: its result written, or failed. For the desktop
+    // notification; nothing else depends on it.
+    void fileFinished(const QString& fileName, bool succeeded);
+
 private:
     struct FileJob;
     struct Outcome;
