@@ -14,12 +14,14 @@
 # monitor: the folder monitor with the local engine.
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
+# remote: a remote batch through the real window against kivopro-service on 127.0.0.1,
+# --photos N --large N --queue N --in-flight N --port N --stop-seconds N --quality Q.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
 which=engine
-case "${1:-}" in engine|quality|monitor|editor|batch) which=$1; shift ;; esac
+case "${1:-}" in engine|quality|monitor|editor|batch|remote) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -47,6 +49,12 @@ fi
 if [ "$which" = monitor ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_folder_monitor_bench >/dev/null
   exec "$build/bench/kivo_folder_monitor_bench" --source "$source" --work "$work" "$@"
+fi
+
+if [ "$which" = remote ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_remote_batch_bench kivopro-service >/dev/null
+  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+  exec "$build/bench/kivo_remote_batch_bench" --source "$source" --work "$work" "$@"
 fi
 
 if [ "$which" = batch ]; then

@@ -149,10 +149,14 @@ QWidget* BackgroundRemovalCard::buildResultPane()
     m_resultPane->insertWidget(resultPage, m_processedImage);
 
     const QColor grey = palette().color(QPalette::PlaceholderText);
+    m_pendingCaption = caption(tr("Pending"));
+    m_pendingCaption->setWordWrap(true);
     m_resultPane->insertWidget(pendingPage, centredColumn({symbolLabel(QStringLiteral(":/removal-icons/clock.svg"), grey, 26),
-                                                           caption(tr("Pending"))}));
+                                                           m_pendingCaption}));
     m_busy = new BusyIndicator;
-    m_resultPane->insertWidget(processingPage, centredColumn({m_busy, caption(tr("Processing..."))}));
+    m_processingCaption = caption(tr("Processing..."));
+    m_processingCaption->setWordWrap(true);
+    m_resultPane->insertWidget(processingPage, centredColumn({m_busy, m_processingCaption}));
 
     m_errorLabel = new QLabel;
     m_errorLabel->setWordWrap(true);
@@ -175,8 +179,10 @@ QString BackgroundRemovalCard::statusText() const
     return QString::fromLatin1(statusLook(m_task.status).text);
 }
 
-void BackgroundRemovalCard::setTask(const ImageProcessingTask& task)
+void BackgroundRemovalCard::setTask(const ImageProcessingTask& task, const QString& note)
 {
+    m_pendingCaption->setText(note.isEmpty() ? tr("Pending") : note);
+    m_processingCaption->setText(note.isEmpty() ? tr("Processing...") : note);
     const bool first = !std::exchange(m_showsTask, true);
     const ImageProcessingTask previous = std::exchange(m_task, task);
     const StatusLook look = statusLook(task.status);

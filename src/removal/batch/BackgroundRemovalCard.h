@@ -20,7 +20,8 @@ public:
     explicit BackgroundRemovalCard(QWidget* parent = nullptr);
 
     // Shows the task's thumbnails; the full images stay where they are kept.
-    void setTask(const ImageProcessingTask& task);
+    // `note` says what a waiting task waits for ("Waiting for the service…").
+    void setTask(const ImageProcessingTask& task, const QString& note = {});
     const ImageProcessingTask& task() const { return m_task; }
 
     QPushButton* downloadButton() const { return m_downloadButton; }
@@ -49,6 +50,8 @@ private:
     QStackedWidget* m_resultPane = nullptr;
     BusyIndicator* m_busy = nullptr;
     QLabel* m_errorLabel = nullptr;
+    QLabel* m_pendingCaption = nullptr;
+    QLabel* m_processingCaption = nullptr;
     QPushButton* m_downloadButton = nullptr;
     QPushButton* m_editButton = nullptr;
 };

@@ -251,13 +251,29 @@ void BackgroundRemovalTab::refreshControls()
     m_cancelButton->setEnabled(!m_queue.isCancelling());
     m_progressCaption->setText(m_queue.isCancelling()
                                    ? tr("Stopping after the current image…")
-                                   : tr("Processing image %1 of %2").arg(m_queue.currentProcessingIndex() + 1).arg(tasks.size()));
+                                   : progressCaptionText());
 
     m_addingRow->setVisible(m_queue.isAdding());
     m_addingLabel->setText(m_queue.filesBeingAdded() > 0 ? tr("Adding images… %1 left").arg(m_queue.filesBeingAdded())
                                                          : tr("Looking for images…"));
 
     m_content->setCurrentIndex(empty && !processing ? dropZonePage : gridPage);
+}
+
+// Progress counts finished photos. The local engine works on one at a time; the remote one has
+// several at the service while the others wait in the client.
+QString BackgroundRemovalTab::progressCaptionText() const
+{
+    const int total = m_queue.runPhotoCount();
+    const int finished = m_queue.runFinishedCount();
+    if (m_queue.aiModel() == AIModelSelection::localFree)
+        return tr("Processing image %1 of %2").arg(std::min(finished + 1, std::max(total, 1))).arg(total);
+    QString caption = tr("Processed %1 of %2 images").arg(finished).arg(total);
+    if (const int sent = m_queue.uploadsAtService(); sent > 0)
+        caption += tr(" · %1 at the service").arg(sent);
+    if (const int waiting = total - finished - m_queue.uploadsAtService(); waiting > 0)
+        caption += tr(" · %1 waiting").arg(waiting);
+    return caption;
 }
 
 void BackgroundRemovalTab::refreshCards()
@@ -286,7 +302,7 @@ void BackgroundRemovalTab::refreshCard(qsizetype index)
     if (index >= tasks.size() || index >= m_cards.size())
         return;
     const ImageProcessingTask& task = tasks.at(index);
-    m_cards[index]->setTask(task);
+    m_cards[index]->setTask(task, m_queue.taskNote(task.id));
 }
 
 void BackgroundRemovalTab::pickImages()

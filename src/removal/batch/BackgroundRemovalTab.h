@@ -82,6 +82,7 @@ private:
 
     void refreshControls();
     void refreshCards();
+    QString progressCaptionText() const;
     void refreshCard(qsizetype index);
     void setDragOver(bool dragOver);
 
