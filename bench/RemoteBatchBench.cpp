@@ -17,6 +17,7 @@
 #include "support/IsolatedAppState.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -180,7 +181,7 @@ int main(int argc, char* argv[])
     say(QStringLiteral("added                            %1 tasks").arg(queue.selectedImages().size()));
 
     // The run, with the service stopped and started again once a quarter of the photos are done.
-    queue.setAiModel(AIModelSelection::kivo);
+    tab->aiModelMenu()->setCurrentIndex(int(AIModelSelection::kivo));
     int alerts = 0;
     QString lastAlert;
     QObject::connect(&queue, &BatchRemovalQueue::alertRequested, [&](const QString& text) {

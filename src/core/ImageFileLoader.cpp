@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace kivo {
 
@@ -120,6 +121,75 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
     if (image.isNull())
         return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
     image.setDevicePixelRatio(1.0);
+    return {image, {}};
+}
+
+namespace {
+
+// The smallest embedded thumbnail of the primary image that is large enough; null when none is.
+QImage heifThumbnail(const QByteArray& bytes, int longestSide, QSize* fullSize)
+{
+    const auto [context, handle] = openHeif(bytes);
+    if (!handle)
+        return {};
+    *fullSize = QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    const int count = heif_image_handle_get_number_of_thumbnails(handle.get());
+    if (count <= 0)
+        return {};
+    std::vector<heif_item_id> ids(size_t(count), 0);
+    heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), count);
+    for (const heif_item_id id : ids) {
+        heif_image_handle* raw = nullptr;
+        if (heif_image_handle_get_thumbnail(handle.get(), id, &raw).code != heif_error_Ok)
+            continue;
+        const HeifHandle thumbnail(raw, heif_image_handle_release);
+        if (std::max(heif_image_handle_get_width(raw), heif_image_handle_get_height(raw)) < longestSide)
+            continue;
+        heif_image* decoded = nullptr;
+        if (heif_decode_image(raw, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code != heif_error_Ok)
+            continue;
+        std::unique_ptr<heif_image, decltype(&heif_image_release)> image(decoded, heif_image_release);
+        int stride = 0;
+        const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+        const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+        if (plane && width > 0 && height > 0)
+            return QImage(plane, width, height, stride, QImage::Format_RGBA8888).copy();
+    }
+    return {};
+}
+
+} // namespace
+
+ImageLoadResult readImageDataReduced(const QByteArray& bytes, int longestSide, QSize* fullSize)
+{
+    if (QString error = checkImageData(bytes); !error.isEmpty())
+        return {{}, error};
+    if (isHeif(bytes)) {
+        if (QImage thumbnail = heifThumbnail(bytes, longestSide, fullSize); !thumbnail.isNull())
+            return {thumbnail, {}};
+        ImageLoadResult full = readImageData(bytes);
+        *fullSize = full.image.size();
+        return full;
+    }
+
+    static std::once_flag limitRaised;
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    // The scaled size applies before the orientation; the longer side is the same either way.
+    if (stored.isValid() && std::max(stored.width(), stored.height()) > longestSide)
+        reader.setScaledSize(stored.scaled(longestSide, longestSide, Qt::KeepAspectRatio));
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    QImage image = reader.read();
+    if (image.isNull())
+        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
+    image.setDevicePixelRatio(1.0);
+    *fullSize = stored.isValid() ? (turned ? stored.transposed() : stored) : image.size();
     return {image, {}};
 }
 

@@ -22,6 +22,13 @@ ImageLoadResult readImageFile(const QString& path);
 // are refused before they are decoded.
 ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels = 0);
 
+// The same checks as readImageData (the whole file is read, so a truncated or damaged photo is
+// refused with its reason), but decoded at a reduced size whose longer side is at least
+// `longestSide`: JPEGs through libjpeg's DCT scaling, HEIF through its embedded thumbnail when it
+// has one. `fullSize` gets the photo's own size, orientation applied. Far cheaper than a full
+// decode for a card's thumbnail.
+ImageLoadResult readImageDataReduced(const QByteArray& bytes, int longestSide, QSize* fullSize);
+
 // Everything readImageData checks before decoding (format, size, completeness), for refusing
 // an upload early; empty when the image is worth decoding.
 QString checkImageData(const QByteArray& bytes, qint64 maxPixels = 0);
