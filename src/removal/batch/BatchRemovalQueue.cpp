@@ -15,6 +15,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <deque>
+#include <mutex>
 
 namespace kivo {
 
@@ -86,13 +87,16 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
         }, Qt::QueuedConnection);
 
         // Files are read, kept and decoded a few at a time on the decoding pool and handed
-        // over in their order.
-        const auto handOver = [this, onFile](const LoadedFile& file) {
-            QMetaObject::invokeMethod(this, [this, onFile, file] {
-                --m_filesBeingAdded;
-                onFile(file);
-                emit addingChanged();
-            }, Qt::QueuedConnection);
+        // over in their order, gathered: thousands of small photos decode faster than the window
+        // could take them one call each, and one list change per file would hold it for seconds.
+        auto gathered = std::make_shared<GatheredFiles>();
+        const auto handOver = [this, onFile, gathered](const LoadedFile& file) {
+            std::lock_guard lock(gathered->mutex);
+            gathered->files.push_back(file);
+            if (std::exchange(gathered->posted, true))
+                return;
+            QMetaObject::invokeMethod(this, [this, onFile, gathered] { takeGathered(gathered, onFile); },
+                                      Qt::QueuedConnection);
         };
         std::deque<QFuture<LoadedFile>> reading;
         const qsizetype readAhead = m_decodingPool.maxThreadCount();
@@ -118,12 +122,58 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
         }
         for (; !reading.empty(); reading.pop_front())
             handOver(reading.front().result());
-        QMetaObject::invokeMethod(this, [this, onDone] {
-            --m_addOperations;
-            onDone();
-            emit addingChanged();
-        }, Qt::QueuedConnection);
+        // The end comes after the last round of files.
+        auto finish = std::make_shared<std::function<void()>>();
+        *finish = [this, onDone, gathered, finish] {
+            bool waiting = false;
+            {
+                std::lock_guard lock(gathered->mutex);
+                waiting = gathered->posted;
+            }
+            if (waiting) {
+                QMetaObject::invokeMethod(this, [finish] { (*finish)(); }, Qt::QueuedConnection);
+                return;
+            }
+            // The function holds itself; the cycle is broken once the locals are out of it.
+            BatchRemovalQueue* const queue = this;
+            const std::function<void()> done = onDone;
+            const auto keep = finish;
+            *keep = nullptr;
+            --queue->m_addOperations;
+            done();
+            emit queue->addingChanged();
+        };
+        QMetaObject::invokeMethod(this, [finish] { (*finish)(); }, Qt::QueuedConnection);
     });
+}
+
+// Takes at most a few hundred of the files handed over so far in one go, and posts itself again
+// for the rest, so that the window's thread stays free between the rounds.
+void BatchRemovalQueue::takeGathered(const std::shared_ptr<GatheredFiles>& gathered, const std::function<void(LoadedFile)>& onFile)
+{
+    constexpr size_t filesPerRound = 250;
+    std::vector<LoadedFile> files;
+    {
+        std::lock_guard lock(gathered->mutex);
+        const size_t count = std::min(filesPerRound, gathered->files.size());
+        files.assign(std::make_move_iterator(gathered->files.begin()), std::make_move_iterator(gathered->files.begin() + qsizetype(count)));
+        gathered->files.erase(gathered->files.begin(), gathered->files.begin() + qsizetype(count));
+        gathered->posted = !gathered->files.empty();
+        if (gathered->posted)
+            QMetaObject::invokeMethod(this, [this, onFile, gathered] { takeGathered(gathered, onFile); },
+                                      Qt::QueuedConnection);
+    }
+    m_filesBeingAdded -= int(files.size());
+    m_holdListChanges = true;
+    const qsizetype before = m_tasks.size();
+    for (LoadedFile& file : files)
+        onFile(std::move(file));
+    m_holdListChanges = false;
+    if (m_tasks.size() != before) {
+        publish();
+        emit tasksChanged();
+    }
+    emit addingChanged();
 }
 
 void BatchRemovalQueue::addImages(const QList<QUrl>& files)
@@ -184,6 +234,8 @@ void BatchRemovalQueue::appendTask(const QUrl& url, const KeptImage& kept)
         task.error = kept.error;
     }
     m_tasks.append(task);
+    if (m_holdListChanges)
+        return;
     publish();
     emit tasksChanged();
 }

@@ -12,6 +12,10 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace kivo {
 
@@ -97,6 +101,13 @@ private:
         enum class Kind { loaded, unreadable, wrongExtension, duplicate } kind = Kind::loaded;
     };
 
+    // Loaded files waiting for the window's thread (see loadFilesInBackground).
+    struct GatheredFiles {
+        std::mutex mutex;
+        std::vector<LoadedFile> files;
+        bool posted = false;
+    };
+    void takeGathered(const std::shared_ptr<GatheredFiles>& gathered, const std::function<void(LoadedFile)>& onFile);
     void loadFilesInBackground(const QList<QUrl>& roots, bool isDrop, std::function<void(LoadedFile)> onFile,
                                std::function<void()> onDone);
     void acceptDroppedFile(DropSession& session, LoadedFile file);
@@ -144,6 +155,8 @@ private:
     QSet<QUuid> m_inRun;
     int m_addOperations = 0;
     int m_filesBeingAdded = 0;
+    // Appended tasks are published once per round of files, not per file.
+    bool m_holdListChanges = false;
     std::atomic_bool m_shuttingDown{false};
     // Touched by the serial worker only.
     std::atomic_bool m_modelProblemReported{false};
