@@ -56,32 +56,6 @@ private:
     qint64 m_longest = 0;
 };
 
-// Distinct JPEGs, the first `large` of 12 MP and the others 480 × 360: the base photo seen
-// through a slightly moved window for each.
-bool generatePhotos(const QString& source, const QString& folder, int count, int large)
-{
-    const QString basePath = QDir(folder).filePath(QStringLiteral("base.jpg"));
-    if (!makePhoto(source, basePath))
-        return false;
-    const QImage base = decode(basePath).scaled(photoSize + QSize(160, 120), Qt::IgnoreAspectRatio,
-                                                 Qt::SmoothTransformation);
-    QFile::remove(basePath);
-    const QImage smallBase = base.scaled(QSize(480 + 160, 360 + 120), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QList<int> indexes;
-    for (int i = 0; i < count; ++i)
-        indexes << i;
-    std::atomic_int failures{0};
-    QtConcurrent::blockingMap(indexes, [&](int i) {
-        const QPoint shift((i * 7) % 160, (i * 13) % 120);
-        const QImage photo = i < large ? base.copy(QRect(shift, photoSize)) : smallBase.copy(QRect(shift, QSize(480, 360)));
-        QImageWriter writer(QDir(folder).filePath(QStringLiteral("photo-%1.jpg").arg(i, 4, 10, QLatin1Char('0'))), "jpeg");
-        writer.setQuality(90);
-        if (!writer.write(photo))
-            ++failures;
-    });
-    return failures == 0;
-}
-
 int count(const QList<ImageProcessingTask>& tasks, ProcessingStatus status)
 {
     return int(std::count_if(tasks.begin(), tasks.end(), [status](const ImageProcessingTask& t) { return t.status == status; }));
@@ -122,7 +96,7 @@ int main(int argc, char* argv[])
     });
     QElapsedTimer clock;
     clock.start();
-    if (!generatePhotos(options.source, folder, photoCount, largeCount)) {
+    if (!generateMixedPhotos(options.source, folder, photoCount, largeCount, QSize(480, 360))) {
         say(QStringLiteral("cannot generate the photos in %1").arg(folder));
         return 1;
     }

@@ -42,32 +42,6 @@ namespace {
 
 const QString kApiKey = QStringLiteral("kivo_bench_remote_batch_key");
 
-// `count` distinct photos: the first `large` of 12 MP, the others 800 × 600, each the source
-// seen through a slightly moved window.
-bool generatePhotos(const QString& source, const QString& folder, int count, int large)
-{
-    const QString basePath = QDir(folder).filePath(QStringLiteral("base.jpg"));
-    if (!makePhoto(source, basePath))
-        return false;
-    const QImage base = decode(basePath).scaled(photoSize + QSize(160, 120), Qt::IgnoreAspectRatio,
-                                                 Qt::SmoothTransformation);
-    QFile::remove(basePath);
-    const QImage smallBase = base.scaled(QSize(800, 600) + QSize(160, 120), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QList<int> indexes;
-    for (int i = 0; i < count; ++i)
-        indexes << i;
-    std::atomic_int failures{0};
-    QtConcurrent::blockingMap(indexes, [&](int i) {
-        const QPoint shift((i * 7) % 160, (i * 13) % 120);
-        const QImage photo = i < large ? base.copy(QRect(shift, photoSize)) : smallBase.copy(QRect(shift, QSize(800, 600)));
-        QImageWriter writer(QDir(folder).filePath(QStringLiteral("photo-%1.jpg").arg(i, 4, 10, QLatin1Char('0'))), "jpeg");
-        writer.setQuality(90);
-        if (!writer.write(photo))
-            ++failures;
-    });
-    return failures == 0;
-}
-
 int count(const QList<ImageProcessingTask>& tasks, ProcessingStatus status)
 {
     return int(std::count_if(tasks.begin(), tasks.end(), [status](const ImageProcessingTask& t) { return t.status == status; }));
@@ -121,7 +95,7 @@ int main(int argc, char* argv[])
     });
     QElapsedTimer clock;
     clock.start();
-    if (!generatePhotos(options.source, folder, photoCount, largeCount)) {
+    if (!generateMixedPhotos(options.source, folder, photoCount, largeCount, QSize(800, 600))) {
         say(QStringLiteral("cannot generate the photos in %1").arg(folder));
         return 1;
     }

@@ -75,6 +75,32 @@ QImage decodeHeif(const QByteArray& bytes)
     return QImage(plane, width, height, stride, QImage::Format_RGBA8888).copy();
 }
 
+// A format Qt decodes, orientation applied: in full, or with `longestSide` above 0 at a reduced
+// size (libjpeg's DCT scaling for JPEG) whose longer side is at least that; `fullSize`, when
+// given, gets the photo's own size.
+ImageLoadResult decodeWithQt(const QByteArray& bytes, int longestSide, QSize* fullSize)
+{
+    static std::once_flag limitRaised;
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    // The scaled size applies before the orientation; the longer side is the same either way.
+    if (longestSide > 0 && stored.isValid() && std::max(stored.width(), stored.height()) > longestSide)
+        reader.setScaledSize(stored.scaled(longestSide, longestSide, Qt::KeepAspectRatio));
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    QImage image = reader.read();
+    if (image.isNull())
+        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
+    image.setDevicePixelRatio(1.0);
+    if (fullSize)
+        *fullSize = stored.isValid() ? (turned ? stored.transposed() : stored) : image.size();
+    return {image, {}};
+}
+
 } // namespace
 
 QString checkImageData(const QByteArray& bytes, qint64 maxPixels)
@@ -110,18 +136,7 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
         return {image, image.isNull() ? undecodableHeif() : QString()};
     }
 
-    static std::once_flag limitRaised;
-    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull())
-        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
-    image.setDevicePixelRatio(1.0);
-    return {image, {}};
+    return decodeWithQt(bytes, 0, nullptr);
 }
 
 namespace {
@@ -173,24 +188,7 @@ ImageLoadResult readImageDataReduced(const QByteArray& bytes, int longestSide, Q
         return full;
     }
 
-    static std::once_flag limitRaised;
-    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    // The scaled size applies before the orientation; the longer side is the same either way.
-    if (stored.isValid() && std::max(stored.width(), stored.height()) > longestSide)
-        reader.setScaledSize(stored.scaled(longestSide, longestSide, Qt::KeepAspectRatio));
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    QImage image = reader.read();
-    if (image.isNull())
-        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
-    image.setDevicePixelRatio(1.0);
-    *fullSize = stored.isValid() ? (turned ? stored.transposed() : stored) : image.size();
-    return {image, {}};
+    return decodeWithQt(bytes, longestSide, fullSize);
 }
 
 ImageLoadResult readImageFile(const QString& path)

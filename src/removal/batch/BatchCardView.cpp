@@ -148,7 +148,9 @@ void BatchCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QString status = statusText(int(task.status));
     const QFont base = option.font;
     const CardGeometry g = CardGeometry::forCell(option.rect, QFontMetrics(badgeFont(base)), status);
-    const QPalette& palette = option.palette;
+    // The application's palette: the view's own has a transparent base, so that the content
+    // area's fill shows between the cards.
+    const QPalette palette = QApplication::palette();
     const QColor color = statusColor(task.status);
 
     painter->save();
@@ -275,8 +277,7 @@ void BatchCardDelegate::paintButton(QPainter& painter, const QRect& rect, const 
     button.state = QStyle::State_Enabled | QStyle::State_Raised;
     if (rect.contains(m_hoverPoint))
         button.state |= QStyle::State_MouseOver;
-    if (widget)
-        button.palette = widget->palette();
+    button.palette = QApplication::palette();
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_PushButton, &button, &painter, widget);
 }
@@ -344,6 +345,9 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
     setWrapping(true);
     setResizeMode(QListView::Adjust);
     setUniformItemSizes(true);
+    // Thousands of rows are laid out a few hundred at a time between events.
+    setLayoutMode(QListView::Batched);
+    setBatchSize(400);
     setMovement(QListView::Static);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -353,8 +357,10 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
     setMouseTracking(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setViewportMargins(20 - 0, 20, 20 - BatchCardDelegate::gap, 20 - BatchCardDelegate::gap);
+    QPalette transparent = palette();
+    transparent.setColor(QPalette::Base, Qt::transparent);
+    setPalette(transparent);
     viewport()->setAutoFillBackground(false);
-    setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
 
     connect(&model, &QAbstractItemModel::dataChanged, this, [this] { updateSpinner(); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateSpinner(); });

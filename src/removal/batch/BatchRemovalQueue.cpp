@@ -151,7 +151,7 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
 // for the rest, so that the window's thread stays free between the rounds.
 void BatchRemovalQueue::takeGathered(const std::shared_ptr<GatheredFiles>& gathered, const std::function<void(LoadedFile)>& onFile)
 {
-    constexpr size_t filesPerRound = 250;
+    constexpr size_t filesPerRound = 100;
     std::vector<LoadedFile> files;
     {
         std::lock_guard lock(gathered->mutex);
@@ -304,11 +304,19 @@ void BatchRemovalQueue::cancelProcessing()
 void BatchRemovalQueue::runLocalJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run)
 {
     m_modelProblemReported = false;
-    for (const RunTask& task : std::as_const(run)) {
+    for (qsizetype position = 0; position < run.size(); ++position) {
+        const RunTask& task = run.at(position);
         if (generation <= m_cancelledThrough) {
-            QMetaObject::invokeMethod(this, [this, generation, id = task.id] { taskLeftRun(generation, id, false); },
-                                      Qt::QueuedConnection);
-            continue;
+            // The rest leave the run in one call: thousands of calls would hold the window.
+            QList<QUuid> rest;
+            for (qsizetype later = position; later < run.size(); ++later)
+                rest.append(run.at(later).id);
+            QMetaObject::invokeMethod(this, [this, generation, rest] {
+                for (const QUuid& id : rest)
+                    taskLeftRun(generation, id, false, false);
+                updateProgress();
+            }, Qt::QueuedConnection);
+            break;
         }
         QMetaObject::invokeMethod(this, [this, task] {
             m_currentProcessingIndex = int(task.index);
@@ -460,7 +468,7 @@ void BatchRemovalQueue::setNote(qsizetype index, const QUuid& id, const QString&
         emit taskChanged(index);
 }
 
-void BatchRemovalQueue::taskLeftRun(int generation, const QUuid& id, bool finished)
+void BatchRemovalQueue::taskLeftRun(int generation, const QUuid& id, bool finished, bool showProgress)
 {
     m_inRun.remove(id);
     if (finished)
@@ -469,7 +477,8 @@ void BatchRemovalQueue::taskLeftRun(int generation, const QUuid& id, bool finish
         --m_runPhotoCount;
     if (m_runs.contains(generation))
         --m_runs[generation].tasksLeft;
-    updateProgress();
+    if (showProgress)
+        updateProgress();
     endRunIfDone(generation);
 }
 

@@ -131,7 +131,7 @@ private:
     void openSessions(QList<ImageProcessingTask> tasks);
     void setTaskStatus(qsizetype index, const QUuid& id, ProcessingStatus status);
     void setNote(qsizetype index, const QUuid& id, const QString& note);
-    void taskLeftRun(int generation, const QUuid& id, bool finished);
+    void taskLeftRun(int generation, const QUuid& id, bool finished, bool showProgress = true);
     void runFinishedDispatching(int generation);
     void endRunIfDone(int generation);
     void updateProgress();
