@@ -50,7 +50,7 @@ public:
     void setHoverPoint(QPoint point) { m_hoverPoint = point; }
 
     static constexpr int imageSide = 120;
-    static constexpr int cardHeight = 250;
+    static constexpr int cardHeight = 232;
     static constexpr int gap = 15;
 
 signals:
