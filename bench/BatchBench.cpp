@@ -9,6 +9,7 @@
 
 #include "app/MainTabView.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/batch/BatchCardView.h"
 #include "support/IsolatedAppState.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
 
@@ -41,6 +43,7 @@ public:
         m_sinceTick.start();
         m_timer.start(5);
     }
+    qint64 longestSoFar() const { return m_longest; }
     qint64 stop()
     {
         m_timer.stop();
@@ -52,29 +55,6 @@ private:
     QElapsedTimer m_sinceTick;
     qint64 m_longest = 0;
 };
-
-// Distinct 12 MP JPEGs: the base photo seen through a slightly moved window for each.
-bool generatePhotos(const QString& source, const QString& folder, int count)
-{
-    const QString basePath = QDir(folder).filePath(QStringLiteral("base.jpg"));
-    if (!makePhoto(source, basePath))
-        return false;
-    const QImage base = decode(basePath).scaled(photoSize + QSize(160, 120), Qt::IgnoreAspectRatio,
-                                                 Qt::SmoothTransformation);
-    QFile::remove(basePath);
-    QList<int> indexes;
-    for (int i = 0; i < count; ++i)
-        indexes << i;
-    std::atomic_int failures{0};
-    QtConcurrent::blockingMap(indexes, [&](int i) {
-        const QImage photo = base.copy(QRect(QPoint((i * 7) % 160, (i * 13) % 120), photoSize));
-        QImageWriter writer(QDir(folder).filePath(QStringLiteral("photo-%1.jpg").arg(i, 3, 10, QLatin1Char('0'))), "jpeg");
-        writer.setQuality(90);
-        if (!writer.write(photo))
-            ++failures;
-    });
-    return failures == 0;
-}
 
 int count(const QList<ImageProcessingTask>& tasks, ProcessingStatus status)
 {
@@ -95,6 +75,7 @@ int main(int argc, char* argv[])
     const CommonOptions options = parseCommonOptions(app.arguments());
     const int photoCount = std::max(1, options.named.value(QStringLiteral("--photos"), QStringLiteral("500")).toInt());
     const int processCount = std::max(1, options.named.value(QStringLiteral("--process"), QStringLiteral("100")).toInt());
+    const int largeCount = std::clamp(options.named.value(QStringLiteral("--large"), QString::number(photoCount)).toInt(), 0, photoCount);
     const int compareCount = 3;
     // With --shots DIR, the window is saved as PNG after adding, during and after the run.
     const QString shots = options.named.value(QStringLiteral("--shots"));
@@ -115,13 +96,12 @@ int main(int argc, char* argv[])
     });
     QElapsedTimer clock;
     clock.start();
-    if (!generatePhotos(options.source, folder, photoCount)) {
+    if (!generateMixedPhotos(options.source, folder, photoCount, largeCount, QSize(480, 360))) {
         say(QStringLiteral("cannot generate the photos in %1").arg(folder));
         return 1;
     }
-    say(QStringLiteral("KIVOPRO batch: %1 photos of 12 MP generated in %2 s (%3 MB), %4 cores")
-            .arg(photoCount).arg(double(clock.elapsed()) / 1000, 0, 'f', 1)
-            .arg(photoCount * QFileInfo(QDir(folder).filePath(QStringLiteral("photo-000.jpg"))).size() / 1048576)
+    say(QStringLiteral("KIVOPRO batch: %1 photos (%2 of 12 MP, the others 480 x 360) generated in %3 s, %4 cores")
+            .arg(photoCount).arg(largeCount).arg(double(clock.elapsed()) / 1000, 0, 'f', 1)
             .arg(QThread::idealThreadCount()));
 
     test::IsolatedAppState isolated;
@@ -154,12 +134,14 @@ int main(int argc, char* argv[])
     const bool added = pumpUntil([&] { return !queue.isAdding(); }, 30 * 60000);
     const double addSeconds = double(clock.elapsed()) / 1000;
     const qint64 addStall = probe.stop();
-    say(QStringLiteral("adding by one folder drop        %1 tasks in %2 s (target < 60 s) %3")
+    say(QStringLiteral("adding by one folder drop        %1 tasks in %2 s %3")
             .arg(queue.selectedImages().size()).arg(addSeconds, 0, 'f', 1)
-            .arg(added && queue.selectedImages().size() == photoCount && addSeconds < 60 ? "met" : "NOT MET"));
-    say(QStringLiteral("    longest hold of the window   %1 ms (target <= 100 ms) %2")
-            .arg(addStall).arg(addStall <= 100 ? "met" : "NOT MET"));
-    say(QStringLiteral("    resident after adding        %1 MiB").arg(residentMiB(), 0, 'f', 0));
+            .arg(added && queue.selectedImages().size() == photoCount ? "" : "NOT ALL ADDED"));
+    say(QStringLiteral("    longest hold of the window   %1 ms (target <= 50 ms) %2")
+            .arg(addStall).arg(addStall <= 50 ? "met" : "NOT MET"));
+    const double addedMiB = residentMiB();
+    say(QStringLiteral("    resident after adding        %1 MiB (target < 1024 MiB) %2")
+            .arg(addedMiB, 0, 'f', 0).arg(addedMiB < 1024 ? "met" : "NOT MET"));
     shoot("1-added");
     if (tab->alert())
         tab->alert()->accept();
@@ -169,6 +151,19 @@ int main(int argc, char* argv[])
     clock.restart();
     probe.start();
     mainView->processAllButton()->click();
+    // Scrolled top to bottom while the cards change state.
+    {
+        QScrollBar* bar = tab->cardView()->verticalScrollBar();
+        QElapsedTimer scrolling;
+        scrolling.start();
+        for (int value = 0; value <= bar->maximum(); value += 120) {
+            bar->setValue(value);
+            pumpUntil([] { return false; }, 4);
+        }
+        bar->setValue(0);
+        say(QStringLiteral("scrolled through all cards       in %1 s during the run, longest hold so far %2 ms")
+                .arg(double(scrolling.elapsed()) / 1000, 0, 'f', 1).arg(probe.longestSoFar()));
+    }
     const auto finished = [&] {
         const auto& tasks = queue.selectedImages();
         return count(tasks, ProcessingStatus::completed) + count(tasks, ProcessingStatus::failed);

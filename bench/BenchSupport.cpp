@@ -1,5 +1,12 @@
 #include "BenchSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <atomic>
+
 #include "removal/engine/ForegroundSegmenter.h"
 
 #include <QCoreApplication>
@@ -238,6 +245,34 @@ std::optional<ProgramRun> runMeasured(const QString& program, const QStringList&
     if (output.open(QIODevice::ReadOnly))
         run.output = QString::fromUtf8(output.readAll());
     return run;
+}
+
+} // namespace kivo::bench
+
+namespace kivo::bench {
+
+bool generateMixedPhotos(const QString& source, const QString& folder, int count, int large, QSize smallSize)
+{
+    const QString basePath = QDir(folder).filePath(QStringLiteral("base.jpg"));
+    if (!makePhoto(source, basePath))
+        return false;
+    const QImage base = decode(basePath).scaled(photoSize + QSize(160, 120), Qt::IgnoreAspectRatio,
+                                                 Qt::SmoothTransformation);
+    QFile::remove(basePath);
+    const QImage smallBase = base.scaled(smallSize + QSize(160, 120), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QList<int> indexes;
+    for (int i = 0; i < count; ++i)
+        indexes << i;
+    std::atomic_int failures{0};
+    QtConcurrent::blockingMap(indexes, [&](int i) {
+        const QPoint shift((i * 7) % 160, (i * 13) % 120);
+        const QImage photo = i < large ? base.copy(QRect(shift, photoSize)) : smallBase.copy(QRect(shift, smallSize));
+        QImageWriter writer(QDir(folder).filePath(QStringLiteral("photo-%1.jpg").arg(i, 4, 10, QLatin1Char('0'))), "jpeg");
+        writer.setQuality(90);
+        if (!writer.write(photo))
+            ++failures;
+    });
+    return failures == 0;
 }
 
 } // namespace kivo::bench

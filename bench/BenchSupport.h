@@ -66,6 +66,10 @@ struct Timings {
 // `seed` varies the grain between photos. Made once; false when the source cannot be read.
 bool makePhoto(const QString& source, const QString& target, quint32 seed = 12);
 
+// `count` distinct JPEGs "photo-NNNN.jpg" in `folder`: the first `large` of 12 MP, the others of
+// `smallSize`, each the photo made from `source` seen through a slightly moved window.
+bool generateMixedPhotos(const QString& source, const QString& folder, int count, int large, QSize smallSize);
+
 // Decoded as the application decodes photos (orientation applied, large sizes allowed).
 QImage decode(const QString& path);
 

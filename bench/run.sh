@@ -2,7 +2,7 @@
 # The benchmarks: builds what one needs, prepares the model and the 12 MP photo, then prints the
 # figures. Extra arguments go to the benchmark (e.g. --runs 7).
 #
-#   bash bench/run.sh [engine|quality|edges|monitor|editor|batch|openraster|settings] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
+#   bash bench/run.sh [engine|quality|edges|monitor|editor|batch|openraster|settings|remote] [ARGS...]   build folder: $KIVO_BUILD_DIR or build/
 #
 # engine (the default): the network, the 12 MP pipeline step by step, against the reference
 # runtime (onnxruntime-node, installed into the cache folder).
@@ -21,12 +21,14 @@
 # settings: editor history memory per Memory Usage (--part history stops there), the inference
 # at normal and background priority beside busy programs, and the
 # memory kept after a run with and without the network given back.
+# remote: a remote batch through the real window against kivopro-service on 127.0.0.1,
+# --photos N --large N --queue N --in-flight N --port N --stop-seconds N --quality Q.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${KIVO_BUILD_DIR:-$root/build}"
 work="${KIVO_BENCH_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kivopro/bench}"
 which=engine
-case "${1:-}" in engine|quality|edges|monitor|editor|batch|openraster|settings) which=$1; shift ;; esac
+case "${1:-}" in engine|quality|edges|monitor|editor|batch|openraster|settings|remote) which=$1; shift ;; esac
 
 bash "$root/tools/model/fetch-onnxruntime.sh" >/dev/null
 bash "$root/tools/model/prepare-model.sh"
@@ -79,6 +81,11 @@ fi
 if [ "$which" = settings ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_settings_effects_bench >/dev/null
   exec "$build/bench/kivo_settings_effects_bench" --source "$source" --work "$work" "$@"
+fi
+if [ "$which" = remote ]; then
+  cmake --build "$build" -j"$(nproc)" --target kivo_remote_batch_bench kivopro-service >/dev/null
+  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+  exec "$build/bench/kivo_remote_batch_bench" --source "$source" --work "$work" "$@"
 fi
 
 if [ "$which" = batch ]; then

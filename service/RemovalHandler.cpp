@@ -38,7 +38,7 @@ struct RemovalJob {
     // The upload as sent; decoded on the model thread, so that waiting removals hold only
     // their compressed bytes.
     QByteArray upload;
-    // The stand-in's own extension: the processing quality of the local engine.
+    // The stand-in's own extension: the processing settings of the local engine.
     RemovalOptions options;
     // Set by the model thread: the answer's PNG and the two previews, or the refusal.
     QByteArray cutoutPNG;
@@ -153,6 +153,29 @@ void processRemoval(const HandlerContext& context, std::shared_ptr<RemovalJob> j
         return;
     }
     job->options.quality = *quality;
+    // The client's edge settings, so that its remote cut-outs match its local ones.
+    const auto field = [&parts](const char* name) -> std::optional<QString> {
+        const auto part = std::find_if(parts->begin(), parts->end(), [name](const FormPart& p) { return p.name == name; });
+        if (part == parts->end())
+            return std::nullopt;
+        return QString::fromUtf8(part->content.data(), qsizetype(part->content.size())).trimmed();
+    };
+    if (const auto refine = field("refine")) {
+        bool isNumber = false;
+        const double strength = refine->toDouble(&isNumber);
+        if (!isNumber || !(strength >= 0.0 && strength <= 1.0)) {
+            job->respond(jsonError(400, QStringLiteral("refine must be a number from 0 to 1")));
+            return;
+        }
+        job->options.edgeRefinement = strength;
+    }
+    if (const auto hardEdges = field("hard_edges")) {
+        if (*hardEdges != u"true" && *hardEdges != u"false") {
+            job->respond(jsonError(400, QStringLiteral("hard_edges must be true or false")));
+            return;
+        }
+        job->options.preserveFineDetails = *hardEdges == u"false";
+    }
     const auto image = std::find_if(parts->begin(), parts->end(), [](const FormPart& part) { return part.name == "image"; });
     if (image == parts->end() || image->content.empty()) {
         job->respond(jsonError(400, QStringLiteral("No image in the request")));

@@ -16,7 +16,7 @@ namespace kivo {
 
 namespace {
 
-constexpr int thumbnailSide = 240;
+constexpr int thumbnailSide = cardThumbnailSide;
 
 QString lockPath(const QString& runFolder)
 {

@@ -50,6 +50,7 @@ private:
 // The thumbnail a task's card shows: at most 240 pixels on the longer side, aspect kept; a
 // smaller image is its own thumbnail.
 QImage makeCardThumbnail(const QImage& image);
+inline constexpr int cardThumbnailSide = 240;
 
 // The cache folder of this run of the application, under the user's cache folder. It holds only
 // files that some task still refers to, disappears while it holds none, and is removed when the

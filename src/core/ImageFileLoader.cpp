@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace kivo {
 
@@ -99,6 +100,34 @@ constexpr qint64 kMaxPixelsPerByte = 4096;
 // Small images are cheap whatever they declare.
 constexpr qint64 kCheapPixels = 4'000'000;
 
+// A format Qt decodes, orientation applied: in full, or with `longestSide` above 0 at a reduced
+// size (libjpeg's DCT scaling for JPEG) whose longer side is at least that; `fullSize`, when
+// given, gets the photo's own size.
+ImageLoadResult decodeWithQt(const QByteArray& bytes, PhotoFormat format, int longestSide, QSize* fullSize)
+{
+    static std::once_flag limitRaised;
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    // Only the decoder of the format found by content: Qt never guesses another one.
+    QImageReader reader(&buffer, qtFormatName(format));
+    reader.setAutoDetectImageFormat(false);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    // The scaled size applies before the orientation; the longer side is the same either way.
+    if (longestSide > 0 && stored.isValid() && std::max(stored.width(), stored.height()) > longestSide)
+        reader.setScaledSize(stored.scaled(longestSide, longestSide, Qt::KeepAspectRatio));
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    QImage image = reader.read();
+    if (image.isNull())
+        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
+    image.setDevicePixelRatio(1.0);
+    if (fullSize)
+        *fullSize = stored.isValid() ? (turned ? stored.transposed() : stored) : image.size();
+    return {image, {}};
+}
+
 } // namespace
 
 std::optional<PhotoFormat> photoFormat(QByteArrayView head)
@@ -183,20 +212,60 @@ ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels)
         return {image, image.isNull() ? undecodableHeif() : QString()};
     }
 
-    static std::once_flag limitRaised;
-    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(allocationLimitMiB); });
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    // Only the decoder of the format found above: Qt never guesses another one.
-    QImageReader reader(&buffer, qtFormatName(format));
-    reader.setAutoDetectImageFormat(false);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull())
-        return {{}, QStringLiteral("the image cannot be decoded (%1)").arg(reader.errorString())};
-    image.setDevicePixelRatio(1.0);
-    return {image, {}};
+    return decodeWithQt(bytes, format, 0, nullptr);
+}
+
+namespace {
+
+// The smallest embedded thumbnail of the primary image that is large enough; null when none is.
+QImage heifThumbnail(const QByteArray& bytes, int longestSide, QSize* fullSize)
+{
+    const auto [context, handle] = openHeif(bytes);
+    if (!handle)
+        return {};
+    *fullSize = QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    const int count = heif_image_handle_get_number_of_thumbnails(handle.get());
+    if (count <= 0)
+        return {};
+    std::vector<heif_item_id> ids(size_t(count), 0);
+    heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), count);
+    for (const heif_item_id id : ids) {
+        heif_image_handle* raw = nullptr;
+        if (heif_image_handle_get_thumbnail(handle.get(), id, &raw).code != heif_error_Ok)
+            continue;
+        const HeifHandle thumbnail(raw, heif_image_handle_release);
+        if (std::max(heif_image_handle_get_width(raw), heif_image_handle_get_height(raw)) < longestSide)
+            continue;
+        heif_image* decoded = nullptr;
+        if (heif_decode_image(raw, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code != heif_error_Ok)
+            continue;
+        std::unique_ptr<heif_image, decltype(&heif_image_release)> image(decoded, heif_image_release);
+        int stride = 0;
+        const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+        const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+        if (plane && width > 0 && height > 0)
+            return QImage(plane, width, height, stride, QImage::Format_RGBA8888).copy();
+    }
+    return {};
+}
+
+} // namespace
+
+ImageLoadResult readImageDataReduced(const QByteArray& bytes, int longestSide, QSize* fullSize)
+{
+    if (QString error = checkImageData(bytes); !error.isEmpty())
+        return {{}, error};
+    const PhotoFormat format = *photoFormat(bytes);
+    if (format == PhotoFormat::heif) {
+        if (QImage thumbnail = heifThumbnail(bytes, longestSide, fullSize); !thumbnail.isNull())
+            return {thumbnail, {}};
+        ImageLoadResult full = readImageData(bytes);
+        *fullSize = full.image.size();
+        return full;
+    }
+
+    return decodeWithQt(bytes, format, longestSide, fullSize);
 }
 
 ImageLoadResult readImageFile(const QString& path, qint64 maxPixels)

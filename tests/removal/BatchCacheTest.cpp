@@ -130,8 +130,11 @@ TEST_F(BatchCacheTest, APhotoProcessesAsItWasAddedWhateverBecomesOfItsFile)
     runRemotely(queue);
     EXPECT_EQ(queue.selectedImages().at(0).status, ProcessingStatus::completed);
     const auto form = test::parseMultipart(server.requests().at(0).header("Content-Type"), server.requests().at(0).body);
-    ASSERT_EQ(form.parts.size(), 2u);
+    // return_type, the image, then the processing settings.
+    ASSERT_EQ(form.parts.size(), 5u);
     EXPECT_EQ(QByteArray::fromStdString(form.parts[1].content), bytes);
+    EXPECT_NE(form.parts[2].headers.find("name=\"quality\""), std::string::npos);
+    EXPECT_EQ(form.parts[2].content, "balanced");
 
     // "Clear All": the kept files go, and with them the run's folder.
     queue.clearAll();

@@ -249,8 +249,14 @@ TEST_F(BatchQueueTest, MissingModelFailsTheCardsAndSaysOnceWhatToDo)
 {
     // Nowhere to find the model: this process never loaded it.
     qputenv("XDG_DATA_DIRS", path(QStringLiteral("no-data")).toUtf8());
-    appState.setProcessingQueue({completedTask(path(QStringLiteral("a.png")), Qt::red),
-                                 completedTask(path(QStringLiteral("b.png")), Qt::red)});
+    // Pending tasks: a run leaves completed ones alone.
+    QList<ImageProcessingTask> tasks{completedTask(path(QStringLiteral("a.png")), Qt::red),
+                                     completedTask(path(QStringLiteral("b.png")), Qt::red)};
+    for (ImageProcessingTask& task : tasks) {
+        task.status = ProcessingStatus::pending;
+        task.processedImage.reset();
+    }
+    appState.setProcessingQueue(tasks);
     queue.takeListFromAppState();
 
     QSignalSpy alerts(&queue, &BatchRemovalQueue::alertRequested);

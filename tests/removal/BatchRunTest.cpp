@@ -5,6 +5,7 @@
 #include "removal/batch/BatchRemovalQueue.h"
 #include "removal/engine/LocalRemovalEngine.h"
 
+#include "service/ScriptedHttpServer.h"
 #include "service/ServiceProcess.h"
 #include "service/SyntheticPhoto.h"
 #include "support/IsolatedAppState.h"
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace kivo;
 
@@ -58,6 +61,16 @@ protected:
     bool waitForRunToEnd(std::chrono::seconds timeout = std::chrono::seconds(120))
     {
         return test::waitUntil([this] { return !queue.isProcessing(); }, timeout);
+    }
+
+    void useService(const QString& address, const QString& apiKey)
+    {
+        UserPreferences prefs = appState.userPreferences();
+        prefs.backendBaseURLString = address;
+        appState.setUserPreferences(prefs);
+        AccountInfo account;
+        account.apiKey = apiKey;
+        appState.setAccountInfo(account);
     }
 
     QList<ProcessingStatus> statusesOf(qsizetype index) { return history.value(queue.selectedImages().at(index).id); }
@@ -125,15 +138,23 @@ TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngineAndDownloadCopiesT
     EXPECT_EQ(file.readAll(), encodePNG(*expected));
 }
 
-TEST_F(BatchRunTest, SecondProcessAllQueuesBehindTheFirstAndRedoesCompletedTasks)
+// A run takes the pending and failed tasks; a completed one keeps its result and is never
+// redone, and a task already in a run is left to it.
+TEST_F(BatchRunTest, ProcessAllTakesOnlyPendingAndFailedTasks)
 {
-    setTasks({test::makeBallPhoto(), test::makeBallPhoto().mirrored(true, false)});
+    setTasks({test::makeBallPhoto(), plainCanvas()});
     queue.processAllImagesInTab();
     queue.processAllImagesInTab();
     ASSERT_TRUE(waitForRunToEnd());
+    EXPECT_EQ(statusesOf(0), (QList<P>{P::processing, P::completed}));
+    EXPECT_EQ(statusesOf(1), (QList<P>{P::processing, P::failed}));
+    const auto result = queue.selectedImages()[0].processedImage;
 
-    for (qsizetype index : {0, 1})
-        EXPECT_EQ(statusesOf(index), (QList<P>{P::processing, P::completed, P::processing, P::completed}));
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(waitForRunToEnd());
+    EXPECT_EQ(statusesOf(0), (QList<P>{P::processing, P::completed}));
+    EXPECT_EQ(queue.selectedImages()[0].processedImage, result);
+    EXPECT_EQ(statusesOf(1), (QList<P>{P::processing, P::failed, P::processing, P::failed}));
 }
 
 TEST_F(BatchRunTest, CancelStopsBetweenImagesAndClearsTheFlag)
@@ -167,12 +188,7 @@ TEST_F(BatchRunTest, RemoteRunAgainstTheStandInCompletesEveryCardAfterTheLastAns
 {
     test::ServiceProcess service;
     ASSERT_TRUE(service.isReady()) << service.output().toStdString();
-    UserPreferences prefs = appState.userPreferences();
-    prefs.backendBaseURLString = service.address();
-    appState.setUserPreferences(prefs);
-    AccountInfo account;
-    account.apiKey = service.apiKey();
-    appState.setAccountInfo(account);
+    useService(service.address(), service.apiKey());
 
     setTasks({test::makeBallPhoto(), plainCanvas(), test::makeBallPhoto().mirrored(true, false)});
     queue.setAiModel(AIModelSelection::kivo);
@@ -184,10 +200,82 @@ TEST_F(BatchRunTest, RemoteRunAgainstTheStandInCompletesEveryCardAfterTheLastAns
     EXPECT_EQ(tasks[2].status, P::completed);
     ASSERT_TRUE(tasks[2].processedImage.has_value());
     EXPECT_EQ(tasks[2].processedImage->size(), tasks[2].originalImage.size());
-    // The service finds no subject on a plain canvas and says so in its answer.
+    // The service finds no subject on a plain canvas and says so in a sentence.
     EXPECT_EQ(tasks[1].status, P::failed);
-    EXPECT_FALSE(tasks[1].error.value_or(QString()).isEmpty());
+    EXPECT_EQ(tasks[1].error, u"No foreground objects detected in the image.");
     EXPECT_EQ(queue.processingProgress(), 1.0);
+    EXPECT_EQ(queue.runFinishedCount(), 3);
+    const auto removals = [&] { return service.output().count(QStringLiteral("remove_background")); };
+    const qsizetype sent = removals();
+    EXPECT_EQ(sent, 3);
+
+    // Again: only the failed photo goes, the completed ones keep their cut-outs.
+    const auto first = tasks[0].processedImage;
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(waitForRunToEnd());
+    EXPECT_EQ(queue.selectedImages()[0].processedImage, first);
+    EXPECT_EQ(statusesOf(0).count(P::processing), 1);
+    EXPECT_TRUE(test::waitUntil([&] { return removals() == sent + 1; }));
+}
+
+// The same settings give the same pixels from both engines: the service applies the quality,
+// the refinement with its colour clean-up and the crisp edges the request carries.
+TEST_F(BatchRunTest, RemoteCutOutsFollowTheSettingsLikeTheLocalEngine)
+{
+    test::ServiceProcess service;
+    ASSERT_TRUE(service.isReady()) << service.output().toStdString();
+    useService(service.address(), service.apiKey());
+    UserPreferences preferences = appState.userPreferences();
+    preferences.processingQuality = ProcessingQuality::fast;
+    preferences.refineEdges = true;
+    preferences.edgeRefinement = 0.4;
+    preferences.preserveFineDetails = false;
+    appState.setUserPreferences(preferences);
+
+    setTasks({test::makeBallPhoto()});
+    queue.setAiModel(AIModelSelection::kivo);
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(waitForRunToEnd());
+    const ImageProcessingTask& task = queue.selectedImages().at(0);
+    ASSERT_TRUE(task.processedImage.has_value()) << task.error.value_or(QString()).toStdString();
+    const auto local = removeBackgroundLocally(task.originalImage.decode(), RemovalOptions{ProcessingQuality::fast, 0.4, false});
+    const auto plain = removeBackgroundLocally(task.originalImage.decode());
+    ASSERT_TRUE(local && plain);
+    const QImage remote = task.processedImage->decode().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(remote, *local);
+    EXPECT_NE(remote, *plain);
+}
+
+// No credits: the first answer fails its card and speaks for the run in one alert; the photos
+// not sent stay pending, never marked failed for work that was never tried.
+TEST_F(BatchRunTest, NoCreditsStopsTheRunWithOneMessage)
+{
+    test::ScriptedHttpServer server([](const test::ScriptedHttpServer::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        response.status = 402;
+        response.set_content(R"({"error":"Not enough credits"})", "application/json");
+    });
+    useService(server.baseURL(), QStringLiteral("k"));
+    UserPreferences preferences = appState.userPreferences();
+    preferences.maxConcurrentProcesses = 1;
+    appState.setUserPreferences(preferences);
+    QSignalSpy alerts(&queue, &BatchRemovalQueue::alertRequested);
+
+    setTasks({test::makeBallPhoto(), test::makeBallPhoto(), test::makeBallPhoto(), test::makeBallPhoto()});
+    queue.setAiModel(AIModelSelection::kivo);
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(waitForRunToEnd());
+
+    const auto& tasks = queue.selectedImages();
+    EXPECT_EQ(tasks[0].status, P::failed);
+    EXPECT_EQ(tasks[0].error, u"The service has no credits left on this account.");
+    for (qsizetype i = 1; i < 4; ++i) {
+        EXPECT_EQ(tasks[i].status, P::pending) << i;
+        EXPECT_TRUE(queue.taskNote(tasks[i].id).isEmpty());
+    }
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0][0].toString(), u"The service has no credits left on this account. 3 photos were not sent.");
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(BatchRunTest, RemoteRunWithoutAKeyFailsEveryTaskWithoutSending)

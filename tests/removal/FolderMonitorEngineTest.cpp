@@ -80,7 +80,7 @@ TEST_F(FolderMonitorEngineTest, KivoModelSendsNewPhotosToTheService)
     // answer can take longer than the monitor's usual 30-second wait.
     FolderMonitor::Options patient;
     patient.remote.monitorWait = std::chrono::seconds(120);
-    patient.remote.requestTimeout = std::chrono::seconds(120);
+    patient.remote.upload.baseTimeout = std::chrono::seconds(120);
     startMonitor(
         QStringLiteral("kivo"),
         [&](UserPreferences& preferences) { preferences.backendBaseURLString = service.address(); }, patient);

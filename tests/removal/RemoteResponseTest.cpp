@@ -24,7 +24,7 @@ protected:
     RemoteRemovalOutcome batchOutcome(const ScriptedHttpServer::Script& script)
     {
         ScriptedHttpServer server(script);
-        RemovalServiceClient client(keychain);
+        RemovalServiceClient client(keychain, quickOptions(60s));
         const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
         const auto result = runBatch(client, 0, {taskFor(path)}, snapshotWithKey(server.baseURL(), u"k"_s));
         EXPECT_TRUE(result.has_value());
@@ -48,25 +48,36 @@ protected:
 
 } // namespace
 
-TEST_F(RemoteResponseTest, ARefusalShowsTheBodyVerbatim)
+// Refusals read as sentences, never as the wire format; the status stays for the log.
+TEST_F(RemoteResponseTest, RefusalsReadAsSentences)
 {
-    const std::string body = R"({"error":"Invalid API key","code":401})";
-    const RemoteRemovalOutcome outcome = batchOutcome(answer(401, body));
-    EXPECT_FALSE(outcome.image.has_value());
-    EXPECT_EQ(outcome.error.toStdString(), body);
-}
-
-TEST_F(RemoteResponseTest, AServerErrorWithoutBodyGivesAnEmptyText)
-{
-    const RemoteRemovalOutcome outcome = batchOutcome(answer(500, ""));
-    EXPECT_FALSE(outcome.image.has_value());
-    EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
-}
-
-TEST_F(RemoteResponseTest, ABodyThatIsNotUtf8ReadsAsApiError)
-{
-    const RemoteRemovalOutcome outcome = batchOutcome(answer(400, "\xff\xfe\x80 broken", "text/plain"));
-    EXPECT_EQ(outcome.error, u"API error");
+    const struct {
+        int status;
+        std::string body;
+        const char* contentType;
+        const char16_t* sentence;
+        bool stopsRun;
+    } cases[] = {
+        {401, R"({"error":"Invalid API key"})", "application/json",
+         u"The service did not accept the API key; sign in again or check the key in Settings.", true},
+        {402, R"({"error":"Not enough credits"})", "application/json",
+         u"The service has no credits left on this account.", true},
+        {503, R"({"error":"The service is busy with other removals; try again in 4 s"})", "application/json",
+         u"The service is busy; try again later.", false},
+        {422, R"({"error":"No foreground objects detected in the image"})", "application/json",
+         u"No foreground objects detected in the image.", false},
+        {400, "the image could not be decoded", "text/plain", u"The image could not be decoded.", false},
+        {500, "", "text/plain", u"The service answered with an error (HTTP 500).", false},
+        {500, R"({"code":7})", "application/json", u"The service answered with an error (HTTP 500).", false},
+        {400, "\xff\xfe\x80 broken", "text/plain", u"The service answered with an error (HTTP 400).", false},
+    };
+    for (const auto& c : cases) {
+        const RemoteRemovalOutcome outcome = batchOutcome(answer(c.status, c.body, c.contentType));
+        EXPECT_FALSE(outcome.image.has_value());
+        EXPECT_EQ(outcome.error, QStringView(c.sentence)) << c.body;
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.stopsRun, c.stopsRun) << c.status;
+    }
 }
 
 TEST_F(RemoteResponseTest, OnlyStrictBase64IsAccepted)
@@ -117,7 +128,7 @@ TEST_F(RemoteResponseTest, AClosedPortGivesTheTransportErrorText)
     const quint16 port = probe.serverPort();
     probe.close();
 
-    RemovalServiceClient client(keychain);
+    RemovalServiceClient client(keychain, quickOptions(60s));
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
     const auto result = runBatch(client, 0, {taskFor(path)},
                                  snapshotWithKey(QStringLiteral("http://127.0.0.1:%1").arg(port), u"k"_s));
@@ -132,7 +143,7 @@ TEST_F(RemoteResponseTest, ARequestPastItsDeadlineFails)
         std::this_thread::sleep_for(1500ms);
         answerWithImage(response, sampleImage());
     });
-    RemovalServiceClient client(keychain, RemovalServiceClient::Options{300ms, 30s});
+    RemovalServiceClient client(keychain, quickOptions(300ms));
     const QString path = writeFile(QStringLiteral("a.png"), encoded(sampleImage(), "PNG"));
     QElapsedTimer clock;
     clock.start();
@@ -227,7 +238,7 @@ TEST_F(RemoteResponseTest, TheMonitorCallGivesUpAfterItsWaitAndALateAnswerIsHarm
     });
     StdoutCapture output;
     {
-        RemovalServiceClient client(keychain, RemovalServiceClient::Options{60s, 250ms});
+        RemovalServiceClient client(keychain, quickOptions(60s, 250ms));
         QElapsedTimer clock;
         clock.start();
         const auto image = client.removeBackgroundWithService(sampleImage(), snapshotWithKey(server.baseURL(), u"k"_s));
@@ -250,7 +261,7 @@ TEST_F(RemoteResponseTest, AClientGoneBeforeTheLateAnswerIsHarmless)
         answerWithImage(response, sampleImage());
     });
     {
-        RemovalServiceClient client(keychain, RemovalServiceClient::Options{60s, 100ms});
+        RemovalServiceClient client(keychain, quickOptions(60s, 100ms));
         EXPECT_FALSE(client.removeBackgroundWithService(sampleImage(), snapshotWithKey(server.baseURL(), u"k"_s)));
     }
     EXPECT_TRUE(waitUntil([&] { return server.answered() == 1; }, 10s));

@@ -32,6 +32,21 @@ protected:
                                                     folder.filePath(QStringLiteral("credentials.json")),
                                                     std::chrono::seconds(3)}};
 
+    // Fixed time limits, and quick retries so that a refused connection fails within a second.
+    static RemovalServiceClient::Options quickOptions(std::chrono::milliseconds requestTimeout,
+                                                      std::chrono::milliseconds monitorWait = std::chrono::seconds(30))
+    {
+        RemovalServiceClient::Options options;
+        options.upload.baseTimeout = requestTimeout;
+        options.upload.timeoutPerMegapixel = std::chrono::milliseconds(0);
+        options.upload.timeoutPerRequestAhead = std::chrono::milliseconds(0);
+        options.upload.firstReconnectDelay = std::chrono::milliseconds(50);
+        options.upload.longestRetryDelay = std::chrono::milliseconds(200);
+        options.upload.maxAttempts = 3;
+        options.monitorWait = monitorWait;
+        return options;
+    }
+
     static RemoteServiceSnapshot snapshotWithKey(const QString& baseURL, std::optional<QString> apiKey)
     {
         AccountInfo account;

@@ -21,7 +21,7 @@
 #include "editor/window/NewSessionDialog.h"
 #include "editor/window/ToolButton.h"
 #include "editor/window/ToolPanel.h"
-#include "removal/batch/BackgroundRemovalCard.h"
+#include "removal/batch/BatchCardView.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "tour-support/TourSupport.h"
 
@@ -156,12 +156,8 @@ int main(int argc, char* argv[])
     tour.shoot(QStringLiteral("batch-processed"));
 
     // The full-size preview from the card.
-    BackgroundRemovalCard* card = batch->cards().front();
-    QLabel* processed = nullptr;
-    for (QLabel* label : card->findChildren<QLabel*>())
-        if (label->cursor().shape() == Qt::PointingHandCursor && label->pixmap().width() > 0)
-            processed = label;
-    QTest::mouseClick(processed, Qt::LeftButton);
+    QTest::mouseClick(batch->cardView()->viewport(), Qt::LeftButton, {},
+                      batch->cardView()->cardGeometry(0).result.center());
     pump(200);
     tour.shoot(QStringLiteral("preview"));
     auto* popup = qobject_cast<ImagePreviewPopup*>(batch->previewOverlay()->content());
@@ -176,7 +172,7 @@ int main(int argc, char* argv[])
     pump(200);
 
     // "Edit" hands the result to the editor.
-    card->editButton()->click();
+    QTest::mouseClick(batch->cardView()->viewport(), Qt::LeftButton, {}, batch->cardView()->cardGeometry(0).edit.center());
     pump(500);
     auto* editor = qobject_cast<ImageEditorTab*>(mainView->screen(AppTab::imageEditor));
     ImageEditorModel& model = editor->model();

@@ -1,6 +1,7 @@
 #include "BackgroundRemovalTab.h"
 
-#include "BackgroundRemovalCard.h"
+#include "BatchCardView.h"
+#include "BatchTaskModel.h"
 #include "BusyIndicator.h"
 #include "CutoutFiles.h"
 #include "DropZoneView.h"
@@ -14,13 +15,11 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -58,14 +57,8 @@ BackgroundRemovalTab::BackgroundRemovalTab(AppState& appState, QWidget* parent)
     layout->addWidget(buildProgressSection());
     layout->addWidget(buildContentArea(), 1);
 
-    connect(&m_queue, &BatchRemovalQueue::tasksChanged, this, [this] {
-        refreshCards();
-        refreshControls();
-    });
-    connect(&m_queue, &BatchRemovalQueue::taskChanged, this, [this](qsizetype index) {
-        refreshCard(index);
-        refreshControls();
-    });
+    connect(&m_queue, &BatchRemovalQueue::tasksChanged, this, &BackgroundRemovalTab::refreshControls);
+    connect(&m_queue, &BatchRemovalQueue::taskChanged, this, &BackgroundRemovalTab::refreshControls);
     connect(&m_queue, &BatchRemovalQueue::processingStateChanged, this, &BackgroundRemovalTab::refreshControls);
     connect(&m_queue, &BatchRemovalQueue::addingChanged, this, &BackgroundRemovalTab::refreshControls);
     connect(&m_queue, &BatchRemovalQueue::alertRequested, this, &BackgroundRemovalTab::showAlert);
@@ -201,22 +194,17 @@ QWidget* BackgroundRemovalTab::buildContentArea()
     showDropsEnabled();
     connect(m_dropZone, &DropZoneView::browseRequested, this, &BackgroundRemovalTab::pickImages);
 
-    auto* gridHolder = new QWidget;
-    m_grid = new QGridLayout(gridHolder);
-    m_grid->setContentsMargins(20, 20, 20, 20);
-    m_grid->setSpacing(15);
-    for (int column = 0; column < 3; ++column)
-        m_grid->setColumnStretch(column, 1);
-    auto* scroll = new QScrollArea;
-    scroll->setWidget(gridHolder);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->viewport()->setAutoFillBackground(false);
-    gridHolder->setAutoFillBackground(false);
+    // The cards are painted by the view for the rows on screen only.
+    m_taskModel = new BatchTaskModel(m_queue, this);
+    m_cardView = new BatchCardView(*m_taskModel);
+    BatchCardDelegate* cards = m_cardView->cardDelegate();
+    connect(cards, &BatchCardDelegate::downloadRequested, this, &BackgroundRemovalTab::saveOne);
+    connect(cards, &BatchCardDelegate::editRequested, &m_queue, &BatchRemovalQueue::openInEditor);
+    connect(cards, &BatchCardDelegate::imageTapped, this, &BackgroundRemovalTab::showImagePreview);
 
     m_content = new QStackedWidget;
     m_content->insertWidget(dropZonePage, m_dropZone);
-    m_content->insertWidget(gridPage, scroll);
+    m_content->insertWidget(gridPage, m_cardView);
 
     m_contentFrame = new QFrame;
     m_contentFrame->setObjectName(QStringLiteral("contentArea"));
@@ -256,7 +244,7 @@ void BackgroundRemovalTab::refreshControls()
     m_cancelButton->setEnabled(!m_queue.isCancelling());
     m_progressCaption->setText(m_queue.isCancelling()
                                    ? tr("Stopping after the current image…")
-                                   : tr("Processing image %1 of %2").arg(m_queue.currentProcessingIndex() + 1).arg(tasks.size()));
+                                   : progressCaptionText());
 
     m_addingRow->setVisible(m_queue.isAdding());
     m_addingLabel->setText(m_queue.filesBeingAdded() > 0 ? tr("Adding images… %1 left").arg(m_queue.filesBeingAdded())
@@ -265,33 +253,20 @@ void BackgroundRemovalTab::refreshControls()
     m_content->setCurrentIndex(empty && !processing ? dropZonePage : gridPage);
 }
 
-void BackgroundRemovalTab::refreshCards()
+// Progress counts finished photos. The local engine works on one at a time; the remote one has
+// several at the service while the others wait in the client.
+QString BackgroundRemovalTab::progressCaptionText() const
 {
-    const QList<ImageProcessingTask>& tasks = m_queue.selectedImages();
-    while (m_cards.size() > tasks.size())
-        delete m_cards.takeLast();
-    while (m_cards.size() < tasks.size()) {
-        auto* card = new BackgroundRemovalCard;
-        connect(card, &BackgroundRemovalCard::downloadRequested, this, &BackgroundRemovalTab::saveOne);
-        connect(card, &BackgroundRemovalCard::editRequested, &m_queue, &BatchRemovalQueue::openInEditor);
-        connect(card, &BackgroundRemovalCard::imageTapped, this, &BackgroundRemovalTab::showImagePreview);
-        const int position = int(m_cards.size());
-        m_grid->addWidget(card, position / 3, position % 3, Qt::AlignTop);
-        m_cards.append(card);
-    }
-    // Only cards whose task changed are redrawn: a long list grows one card at a time.
-    for (qsizetype index = 0; index < tasks.size(); ++index)
-        if (!(m_cards[index]->task() == tasks[index]))
-            refreshCard(index);
-}
-
-void BackgroundRemovalTab::refreshCard(qsizetype index)
-{
-    const QList<ImageProcessingTask>& tasks = m_queue.selectedImages();
-    if (index >= tasks.size() || index >= m_cards.size())
-        return;
-    const ImageProcessingTask& task = tasks.at(index);
-    m_cards[index]->setTask(task);
+    const int total = m_queue.runPhotoCount();
+    const int finished = m_queue.runFinishedCount();
+    if (m_queue.aiModel() == AIModelSelection::localFree)
+        return tr("Processing image %1 of %2").arg(std::min(finished + 1, std::max(total, 1))).arg(total);
+    QString caption = tr("Processed %1 of %2 images").arg(finished).arg(total);
+    if (const int sent = m_queue.uploadsAtService(); sent > 0)
+        caption += tr(" · %1 at the service").arg(sent);
+    if (const int waiting = total - finished - m_queue.uploadsAtService(); waiting > 0)
+        caption += tr(" · %1 waiting").arg(waiting);
+    return caption;
 }
 
 void BackgroundRemovalTab::pickImages()

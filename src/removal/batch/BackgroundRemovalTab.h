@@ -12,7 +12,6 @@
 
 class QComboBox;
 class QFrame;
-class QGridLayout;
 class QLabel;
 
 class QProgressBar;
@@ -22,7 +21,8 @@ class QStackedWidget;
 namespace kivo {
 
 class AppState;
-class BackgroundRemovalCard;
+class BatchCardView;
+class BatchTaskModel;
 class DropZoneView;
 
 // The Background Removal tab: the batch's cards, its controls and its progress. The logic lives
@@ -45,7 +45,7 @@ public:
     QWidget* progressSection() const { return m_progressSection; }
     QLabel* progressCaption() const { return m_progressCaption; }
     bool showsDropZone() const;
-    QList<BackgroundRemovalCard*> cards() const { return m_cards; }
+    BatchCardView* cardView() const { return m_cardView; }
 
     // The alert ("Background Remover") currently shown, if any.
     QMessageBox* alert() const { return m_alert; }
@@ -81,8 +81,7 @@ private:
     void showAlert(const QString& message);
 
     void refreshControls();
-    void refreshCards();
-    void refreshCard(qsizetype index);
+    QString progressCaptionText() const;
     void setDragOver(bool dragOver);
 
     AppState& m_appState;
@@ -108,8 +107,8 @@ private:
     QFrame* m_contentFrame = nullptr;
     QStackedWidget* m_content = nullptr;
     DropZoneView* m_dropZone = nullptr;
-    QGridLayout* m_grid = nullptr;
-    QList<BackgroundRemovalCard*> m_cards;
+    BatchTaskModel* m_taskModel = nullptr;
+    BatchCardView* m_cardView = nullptr;
     QPointer<QMessageBox> m_alert;
     PreviewFactory m_previewFactory;
     // Counts the taps, so that only the latest decoded image is shown.

@@ -6,6 +6,7 @@
 #include "removal/engine/LocalRemovalEngine.h"
 
 #include "core/AppState.h"
+#include "core/Log.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <deque>
+#include <mutex>
 
 namespace kivo {
 
@@ -86,13 +88,16 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
         }, Qt::QueuedConnection);
 
         // Files are read, kept and decoded a few at a time on the decoding pool and handed
-        // over in their order.
-        const auto handOver = [this, onFile](const LoadedFile& file) {
-            QMetaObject::invokeMethod(this, [this, onFile, file] {
-                --m_filesBeingAdded;
-                onFile(file);
-                emit addingChanged();
-            }, Qt::QueuedConnection);
+        // over in their order, gathered: thousands of small photos decode faster than the window
+        // could take them one call each, and one list change per file would hold it for seconds.
+        auto gathered = std::make_shared<GatheredFiles>();
+        const auto handOver = [this, onFile, gathered](const LoadedFile& file) {
+            std::lock_guard lock(gathered->mutex);
+            gathered->files.push_back(file);
+            if (std::exchange(gathered->posted, true))
+                return;
+            QMetaObject::invokeMethod(this, [this, onFile, gathered] { takeGathered(gathered, onFile); },
+                                      Qt::QueuedConnection);
         };
         std::deque<QFuture<LoadedFile>> reading;
         const qsizetype readAhead = m_decodingPool.maxThreadCount();
@@ -118,12 +123,58 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
         }
         for (; !reading.empty(); reading.pop_front())
             handOver(reading.front().result());
-        QMetaObject::invokeMethod(this, [this, onDone] {
-            --m_addOperations;
-            onDone();
-            emit addingChanged();
-        }, Qt::QueuedConnection);
+        // The end comes after the last round of files.
+        auto finish = std::make_shared<std::function<void()>>();
+        *finish = [this, onDone, gathered, finish] {
+            bool waiting = false;
+            {
+                std::lock_guard lock(gathered->mutex);
+                waiting = gathered->posted;
+            }
+            if (waiting) {
+                QMetaObject::invokeMethod(this, [finish] { (*finish)(); }, Qt::QueuedConnection);
+                return;
+            }
+            // The function holds itself; the cycle is broken once the locals are out of it.
+            BatchRemovalQueue* const queue = this;
+            const std::function<void()> done = onDone;
+            const auto keep = finish;
+            *keep = nullptr;
+            --queue->m_addOperations;
+            done();
+            emit queue->addingChanged();
+        };
+        QMetaObject::invokeMethod(this, [finish] { (*finish)(); }, Qt::QueuedConnection);
     });
+}
+
+// Takes at most a few hundred of the files handed over so far in one go, and posts itself again
+// for the rest, so that the window's thread stays free between the rounds.
+void BatchRemovalQueue::takeGathered(const std::shared_ptr<GatheredFiles>& gathered, const std::function<void(LoadedFile)>& onFile)
+{
+    constexpr size_t filesPerRound = 100;
+    std::vector<LoadedFile> files;
+    {
+        std::lock_guard lock(gathered->mutex);
+        const size_t count = std::min(filesPerRound, gathered->files.size());
+        files.assign(std::make_move_iterator(gathered->files.begin()), std::make_move_iterator(gathered->files.begin() + qsizetype(count)));
+        gathered->files.erase(gathered->files.begin(), gathered->files.begin() + qsizetype(count));
+        gathered->posted = !gathered->files.empty();
+        if (gathered->posted)
+            QMetaObject::invokeMethod(this, [this, onFile, gathered] { takeGathered(gathered, onFile); },
+                                      Qt::QueuedConnection);
+    }
+    m_filesBeingAdded -= int(files.size());
+    m_holdListChanges = true;
+    const qsizetype before = m_tasks.size();
+    for (LoadedFile& file : files)
+        onFile(std::move(file));
+    m_holdListChanges = false;
+    if (m_tasks.size() != before) {
+        publish();
+        emit tasksChanged();
+    }
+    emit addingChanged();
 }
 
 void BatchRemovalQueue::addImages(const QList<QUrl>& files)
@@ -184,6 +235,8 @@ void BatchRemovalQueue::appendTask(const QUrl& url, const KeptImage& kept)
         task.error = kept.error;
     }
     m_tasks.append(task);
+    if (m_holdListChanges)
+        return;
     publish();
     emit tasksChanged();
 }
@@ -194,16 +247,46 @@ void BatchRemovalQueue::processAllImagesInTab()
 {
     if (m_tasks.isEmpty())
         return;
-    m_isProcessing = true;
-    m_isCancelling = false;
-    m_processingProgress = 0;
-    m_currentProcessingIndex = 0;
-    emit processingStateChanged();
+    QList<RunTask> run;
+    for (qsizetype index = 0; index < m_tasks.size(); ++index) {
+        const ImageProcessingTask& task = m_tasks.at(index);
+        const bool open = task.status == ProcessingStatus::pending || task.status == ProcessingStatus::failed;
+        if (open && !m_inRun.contains(task.id))
+            run.append(RunTask{index, task.id});
+    }
+    if (run.isEmpty())
+        return;
 
     const int generation = ++m_lastGeneration;
-    m_runs.insert(generation, RunState{});
-    const RemoteServiceSnapshot remote{m_appState.userPreferences().backendBaseURLString, m_appState.accountInfo()};
-    m_processingQueue.start([this, generation, snapshot = m_tasks, remote] { runJob(generation, snapshot, remote); });
+    RunState state;
+    state.tasksLeft = int(run.size());
+    if (!m_isProcessing) {
+        m_runPhotoCount = 0;
+        m_runFinishedCount = 0;
+    }
+    m_isProcessing = true;
+    m_isCancelling = false;
+    m_currentProcessingIndex = int(run.first().index);
+    m_runPhotoCount += int(run.size());
+    for (const RunTask& task : std::as_const(run))
+        m_inRun.insert(task.id);
+    updateProgress();
+
+    if (m_aiModel == AIModelSelection::kivo) {
+        state.uploads = std::make_shared<UploadRun>();
+        m_client.setMaxUploadsInFlight(m_appState.userPreferences().maxConcurrentProcesses);
+        for (const RunTask& task : std::as_const(run))
+            setNote(task.index, task.id, tr("Waiting for the service…"));
+        RemoteServiceSnapshot remote{m_appState.userPreferences().backendBaseURLString, m_appState.accountInfo(),
+                                     storedRemovalOptions(m_appState)};
+        m_runs.insert(generation, state);
+        m_processingQueue.start([this, generation, snapshot = m_tasks, run, remote, uploads = state.uploads] {
+            sendRemoteJob(generation, snapshot, run, remote, uploads);
+        });
+        return;
+    }
+    m_runs.insert(generation, state);
+    m_processingQueue.start([this, generation, snapshot = m_tasks, run] { runLocalJob(generation, snapshot, run); });
 }
 
 void BatchRemovalQueue::cancelProcessing()
@@ -211,65 +294,54 @@ void BatchRemovalQueue::cancelProcessing()
     if (!m_isProcessing)
         return;
     m_cancelledThrough = m_lastGeneration;
+    for (const RunState& run : std::as_const(m_runs))
+        if (run.uploads)
+            run.uploads->cancel();
     m_isCancelling = true;
     emit processingStateChanged();
 }
 
-// On the serial worker: every task of the snapshot in turn, completed ones included.
-void BatchRemovalQueue::runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote)
+// On the serial worker: the run's tasks one after the other.
+void BatchRemovalQueue::runLocalJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run)
 {
     m_modelProblemReported = false;
-    for (qsizetype index = 0; index < snapshot.size(); ++index) {
-        if (generation <= m_cancelledThrough)
+    for (qsizetype position = 0; position < run.size(); ++position) {
+        const RunTask& task = run.at(position);
+        if (generation <= m_cancelledThrough) {
+            // The rest leave the run in one call: thousands of calls would hold the window.
+            QList<QUuid> rest;
+            for (qsizetype later = position; later < run.size(); ++later)
+                rest.append(run.at(later).id);
+            QMetaObject::invokeMethod(this, [this, generation, rest] {
+                for (const QUuid& id : rest)
+                    taskLeftRun(generation, id, false, false);
+                updateProgress();
+            }, Qt::QueuedConnection);
             break;
-        QMetaObject::invokeMethod(this, [this, index] {
-            m_currentProcessingIndex = int(index);
-            setTaskStatus(index, ProcessingStatus::processing);
+        }
+        QMetaObject::invokeMethod(this, [this, task] {
+            m_currentProcessingIndex = int(task.index);
+            setTaskStatus(task.index, task.id, ProcessingStatus::processing);
             emit processingStateChanged();
         }, Qt::QueuedConnection);
 
-        processImage(generation, index, snapshot, remote);
+        processLocally(task.index, task.id, snapshot.at(task.index));
 
-        QMetaObject::invokeMethod(this, [this, index] {
-            if (!m_tasks.isEmpty())
-                m_processingProgress = double(index + 1) / double(m_tasks.size());
-            emit processingStateChanged();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, generation, id = task.id] { taskLeftRun(generation, id, true); },
+                                  Qt::QueuedConnection);
     }
     QMetaObject::invokeMethod(this, [this, generation] { runFinishedDispatching(generation); }, Qt::QueuedConnection);
 }
 
-void BatchRemovalQueue::processImage(int generation, qsizetype index, const QList<ImageProcessingTask>& snapshot,
-                                     const RemoteServiceSnapshot& remote)
+void BatchRemovalQueue::processLocally(qsizetype index, const QUuid& id, const ImageProcessingTask& task)
 {
-    if (m_aiModel == AIModelSelection::kivo) {
-        // Counted before the request starts, so the answer can never arrive ahead of the count.
-        QMetaObject::invokeMethod(this, [this, generation] { ++m_runs[generation].remoteAnswersPending; },
-                                  Qt::QueuedConnection);
-        m_client.removeBackgroundRemotely(
-            index, snapshot, remote, this, [this, generation](qsizetype at, const RemoteRemovalOutcome& outcome) {
-                if (!outcome.image) {
-                    applyOutcome(at, {}, outcome.error);
-                    remoteAnswerArrived(generation);
-                    return;
-                }
-                // Encoding and keeping a large cut-out takes a while: not on the window's thread.
-                QtConcurrent::run(&m_keepingPool, [this, image = *outcome.image] { return keepCutout(image, m_cache); })
-                    .then(this, [this, at, generation](const KeptImage& result) {
-                        applyOutcome(at, result, result.error);
-                        remoteAnswerArrived(generation);
-                    });
-            });
-        return;
-    }
-
-    const auto post = [this, index](const KeptImage& result, std::optional<QString> error) {
-        QMetaObject::invokeMethod(this, [=, this] { applyOutcome(index, result, error); }, Qt::QueuedConnection);
+    const auto post = [this, index, id](const KeptImage& result, std::optional<QString> error) {
+        QMetaObject::invokeMethod(this, [=, this] { applyOutcome(index, id, result, error); }, Qt::QueuedConnection);
     };
 
     // Read per image, so that a change in the settings applies from the next image on.
     const RemovalOptions options = storedRemovalOptions(m_appState);
-    const auto working = makeWorkingImage(decodeOriginal(snapshot.at(index)));
+    const auto working = makeWorkingImage(decodeOriginal(task));
     if (!working)
         return post({}, QStringLiteral("Failed to process image"));
     const auto mask = generateForegroundMask(*working, options);
@@ -290,11 +362,83 @@ void BatchRemovalQueue::processImage(int generation, qsizetype index, const QLis
     post(result, result.error);
 }
 
-// Applies an engine's outcome to the task now at `index`; dropped when the list got shorter. A
-// result that could not be kept fails the task with the reason.
-void BatchRemovalQueue::applyOutcome(qsizetype index, const KeptImage& result, std::optional<QString> error)
+// On the serial worker: every upload of the run handed to the client, which sends them as its
+// rules allow. The settings are those of the run's start: uploads leave long after.
+void BatchRemovalQueue::sendRemoteJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run,
+                                      RemoteServiceSnapshot remote, std::shared_ptr<UploadRun> uploads)
 {
-    if (index >= m_tasks.size())
+    for (const RunTask& task : std::as_const(run)) {
+        const QUuid id = task.id;
+        m_client.removeBackgroundRemotely(
+            task.index, snapshot, remote, this,
+            [this, generation, id](qsizetype at, const RemoteRemovalOutcome& outcome) {
+                remoteOutcome(generation, at, id, outcome);
+            },
+            uploads, [this, id](qsizetype at, const UploadProgress& progress) { remoteProgress(at, id, progress); });
+    }
+    QMetaObject::invokeMethod(this, [this, generation] { runFinishedDispatching(generation); }, Qt::QueuedConnection);
+}
+
+void BatchRemovalQueue::remoteProgress(qsizetype index, const QUuid& id, const UploadProgress& progress)
+{
+    if (progress.kind == UploadProgress::Kind::sent) {
+        if (progress.attempt == 1)
+            ++m_uploadsAtService;
+        m_currentProcessingIndex = int(index);
+        setNote(index, id, QString());
+        setTaskStatus(index, id, ProcessingStatus::processing);
+        emit processingStateChanged();
+    } else {
+        setNote(index, id, progress.note);
+    }
+}
+
+void BatchRemovalQueue::remoteOutcome(int generation, qsizetype index, const QUuid& id,
+                                      const RemoteRemovalOutcome& outcome)
+{
+    const qsizetype at = indexOf(index, id);
+    const QString name = at >= 0 ? m_tasks.at(at).originalURL.fileName() : QString();
+    if (outcome.notSent) {
+        // Never reached the service, or turned away unseen: the task is as it was before the run.
+        ++m_runs[generation].notSent;
+        if (at >= 0 && m_tasks.at(at).status == ProcessingStatus::processing)
+            --m_uploadsAtService;
+        setNote(index, id, QString());
+        if (at >= 0 && m_tasks.at(at).status == ProcessingStatus::processing)
+            setTaskStatus(index, id, ProcessingStatus::pending);
+        taskLeftRun(generation, id, false);
+        return;
+    }
+    if (at >= 0 && m_tasks.at(at).status == ProcessingStatus::processing)
+        --m_uploadsAtService;
+    setNote(index, id, QString());
+    if (!outcome.image) {
+        logLine(QStringLiteral("Kivo Model: %1 failed (%2): %3")
+                    .arg(name, outcome.status ? QStringLiteral("HTTP %1").arg(outcome.status) : QStringLiteral("no answer"),
+                         outcome.error));
+        applyOutcome(index, id, {}, outcome.error);
+        taskLeftRun(generation, id, true);
+        return;
+    }
+    // Encoding and keeping a large cut-out takes a while: not on the window's thread.
+    QtConcurrent::run(&m_keepingPool, [this, image = *outcome.image] { return keepCutout(image, m_cache); })
+        .then(this, [this, index, id, generation](const KeptImage& result) {
+            applyOutcome(index, id, result, result.error);
+            taskLeftRun(generation, id, true);
+        });
+}
+
+qsizetype BatchRemovalQueue::indexOf(qsizetype hint, const QUuid& id) const
+{
+    return hint >= 0 && hint < m_tasks.size() && m_tasks.at(hint).id == id ? hint : -1;
+}
+
+// Applies an engine's outcome to its task; dropped when the list no longer holds it. A result
+// that could not be kept fails the task with the reason.
+void BatchRemovalQueue::applyOutcome(qsizetype index, const QUuid& id, const KeptImage& result,
+                                     std::optional<QString> error)
+{
+    if (indexOf(index, id) < 0)
         return;
     ImageProcessingTask& task = m_tasks[index];
     if (!error && !result.image.isNull()) {
@@ -309,13 +453,40 @@ void BatchRemovalQueue::applyOutcome(qsizetype index, const KeptImage& result, s
     emit taskChanged(index);
 }
 
-void BatchRemovalQueue::setTaskStatus(qsizetype index, ProcessingStatus status)
+void BatchRemovalQueue::setTaskStatus(qsizetype index, const QUuid& id, ProcessingStatus status)
 {
-    if (index >= m_tasks.size())
+    if (indexOf(index, id) < 0)
         return;
     m_tasks[index].status = status;
     publish();
     emit taskChanged(index);
+}
+
+void BatchRemovalQueue::setNote(qsizetype index, const QUuid& id, const QString& note)
+{
+    const QString previous = note.isEmpty() ? m_notes.take(id) : std::exchange(m_notes[id], note);
+    if (previous != note && indexOf(index, id) >= 0)
+        emit taskChanged(index);
+}
+
+void BatchRemovalQueue::taskLeftRun(int generation, const QUuid& id, bool finished, bool showProgress)
+{
+    m_inRun.remove(id);
+    if (finished)
+        ++m_runFinishedCount;
+    else
+        --m_runPhotoCount;
+    if (m_runs.contains(generation))
+        --m_runs[generation].tasksLeft;
+    if (showProgress)
+        updateProgress();
+    endRunIfDone(generation);
+}
+
+void BatchRemovalQueue::updateProgress()
+{
+    m_processingProgress = m_runPhotoCount > 0 ? double(m_runFinishedCount) / double(m_runPhotoCount) : 1.0;
+    emit processingStateChanged();
 }
 
 void BatchRemovalQueue::runFinishedDispatching(int generation)
@@ -324,22 +495,24 @@ void BatchRemovalQueue::runFinishedDispatching(int generation)
     endRunIfDone(generation);
 }
 
-void BatchRemovalQueue::remoteAnswerArrived(int generation)
-{
-    --m_runs[generation].remoteAnswersPending;
-    endRunIfDone(generation);
-}
-
-// A run ends after its last image with the local engine, after its last answer with the remote
-// one; the flag clears when no run is left.
+// A run ends after the outcome of its last task; the flag clears when no run is left. A run that
+// the service stopped says why once, and how many photos it did not send.
 void BatchRemovalQueue::endRunIfDone(int generation)
 {
     const RunState run = m_runs.value(generation);
-    if (!run.dispatchDone || run.remoteAnswersPending > 0)
+    if (!run.dispatchDone || run.tasksLeft > 0)
         return;
     m_runs.remove(generation);
+    if (run.uploads && !run.uploads->stopReason().isEmpty()) {
+        QString message = run.uploads->stopReason();
+        if (run.notSent > 0)
+            message += run.notSent == 1 ? QStringLiteral(" 1 photo was not sent.")
+                                        : QStringLiteral(" %1 photos were not sent.").arg(run.notSent);
+        emit alertRequested(message);
+    }
     if (!m_runs.isEmpty())
         return;
+    m_uploadsAtService = 0;
     setProcessing(false);
     const auto count = [this](ProcessingStatus status) {
         return int(std::count_if(m_tasks.cbegin(), m_tasks.cend(),
@@ -361,6 +534,7 @@ void BatchRemovalQueue::setProcessing(bool processing)
 void BatchRemovalQueue::clearAll()
 {
     m_tasks.clear();
+    m_notes.clear();
     publish();
     emit tasksChanged();
     // With nothing left to work on, the memory of the work goes back to the system.

@@ -8,9 +8,14 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace kivo {
 
@@ -34,8 +39,15 @@ public:
 
     bool isProcessing() const { return m_isProcessing; }
     bool isCancelling() const { return m_isCancelling; }
+    // Finished photos of the runs under way, over the photos they took.
     double processingProgress() const { return m_processingProgress; }
     int currentProcessingIndex() const { return m_currentProcessingIndex; }
+    int runPhotoCount() const { return m_runPhotoCount; }
+    int runFinishedCount() const { return m_runFinishedCount; }
+    // Photos of the runs at the service now, and waiting in the client for their turn.
+    int uploadsAtService() const { return m_uploadsAtService; }
+    // What a card says beside its status while its photo waits for the service; empty otherwise.
+    QString taskNote(const QUuid& id) const { return m_notes.value(id); }
     // A pick or drop is still being read; how many of its files are left.
     bool isAdding() const { return m_addOperations > 0; }
     int filesBeingAdded() const { return m_filesBeingAdded; }
@@ -49,7 +61,10 @@ public:
     // Dropped files and folders: extension and duplicate checks, then the summary alert.
     void handleDrop(const QList<QUrl>& dropped);
 
-    // Starts a run over the whole list on the serial worker; a run already under way finishes first.
+    // Starts a run over the pending and failed tasks that no run holds yet; completed tasks keep
+    // their result and are never sent again. Local runs go one image after the other on the
+    // serial worker (a run already under way finishes first); remote runs upload as the
+    // client's rules allow.
     void processAllImagesInTab();
     // Stops the runs between images: the image in progress finishes, the rest stay as they are.
     void cancelProcessing();
@@ -88,21 +103,40 @@ private:
         enum class Kind { loaded, unreadable, wrongExtension, duplicate } kind = Kind::loaded;
     };
 
+    // Loaded files waiting for the window's thread (see loadFilesInBackground).
+    struct GatheredFiles {
+        std::mutex mutex;
+        std::vector<LoadedFile> files;
+        bool posted = false;
+    };
+    void takeGathered(const std::shared_ptr<GatheredFiles>& gathered, const std::function<void(LoadedFile)>& onFile);
     void loadFilesInBackground(const QList<QUrl>& roots, bool isDrop, std::function<void(LoadedFile)> onFile,
                                std::function<void()> onDone);
     void acceptDroppedFile(DropSession& session, LoadedFile file);
     bool containsURL(const QUrl& url) const;
     void appendTask(const QUrl& url, const KeptImage& kept);
 
-    void runJob(int generation, QList<ImageProcessingTask> snapshot, RemoteServiceSnapshot remote);
-    void processImage(int generation, qsizetype index, const QList<ImageProcessingTask>& snapshot,
-                      const RemoteServiceSnapshot& remote);
-    void applyOutcome(qsizetype index, const KeptImage& result, std::optional<QString> error);
+    // A task of a run: its place in the list when the run began, and its id to check that the
+    // place still holds it.
+    struct RunTask {
+        qsizetype index = 0;
+        QUuid id;
+    };
+    void runLocalJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run);
+    void processLocally(qsizetype index, const QUuid& id, const ImageProcessingTask& task);
+    void sendRemoteJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run,
+                       RemoteServiceSnapshot remote, std::shared_ptr<UploadRun> uploads);
+    void remoteOutcome(int generation, qsizetype index, const QUuid& id, const RemoteRemovalOutcome& outcome);
+    void remoteProgress(qsizetype index, const QUuid& id, const UploadProgress& progress);
+    qsizetype indexOf(qsizetype hint, const QUuid& id) const;
+    void applyOutcome(qsizetype index, const QUuid& id, const KeptImage& result, std::optional<QString> error);
     void openSessions(QList<ImageProcessingTask> tasks);
-    void setTaskStatus(qsizetype index, ProcessingStatus status);
+    void setTaskStatus(qsizetype index, const QUuid& id, ProcessingStatus status);
+    void setNote(qsizetype index, const QUuid& id, const QString& note);
+    void taskLeftRun(int generation, const QUuid& id, bool finished, bool showProgress = true);
     void runFinishedDispatching(int generation);
-    void remoteAnswerArrived(int generation);
     void endRunIfDone(int generation);
+    void updateProgress();
     void setProcessing(bool processing);
     void publish();
 
@@ -115,8 +149,16 @@ private:
     bool m_isCancelling = false;
     double m_processingProgress = 0;
     int m_currentProcessingIndex = 0;
+    int m_runPhotoCount = 0;
+    int m_runFinishedCount = 0;
+    int m_uploadsAtService = 0;
+    QHash<QUuid, QString> m_notes;
+    // Tasks that a run holds: a second "Process All" leaves them to it.
+    QSet<QUuid> m_inRun;
     int m_addOperations = 0;
     int m_filesBeingAdded = 0;
+    // Appended tasks are published once per round of files, not per file.
+    bool m_holdListChanges = false;
     std::atomic_bool m_shuttingDown{false};
     // Touched by the serial worker only.
     std::atomic_bool m_modelProblemReported{false};
@@ -126,8 +168,10 @@ private:
     int m_lastGeneration = 0;
     std::atomic_int m_cancelledThrough{0};
     struct RunState {
-        int remoteAnswersPending = 0;
+        int tasksLeft = 0;
+        int notSent = 0;
         bool dispatchDone = false;
+        std::shared_ptr<UploadRun> uploads;
     };
     QHash<int, RunState> m_runs;
 

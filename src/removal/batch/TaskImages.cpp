@@ -16,15 +16,21 @@ KeptImage keepOriginal(const QString& path, ImageCache& cache, QImage* decoded)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return {};
-    // Decoded from the bytes that are kept, so that what is checked is what is processed later.
-    QImage image = readImageData(bytes).image;
+    // Checked from the bytes that are kept, so that what is checked is what is processed later.
+    // Only a caller that processes the photo at once needs it at full size; a card needs a
+    // thumbnail, decoded at a reduced size (the whole file is still read and checked).
+    QImage image;
+    QSize size;
+    if (decoded) {
+        image = readImageData(bytes).image;
+        size = image.size();
+        *decoded = image;
+    } else {
+        image = readImageDataReduced(bytes, cardThumbnailSide, &size).image;
+    }
     if (image.isNull())
         return {};
-
     const QImage thumbnail = makeCardThumbnail(image);
-    const QSize size = image.size();
-    if (decoded)
-        *decoded = image;
     image = {};
 
     QString error;

@@ -55,4 +55,17 @@ std::optional<ProcessingQuality> qualityFromName(QStringView name)
     return std::nullopt;
 }
 
+QString qualityName(ProcessingQuality quality)
+{
+    switch (quality) {
+    case ProcessingQuality::fast:
+        return QStringLiteral("fast");
+    case ProcessingQuality::highQuality:
+        return QStringLiteral("high");
+    case ProcessingQuality::balanced:
+        break;
+    }
+    return QStringLiteral("balanced");
+}
+
 } // namespace kivo

@@ -48,5 +48,6 @@ RemovalOptions storedRemovalOptions(const AppState& appState);
 
 // The quality names of the command line and the stand-in service: "fast", "balanced", "high".
 std::optional<ProcessingQuality> qualityFromName(QStringView name);
+QString qualityName(ProcessingQuality quality);
 
 } // namespace kivo

@@ -7,6 +7,10 @@
 #include <QSet>
 #include <QTimer>
 
+#include <deque>
+#include <set>
+#include <memory>
+
 namespace kivo {
 
 namespace {
@@ -20,6 +24,32 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
         || (code >= 401 && code <= 499);
 }
 
+// No connection, or one that dropped before the answer: the service is down, restarting or
+// unreachable for a moment. A time-out is not one of them: the service may still be working
+// on the photo, and a second upload could be charged again.
+bool isConnectionFailure(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+RemoteHttpResult canceledResult(bool notSent)
+{
+    RemoteHttpResult result;
+    result.transportError = QStringLiteral("Operation canceled");
+    result.notSent = notSent;
+    return result;
+}
+
 } // namespace
 
 RemoteHttpResult httpResultOf(QNetworkReply* reply, bool timedOut)
@@ -31,9 +61,14 @@ RemoteHttpResult httpResultOf(QNetworkReply* reply, bool timedOut)
         result.transportError = RemoteHttpExchange::timedOutDescription();
     } else if (!status.isValid() || (error != QNetworkReply::NoError && !isHttpStatusError(error))) {
         result.transportError = reply->errorString();
+        result.connectionFailed = isConnectionFailure(error);
     } else {
         result.status = status.toInt();
         result.body = reply->readAll();
+        bool isNumber = false;
+        const int seconds = reply->rawHeader("Retry-After").trimmed().toInt(&isNumber);
+        if (isNumber)
+            result.retryAfterSeconds = seconds;
     }
     return result;
 }
@@ -41,6 +76,33 @@ RemoteHttpResult httpResultOf(QNetworkReply* reply, bool timedOut)
 // Lives on the exchange's thread and owns the network access manager there.
 class RemoteHttpWorker : public QObject {
 public:
+    ~RemoteHttpWorker() override
+    {
+        m_closed = true;
+        // Uploads still waiting end with the cancellation, so that every caller hears back.
+        for (const auto& slot : std::deque(m_waiting))
+            finish(slot, canceledResult(true), false);
+        for (const auto& slot : std::set(m_retrying))
+            finish(slot, canceledResult(true), false);
+    }
+
+    void setRules(const UploadRules& rules)
+    {
+        m_rules = rules;
+        pump();
+    }
+
+    void enqueue(PacedUpload upload, RemoteHttpExchange::Completion completion)
+    {
+        auto slot = std::make_shared<Slot>(Slot{std::move(upload), std::move(completion), {}, 0});
+        if (m_closed) {
+            slot->completion(canceledResult(true));
+            return;
+        }
+        m_waiting.push_back(std::move(slot));
+        pump();
+    }
+
     void start(const RemoteHttpRequest& request, std::chrono::milliseconds deadline,
                const RemoteHttpExchange::Completion& completion)
     {
@@ -78,6 +140,11 @@ public:
     void close()
     {
         m_closed = true;
+        for (const auto& slot : std::deque(m_waiting))
+            finish(slot, canceledResult(true), false);
+        m_waiting.clear();
+        for (const auto& slot : std::set(m_retrying))
+            finish(slot, canceledResult(true), false);
         abortAll();
     }
 
@@ -91,6 +158,102 @@ public:
 
 private:
     static constexpr const char* kTimedOutProperty = "kivoTimedOut";
+
+    // An upload from its arrival to its outcome. It holds a place among those in flight from
+    // its first attempt on, through the waits between attempts.
+    struct Slot {
+        PacedUpload upload;
+        RemoteHttpExchange::Completion completion;
+        RemoteHttpRequest request;
+        int attempt = 0;
+    };
+    using SlotPointer = std::shared_ptr<Slot>;
+
+    void pump()
+    {
+        while (!m_closed && m_placesTaken < m_rules.maxInFlight && !m_waiting.empty()) {
+            SlotPointer slot = m_waiting.front();
+            m_waiting.pop_front();
+            if (slot->upload.run && slot->upload.run->isStopped()) {
+                slot->completion(canceledResult(true));
+                continue;
+            }
+            std::optional<RemoteHttpRequest> request = slot->upload.make ? slot->upload.make() : std::nullopt;
+            if (!request) {
+                RemoteHttpResult unmade;
+                unmade.transportError = slot->upload.unmadeText;
+                slot->completion(unmade);
+                continue;
+            }
+            slot->request = std::move(*request);
+            ++m_placesTaken;
+            attempt(slot);
+        }
+    }
+
+    void attempt(const SlotPointer& slot)
+    {
+        ++slot->attempt;
+        if (slot->upload.onProgress)
+            slot->upload.onProgress(UploadProgress{UploadProgress::Kind::sent, slot->attempt, {}, {}});
+        // The limit counts from now, when the request leaves, not from when it was queued.
+        start(slot->request, uploadTimeLimit(slot->upload.photoSize, m_rules),
+              [this, slot](const RemoteHttpResult& result) { answered(slot, result); });
+    }
+
+    void answered(const SlotPointer& slot, const RemoteHttpResult& result)
+    {
+        const bool runStopped = slot->upload.run && slot->upload.run->isStopped();
+        const auto delay = m_closed ? std::nullopt : retryDelay(result, slot->attempt, m_rules);
+        if (delay && runStopped) {
+            // Turned away or unreachable, so never charged: the run's end leaves it as it was.
+            finish(slot, canceledResult(true), true);
+            return;
+        }
+        if (delay) {
+            const auto wait = withJitter(*delay);
+            if (slot->upload.onProgress) {
+                const qint64 seconds = std::max<qint64>(1, (delay->count() + 999) / 1000);
+                const QString note = result.transportError
+                    ? QStringLiteral("The service cannot be reached; retrying in %1 s…").arg(seconds)
+                    : QStringLiteral("The service is busy; retrying in %1 s…").arg(seconds);
+                slot->upload.onProgress(UploadProgress{UploadProgress::Kind::retrying, slot->attempt, wait, note});
+            }
+            m_retrying.insert(slot);
+            QTimer::singleShot(wait, this, [this, slot] {
+                if (m_retrying.erase(slot) == 0)
+                    return;
+                if (m_closed || (slot->upload.run && slot->upload.run->isStopped()))
+                    finish(slot, canceledResult(true), true);
+                else
+                    attempt(slot);
+            });
+            return;
+        }
+        if (slot->upload.run && stopsUploadRun(result)) {
+            // Only the first refusal speaks for the run; the others were not charged either.
+            if (runStopped) {
+                finish(slot, canceledResult(true), true);
+                return;
+            }
+            slot->upload.run->stop(removalFailureSentence(result));
+        }
+        finish(slot, result, true);
+    }
+
+    void finish(const SlotPointer& slot, const RemoteHttpResult& result, bool heldPlace)
+    {
+        const bool wasRetrying = m_retrying.erase(slot) > 0;
+        if (heldPlace || wasRetrying)
+            --m_placesTaken;
+        slot->completion(result);
+        pump();
+    }
+
+    UploadRules m_rules;
+    std::deque<SlotPointer> m_waiting;
+    std::set<SlotPointer> m_retrying;
+    int m_placesTaken = 0;
 
     QNetworkAccessManager* m_manager = nullptr;
     QSet<QNetworkReply*> m_inFlight;
@@ -128,6 +291,23 @@ void RemoteHttpExchange::send(RemoteHttpRequest request, std::chrono::millisecon
             worker->start(request, deadline, completion);
         },
         Qt::QueuedConnection);
+}
+
+void RemoteHttpExchange::sendPaced(PacedUpload upload, Completion completion)
+{
+    RemoteHttpWorker* worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, upload = std::move(upload), completion = std::move(completion)]() mutable {
+            worker->enqueue(std::move(upload), std::move(completion));
+        },
+        Qt::QueuedConnection);
+}
+
+void RemoteHttpExchange::setRules(const UploadRules& rules)
+{
+    RemoteHttpWorker* worker = m_worker;
+    QMetaObject::invokeMethod(worker, [worker, rules] { worker->setRules(rules); }, Qt::QueuedConnection);
 }
 
 void RemoteHttpExchange::close()

@@ -75,6 +75,18 @@ bool fitsInHeader(const QString& key)
     return !key.contains(u'\r') && !key.contains(u'\n') && !key.contains(QChar(0));
 }
 
+// The processing settings, after the image: fields the service reads to treat the cut-out as the
+// local engine would. "refine" is the strength (0 when refining is off), "hard_edges" the crisp
+// edges instead of fine details.
+void appendSettingsFields(MultipartFormBody& form, const std::optional<RemovalOptions>& options)
+{
+    if (!options)
+        return;
+    form.appendField("quality", qualityName(options->quality).toUtf8());
+    form.appendField("refine", QByteArray::number(options->edgeRefinement > 0 ? options->edgeRefinement : 0.0));
+    form.appendField("hard_edges", options->preserveFineDetails ? "false" : "true");
+}
+
 double secondsSince1970()
 {
     using namespace std::chrono;
@@ -92,13 +104,15 @@ RemovalServiceClient::RemovalServiceClient(const KeychainHelper& keychain, Optio
     : m_keychain(keychain)
     , m_options(options)
 {
+    m_exchange.setRules(m_options.upload);
 }
 
 RemovalServiceClient::~RemovalServiceClient() = default;
 
 void RemovalServiceClient::removeBackgroundRemotely(qsizetype index, const QList<ImageProcessingTask>& tasks,
                                                     const RemoteServiceSnapshot& snapshot, QObject* context,
-                                                    BatchCallback onOutcome)
+                                                    BatchCallback onOutcome, std::shared_ptr<UploadRun> run,
+                                                    ProgressCallback onProgress)
 {
     if (index < 0 || index >= tasks.size())
         return;
@@ -119,16 +133,35 @@ void RemovalServiceClient::removeBackgroundRemotely(qsizetype index, const QList
         return;
     }
 
-    MultipartFormBody form;
-    form.appendField(kReturnTypeField, kReturnTypeValue);
-    if (auto part = batchImagePart(tasks.at(index)))
-        form.appendFile(kImageField, part->fileName, part->contentType, part->bytes);
-    RemoteHttpRequest request{*url, form.contentType(), apiKey->toUtf8(), form.finish()};
+    // The body is made when the upload's turn comes: the waiting ones hold only the task.
+    const ImageProcessingTask task = tasks.at(index);
+    PacedUpload upload;
+    upload.make = [task, url = *url, key = apiKey->toUtf8(), options = snapshot.options] {
+        MultipartFormBody form;
+        form.appendField(kReturnTypeField, kReturnTypeValue);
+        if (auto part = batchImagePart(task))
+            form.appendFile(kImageField, part->fileName, part->contentType, part->bytes);
+        appendSettingsFields(form, options);
+        return std::optional(RemoteHttpRequest{url, form.contentType(), key, form.finish()});
+    };
+    upload.photoSize = task.originalImage.size();
+    upload.run = std::move(run);
+    if (onProgress)
+        upload.onProgress = [guardedContext, onProgress, index](const UploadProgress& progress) {
+            if (guardedContext)
+                QMetaObject::invokeMethod(
+                    guardedContext.data(), [onProgress, index, progress] { onProgress(index, progress); },
+                    Qt::QueuedConnection);
+        };
+    m_exchange.sendPaced(std::move(upload), [guardedContext, onOutcome, index](const RemoteHttpResult& result) {
+        postBatchOutcome(guardedContext, onOutcome, index, batchRemovalOutcome(result));
+    });
+}
 
-    m_exchange.send(std::move(request), m_options.requestTimeout,
-                    [guardedContext, onOutcome, index](const RemoteHttpResult& result) {
-                        postBatchOutcome(guardedContext, onOutcome, index, batchRemovalOutcome(result));
-                    });
+void RemovalServiceClient::setMaxUploadsInFlight(qint64 count)
+{
+    m_options.upload.maxInFlight = uploadsInFlightFor(count);
+    m_exchange.setRules(m_options.upload);
 }
 
 std::optional<QImage> RemovalServiceClient::removeBackgroundWithService(const QImage& image,
@@ -159,7 +192,15 @@ std::optional<QImage> RemovalServiceClient::removeBackgroundWithService(const QI
     const QString fileName = QStringLiteral("trigger_image_") + shortestDecimalText(secondsSince1970())
         + QStringLiteral(".png");
     form.appendFile(kImageField, fileName, "image/png", *png);
-    RemoteHttpRequest request{*url, form.contentType(), apiKey->toUtf8(), form.finish()};
+    appendSettingsFields(form, snapshot.options);
+    PacedUpload upload;
+    upload.make = [request = RemoteHttpRequest{*url, form.contentType(), apiKey->toUtf8(), form.finish()}] {
+        return std::optional(request);
+    };
+    upload.photoSize = image.size();
+    // Giving up the wait ends the upload too: a later attempt would be charged for nothing.
+    upload.run = std::make_shared<UploadRun>();
+    const std::shared_ptr<UploadRun> run = upload.run;
 
     // The completion may come after this call has given up waiting; the cells outlive both sides.
     struct ResultCells {
@@ -169,7 +210,7 @@ std::optional<QImage> RemovalServiceClient::removeBackgroundWithService(const QI
         std::optional<QString> error;
     };
     auto cells = std::make_shared<ResultCells>();
-    m_exchange.send(std::move(request), m_options.requestTimeout, [cells](const RemoteHttpResult& result) {
+    m_exchange.sendPaced(std::move(upload), [cells](const RemoteHttpResult& result) {
         MonitorRemovalOutcome outcome = monitorRemovalOutcome(result);
         {
             QMutexLocker lock(&cells->mutex);
@@ -179,7 +220,8 @@ std::optional<QImage> RemovalServiceClient::removeBackgroundWithService(const QI
         cells->answered.release();
     });
 
-    cells->answered.tryAcquire(1, int(m_options.monitorWait.count()));
+    if (!cells->answered.tryAcquire(1, int(m_options.monitorWait.count())))
+        run->cancel();
 
     QMutexLocker lock(&cells->mutex);
     if (cells->error)
