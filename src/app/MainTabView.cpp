@@ -12,9 +12,11 @@
 #include "core/AppState.h"
 #include "core/NotificationCenter.h"
 #include "core/WidgetStyle.h"
+#include "editor/document/ImageEditorModel.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/ImagePreviewPopup.h"
 #include "removal/batch/BackgroundRemovalTab.h"
+#include "removal/batch/BatchCardView.h"
 #include "removal/engine/ForegroundSegmenter.h"
 #include "removal/engine/LocalRemovalEngine.h"
 #include "removal/monitor/TriggerSettingsView.h"
@@ -59,6 +61,7 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     , m_notifier(std::make_unique<DesktopNotifier>())
     , m_launcher(std::make_unique<LauncherProgress>())
     , m_completionSound(std::make_unique<CompletionSound>())
+    , m_shortcuts(appState.userDefaults())
     , m_screens(new QStackedWidget(this))
 {
     setMinimumSize(1000, 700);
@@ -84,8 +87,10 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
 
     connect(&appState, &AppState::activeTabChanged, this, &MainTabView::onActiveTabChanged);
     connect(&NotificationCenter::defaultCenter(), &NotificationCenter::posted, this, &MainTabView::onNotification);
+    connect(&m_shortcuts, &KeyboardShortcutsManager::shortcutsChanged, this, &MainTabView::showShortcutsInToolTips);
     onActiveTabChanged();
     connectRunFeedback();
+    showShortcutsInToolTips();
 }
 
 void MainTabView::connectRunFeedback()
@@ -101,6 +106,7 @@ void MainTabView::connectRunFeedback()
             [] { QThreadPool::globalInstance()->start(releaseEngineMemory); });
     connect(m_runFeedback, &RunFeedback::windowTitleChanged, this,
             [this](const QString& title) { window()->setWindowTitle(title); });
+    showShortcutsInToolTips();
 }
 
 MainTabView::~MainTabView()
@@ -195,10 +201,99 @@ void MainTabView::onActiveTabChanged()
 
 void MainTabView::onNotification(const QString& name, const QVariantMap& userInfo)
 {
+    if (name == kKeyboardShortcutTriggered) {
+        const QVariant action = userInfo.value(QStringLiteral("action"));
+        if (action.metaType() == QMetaType::fromType<KeyboardAction>())
+            performScreenShortcut(action.value<KeyboardAction>());
+        return;
+    }
     if (name != kOpenSettings)
         return;
     m_selectedSettingsTab = settingsTabFromUserInfo(userInfo);
     showSettings();
+}
+
+void MainTabView::performScreenShortcut(KeyboardAction action)
+{
+    using A = KeyboardAction;
+    auto* batch = qobject_cast<BackgroundRemovalTab*>(screen(AppTab::backgroundRemoval));
+    auto* editor = qobject_cast<ImageEditorTab*>(screen(AppTab::imageEditor));
+    // Stopping a run is wanted from wherever the user is.
+    if (action == A::stopProcessing) {
+        if (batch->cancelButton()->isVisible() && batch->cancelButton()->isEnabled())
+            batch->cancelButton()->click();
+        return;
+    }
+    switch (m_appState.activeTab()) {
+    case AppTab::backgroundRemoval: {
+        auto* preview = batch->previewOverlay() ? batch->previewOverlay()->findChild<ImagePreviewPopup*>() : nullptr;
+        if (preview) {
+            if (action == A::zoomIn)
+                preview->zoomIn();
+            else if (action == A::zoomOut)
+                preview->zoomOut();
+            else if (action == A::fitToScreen || action == A::actualSize)
+                preview->resetZoom();
+            return;
+        }
+        if (action == A::openImage)
+            batch->selectImagesButton()->click();
+        else if (action == A::selectAll)
+            batch->cardView()->selectAll();
+        return;
+    }
+    case AppTab::imageEditor: {
+        ImageEditorModel& model = editor->model();
+        switch (action) {
+        case A::openImage: editor->openSession(); return;
+        case A::save: editor->saveSession(); return;
+        case A::undo: model.undo(); return;
+        case A::redo: model.redo(); return;
+        case A::copy: model.copySelection(); return;
+        case A::cut: model.cutSelection(); return;
+        case A::paste: model.paste(); return;
+        case A::selectAll: model.selectAll(); return;
+        case A::zoomIn: model.zoomIn(); return;
+        case A::zoomOut: model.zoomOut(); return;
+        case A::fitToScreen: model.zoomToFit(); return;
+        case A::actualSize: model.zoomToActualSize(); return;
+        case A::selectPenTool: model.choosePen(); return;
+        case A::selectBrushTool: model.chooseBrush(); return;
+        case A::selectEraserTool: model.chooseEraser(); return;
+        default: return;
+        }
+    }
+    case AppTab::transactions:
+    case AppTab::trigger: return;
+    }
+}
+
+void MainTabView::showShortcutsInToolTips()
+{
+    using A = KeyboardAction;
+    const auto hint = [this](QWidget* widget, const QString& what, A action) {
+        if (!widget)
+            return;
+        for (const KeyboardShortcut& shortcut : m_shortcuts.shortcuts())
+            if (shortcut.action == action)
+                widget->setToolTip(QStringLiteral("%1 (%2)").arg(what, shortcut.keyText()));
+    };
+    const std::array<A, 4> switches{A::switchToBackgroundRemoval, A::switchToImageEditor, A::switchToTransactions,
+                                     A::switchToTrigger};
+    for (const auto& description : tabDescriptions)
+        hint(m_tabButtons[size_t(description.tab)], tr(description.title), switches[size_t(description.tab)]);
+    hint(m_processAllButton, tr("Process All"), A::processAll);
+    hint(m_settingsButton, tr("Settings"), A::settings);
+    auto* batch = qobject_cast<BackgroundRemovalTab*>(screen(AppTab::backgroundRemoval));
+    hint(batch->selectImagesButton(), tr("Select Images"), A::openImage);
+    hint(batch->cancelButton(), tr("Stop Processing"), A::stopProcessing);
+    auto* editor = qobject_cast<ImageEditorTab*>(screen(AppTab::imageEditor));
+    hint(editor->undoButton(), tr("Undo"), A::undo);
+    hint(editor->redoButton(), tr("Redo"), A::redo);
+    hint(editor->exportButton(), tr("Export"), A::exportImage);
+    hint(editor->saveSessionButton(), tr("Save Session"), A::save);
+    hint(editor->openSessionButton(), tr("Open Session"), A::openImage);
+    hint(editor->newSessionButton(), tr("New Session"), A::newSession);
 }
 
 HostedSettingsPages MainTabView::hostedSettingsPages()

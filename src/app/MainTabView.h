@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LaunchFiles.h"
+#include "commands/KeyboardShortcutsManager.h"
 #include "core/DomainModel.h"
 #include "settings/SettingsView.h"
 
@@ -65,6 +66,10 @@ private:
     void onActiveTabChanged();
     void onNotification(const QString& name, const QVariantMap& userInfo);
     void connectRunFeedback();
+    // The shortcuts of a screen's own work go to the screen on show (the preview, when open).
+    void performScreenShortcut(KeyboardAction action);
+    // Buttons name the keys of what they do, so the shortcuts can be discovered.
+    void showShortcutsInToolTips();
     QWidget* buildTabBar();
     HostedSettingsPages hostedSettingsPages();
 
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<CompletionSound> m_completionSound;
     RunFeedback* m_runFeedback = nullptr;
     BackgroundRemovalTab* m_batchTab = nullptr;
+    KeyboardShortcutsManager m_shortcuts;
     std::array<TabButton*, 4> m_tabButtons{};
     QPushButton* m_processAllButton = nullptr;
     QPushButton* m_settingsButton = nullptr;

@@ -1,4 +1,7 @@
 #include "app/MainTabView.h"
+#include "commands/KeyboardShortcutsModifier.h"
+#include "commands/KeyboardShortcutsView.h"
+#include "settings/SettingsView.h"
 #include "account/TransactionsTab.h"
 #include "core/AppConstants.h"
 #include "core/NotificationCenter.h"
@@ -17,10 +20,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -240,4 +245,101 @@ TEST(MainTabViewRunEndTest, ARunsResultsOpenInTheEditorWhenWanted)
             EXPECT_EQ(state.activeTab(), AppTab::backgroundRemoval);
         }
     }
+}
+
+// Every binding pressed in the real main window does its work on the screen that owns it.
+TEST(MainWindowShortcutsTest, KeyPressesActOnTheScreenOnShow)
+{
+    test::IsolatedAppState isolated;
+    AppState& state = isolated.appState;
+    QWidget window;
+    auto* view = new MainTabView(state, &window);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    int quitRequests = 0;
+    KeyboardShortcutsModifier shortcuts(state, [&] { ++quitRequests; });
+    shortcuts.shortcutsManager().installKeyMonitor(
+        *QCoreApplication::instance(), [&window](QObject* target) { return mainWindowShortcutMayFire(window, target); });
+    window.resize(1200, 800);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(window.windowHandle(), key, modifiers);
+        QTest::qWait(10);
+        QCoreApplication::processEvents();
+    };
+
+    const struct {
+        Qt::Key key;
+        AppTab tab;
+    } tabs[] = {{Qt::Key_3, AppTab::transactions}, {Qt::Key_4, AppTab::trigger},
+                {Qt::Key_1, AppTab::backgroundRemoval}, {Qt::Key_2, AppTab::imageEditor}};
+    for (const auto& c : tabs) {
+        press(c.key, Qt::ControlModifier);
+        EXPECT_EQ(state.activeTab(), c.tab);
+    }
+
+    // The editor: a new session, then its tools, zoom and history from the keyboard.
+    auto* editor = qobject_cast<ImageEditorTab*>(view->screen(AppTab::imageEditor));
+    ImageEditorModel& model = editor->model();
+    press(Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(test::waitUntil([&] { return model.selectedSession().has_value(); }));
+    const struct {
+        Qt::Key key;
+        DrawingTool::Kind kind;
+    } tools[] = {{Qt::Key_E, DrawingTool::Kind::eraser}, {Qt::Key_P, DrawingTool::Kind::pen},
+                 {Qt::Key_B, DrawingTool::Kind::marker}};
+    for (const auto& c : tools) {
+        press(c.key);
+        EXPECT_EQ(model.currentTool().kind, c.kind) << int(c.key);
+    }
+    const double fitted = model.zoom();
+    press(Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_GT(model.zoom(), fitted);
+    press(Qt::Key_0, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_DOUBLE_EQ(model.zoom(), 1.0);
+    press(Qt::Key_0, Qt::ControlModifier);
+    EXPECT_TRUE(model.isFitting());
+
+    const auto layers = [&] { return model.selectedSession()->layers.size(); };
+    const auto before = layers();
+    model.addLayer();
+    ASSERT_EQ(layers(), before + 1);
+    press(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(layers(), before);
+    press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(layers(), before + 1);
+
+    // Panels, settings and quit belong to the window.
+    press(Qt::Key_T, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(state.userPreferences().showToolsPanel);
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quitRequests, 1);
+    press(Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(test::waitUntil([&] { return view->showingSettings(); }));
+
+    // Keys typed in the settings window reach its fields and fire nothing.
+    auto* settings = window.findChild<SettingsView*>();
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    QLineEdit* field = nullptr;
+    for (QLineEdit* edit : settings->findChildren<QLineEdit*>())
+        if (edit->isVisible() && edit->isEnabled() && !edit->isReadOnly())
+            field = edit;
+    const AppTab tabBefore = state.activeTab();
+    const auto sessionsBefore = state.editorSessions().size();
+    if (field) {
+        field->setFocus();
+        QTest::keyClick(settings->windowHandle(), Qt::Key_B);
+        QTest::keyClick(settings->windowHandle(), Qt::Key_N, Qt::ControlModifier);
+        EXPECT_TRUE(field->text().endsWith(u'b'));
+    }
+    QTest::keyClick(settings->windowHandle(), Qt::Key_1, Qt::ControlModifier);
+    QTest::qWait(20);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(state.activeTab(), tabBefore);
+    EXPECT_EQ(state.editorSessions().size(), sessionsBefore);
+    EXPECT_EQ(model.currentTool().kind, DrawingTool::Kind::marker);
 }

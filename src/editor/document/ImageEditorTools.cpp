@@ -138,7 +138,9 @@ void ImageEditorModel::applyStroke(const DrawingStroke& stroke, bool erase)
             return false;
         // The size is in the canvas's points, so the line looks as wide at every zoom.
         const double width = std::max(stroke.tool.strokeWidth() / scale, 1.0);
-        const QImage painted = paintStroke(layer->image, points, width, stroke.tool.strokeColor(), erase);
+        // The pen draws hard-edged lines; the brush and the eraser are smoothed.
+        const QImage painted = paintStroke(layer->image, points, width, stroke.tool.strokeColor(), erase,
+                                           stroke.tool.kind == DrawingTool::Kind::pen);
         return !painted.isNull()
             && kivo::updateLayerImage(session, painted, layer->id, erase ? actions::eraserStroke : actions::brushStroke);
     });

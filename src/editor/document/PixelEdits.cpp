@@ -69,13 +69,13 @@ std::optional<QRect> pixelsOf(const QRectF& documentRect, const QSize& documentS
 }
 
 QImage paintStroke(const QImage& target, const QList<QPointF>& imagePoints, double lineWidth, const QColor& color,
-                   bool erase)
+                   bool erase, bool hardEdged)
 {
     QImage image = paintableCopy(target);
     if (image.isNull() || imagePoints.isEmpty())
         return image;
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::Antialiasing, !hardEdged);
     if (erase)
         painter.setCompositionMode(QPainter::CompositionMode_DestinationOut);
     painter.setPen(QPen(erase ? QColor(Qt::white) : color, lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));

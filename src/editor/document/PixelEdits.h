@@ -37,10 +37,10 @@ struct CanvasView {
 std::optional<QRect> pixelsOf(const QRectF& documentRect, const QSize& documentSize);
 
 // A copy of `target` with a polyline painted into it: points in the image's pixels (rows from
-// the top), round caps and joins, antialiased. The brush paints `color` over the pixels; the
+// the top), round caps and joins, antialiased unless `hardEdged`. The brush paints `color` over the pixels; the
 // eraser makes the pixels under the line transparent (soft edges keep partial alpha).
 QImage paintStroke(const QImage& target, const QList<QPointF>& imagePoints, double lineWidth, const QColor& color,
-                   bool erase);
+                   bool erase, bool hardEdged = false);
 // A copy of `image` whose pixels in `rect` are transparent.
 QImage clearRect(const QImage& image, const QRect& rect);
 // The pixels of `rect`, as a new image of that size.

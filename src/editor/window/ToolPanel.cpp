@@ -80,6 +80,9 @@ ToolPanel::ToolPanel(ImageEditorModel& model, QWidget* parent)
 QWidget* ToolPanel::buildDrawingGroup()
 {
     m_brushButton = new ToolButton(tr("Brush"), QStringLiteral("paintbrush"));
+    // The pen draws hard-edged lines, where the brush's edges are soft.
+    m_penButton = new ToolButton(tr("Pen"), QStringLiteral("pen-nib"));
+    connect(m_penButton, &QToolButton::clicked, &m_model, &ImageEditorModel::choosePen);
     m_selectionButton = new ToolButton(tr("Selection"), QStringLiteral("lasso-sparkles"));
     m_cropButton = new ToolButton(tr("Crop"), QStringLiteral("crop"));
     connect(m_brushButton, &QToolButton::clicked, &m_model, &ImageEditorModel::chooseBrush);
@@ -99,7 +102,7 @@ QWidget* ToolPanel::buildDrawingGroup()
 
     auto* tools = new QHBoxLayout;
     tools->setSpacing(2);
-    for (ToolButton* button : {m_brushButton, m_eraserMenuButton, m_selectionButton, m_cropButton})
+    for (ToolButton* button : {m_brushButton, m_penButton, m_eraserMenuButton, m_selectionButton, m_cropButton})
         tools->addWidget(button);
     tools->addStretch();
 
@@ -204,6 +207,7 @@ void ToolPanel::refreshTools()
 {
     const DrawingTool::Kind kind = m_model.currentTool().kind;
     m_brushButton->setActive(kind == DrawingTool::Kind::marker);
+    m_penButton->setActive(kind == DrawingTool::Kind::pen);
     m_eraserMenuButton->setActive(kind == DrawingTool::Kind::eraser);
     m_selectionButton->setActive(kind == DrawingTool::Kind::selection);
     m_cropButton->setActive(kind == DrawingTool::Kind::crop);

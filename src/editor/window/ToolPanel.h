@@ -29,6 +29,7 @@ public:
     explicit ToolPanel(ImageEditorModel& model, QWidget* parent = nullptr);
 
     ToolButton* brushButton() const { return m_brushButton; }
+    ToolButton* penButton() const { return m_penButton; }
     ToolButton* eraserMenuButton() const { return m_eraserMenuButton; }
     QAction* eraserToolAction() const { return m_eraserToolAction; }
     QAction* removeBackgroundAction() const { return m_removeBackgroundAction; }
@@ -59,6 +60,7 @@ private:
 
     ImageEditorModel& m_model;
     ToolButton* m_brushButton = nullptr;
+    ToolButton* m_penButton = nullptr;
     ToolButton* m_eraserMenuButton = nullptr;
     QAction* m_eraserToolAction = nullptr;
     QAction* m_removeBackgroundAction = nullptr;
