@@ -114,6 +114,11 @@ void ImageEditorModel::closeSession(const QUuid& sessionId)
         return;
     m_sessionFiles.remove(sessionId);
     m_savedSteps.remove(sessionId);
+    // The canvas's composition of it goes now rather than at the next paint.
+    if (m_renderedSession == sessionId) {
+        m_renderer.clear();
+        m_renderedSession = QUuid();
+    }
     m_appState.setEditorSessions(sessions);
 }
 
