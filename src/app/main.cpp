@@ -12,6 +12,7 @@
 #include "editor/document/SessionAutoSaver.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/QuitGuard.h"
+#include "removal/batch/BackgroundRemovalTab.h"
 #include "removal/monitor/FolderMonitor.h"
 
 #include <QApplication>
@@ -56,9 +57,18 @@ int main(int argc, char* argv[])
     window.setMinimumSize(1200, 800);
     auto* tabs = new kivo::MainTabView(appState);
     window.setCentralWidget(tabs);
-    // Closing the window, and quitting (which closes it first), ask about unsaved sessions.
-    if (auto* editor = qobject_cast<kivo::ImageEditorTab*>(tabs->screen(kivo::AppTab::imageEditor)))
-        new kivo::QuitGuard(&window, editor->model());
+    // Closing the window, and quitting (which closes it first), ask about unsaved sessions and a
+    // batch run in progress.
+    if (auto* editor = qobject_cast<kivo::ImageEditorTab*>(tabs->screen(kivo::AppTab::imageEditor))) {
+        auto* guard = new kivo::QuitGuard(&window, editor->model());
+        if (auto* batch = qobject_cast<kivo::BackgroundRemovalTab*>(tabs->screen(kivo::AppTab::backgroundRemoval)))
+            guard->setBatchRunning([batch] { return batch->queue().isProcessing(); });
+        // OpenRaster files from the command line, the desktop or a second launch open as sessions.
+        QObject::connect(tabs, &kivo::MainTabView::sessionFilesRequested, editor, [editor](const QStringList& paths) {
+            for (const QString& path : paths)
+                editor->model().openSessionFile(path);
+        });
+    }
     // A file the folder monitor finished is announced on the desktop like a finished run.
     QObject::connect(folderMonitor, &kivo::FolderMonitor::fileFinished, &tabs->runFeedback(),
                      &kivo::RunFeedback::monitoredFileFinished);

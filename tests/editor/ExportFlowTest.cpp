@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -102,4 +103,64 @@ TEST_F(ExportFlowTest, CancellingOrHavingNoSessionExportsNothing)
     model.selectSession(std::nullopt);
     exportCanvas(&window, model);
     EXPECT_FALSE(findTopLevel<QFileDialog>(QStringLiteral("exportDialog")));
+}
+
+TEST_F(ExportFlowTest, AllFormatsAreOfferedAndTheExtensionTypedWins)
+{
+    // A session with see-through pixels on a transparent canvas.
+    QImage clear(30, 20, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 15; x < 30; ++x)
+            clear.setPixelColor(x, y, Qt::red);
+    model.createNamedSession(QStringLiteral("Clear"));
+    model.importImage(QUrl::fromLocalFile(QStringLiteral("/photos/clear.png")), clear);
+
+    struct Case {
+        QString typed;
+        QString filter;
+        QString written;
+        QByteArray format;
+    };
+    const Case cases[] = {
+        {QStringLiteral("typed.jpg"), QStringLiteral("PNG Image (*.png)"), QStringLiteral("typed.jpg"), "jpeg"},
+        {QStringLiteral("plain"), QStringLiteral("TIFF Image (*.tiff *.tif)"), QStringLiteral("plain.tiff"), "tiff"},
+        {QStringLiteral("sheet.PDF"), QStringLiteral("PNG Image (*.png)"), QStringLiteral("sheet.PDF"), "pdf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        QFileDialog* dialog = startExport();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->nameFilters(),
+                  QStringList({QStringLiteral("PNG Image (*.png)"), QStringLiteral("JPEG Image (*.jpg *.jpeg)"),
+                               QStringLiteral("TIFF Image (*.tiff *.tif)"), QStringLiteral("PDF Document (*.pdf)"),
+                               QStringLiteral("HEIC Image (*.heic *.heif)")}));
+        EXPECT_EQ(dialog->selectedNameFilter(), u"PNG Image (*.png)");
+        dialog->selectNameFilter(c.filter);
+        dialog->selectFile(folder.filePath(c.typed));
+        static_cast<QDialog*>(dialog)->accept();
+        const QString written = folder.filePath(c.written);
+        ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(written) && QFileInfo(written).size() > 0; }));
+        if (c.format == "pdf") {
+            QFile file(written);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(file.read(5) == "%PDF-");
+            continue;
+        }
+        QImageReader reader(written);
+        EXPECT_EQ(reader.format(), c.format);
+        const QImage image = reader.read();
+        ASSERT_EQ(image.size(), QSize(30, 20));
+        if (c.format == "jpeg") {
+            // JPEG keeps no alpha: what was see-through is white, not black.
+            const QColor paper = image.pixelColor(3, 10);
+            EXPECT_GT(paper.red(), 245);
+            EXPECT_GT(paper.green(), 245);
+            EXPECT_GT(paper.blue(), 245);
+            EXPECT_GT(image.pixelColor(25, 10).red(), 230);
+            EXPECT_LT(image.pixelColor(25, 10).green(), 30);
+        } else {
+            EXPECT_EQ(image.pixelColor(3, 10).alpha(), 0);
+        }
+    }
 }

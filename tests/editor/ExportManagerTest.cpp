@@ -139,6 +139,32 @@ TEST(ExportFileNames, SaveDialogSetupFollowsThePreferences)
     EXPECT_EQ(setup.proposedName, u"image_kivo.jpg");
     EXPECT_EQ(setup.nameFilter, u"JPEG Image (*.jpg *.jpeg)");
     EXPECT_EQ(setup.directory, u"/srv/exports");
+    EXPECT_EQ(setup.nameFilters.size(), 5);
+    EXPECT_TRUE(setup.nameFilters.contains(setup.nameFilter));
+}
+
+TEST(ExportFileNames, TheExtensionTypedWinsOverTheChosenType)
+{
+    const struct {
+        const char* chosen;
+        ExportFormat filter;
+        const char* path;
+    } cases[] = {
+        {"/out/a.jpg", ExportFormat::png, "/out/a.jpg"},
+        {"/out/a.JPEG", ExportFormat::png, "/out/a.JPEG"},
+        {"/out/a.tif", ExportFormat::pdf, "/out/a.tif"},
+        {"/out/a.heif", ExportFormat::png, "/out/a.heif"},
+        {"/out/a", ExportFormat::pdf, "/out/a.pdf"},
+        {"/out/a.b", ExportFormat::heic, "/out/a.b.heic"},
+        {"/out/v1.2/a", ExportFormat::jpeg, "/out/v1.2/a.jpg"},
+    };
+    for (const auto& c : cases) {
+        const QString path = ExportManager::pathWithFormat(QString::fromUtf8(c.chosen), ExportManager::nameFilter(c.filter));
+        EXPECT_EQ(path, QString::fromUtf8(c.path)) << c.chosen;
+        EXPECT_TRUE(ExportManager::formatOfFileName(path)) << c.chosen;
+    }
+    EXPECT_EQ(ExportManager::formatOfFileName(QStringLiteral("x.JPG")), ExportFormat::jpeg);
+    EXPECT_FALSE(ExportManager::formatOfFileName(QStringLiteral("x.ora")));
 }
 
 TEST_F(ExportTest, JpegQualityChangesTheSizeAndTiffKeepsAlpha)

@@ -4,6 +4,7 @@
 #include "editor/canvas/DrawingCanvas.h"
 #include "editor/canvas/EditorCanvasView.h"
 #include "editor/document/ImageEditorModel.h"
+#include "editor/document/OpenRasterFile.h"
 #include "editor/window/ColorButton.h"
 #include "editor/window/ImageEditorTab.h"
 #include "editor/window/LayerPanel.h"
@@ -15,8 +16,10 @@
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -362,4 +365,105 @@ TEST_F(ImageEditorTabTest, ThePanelsFollowTheirPreferences)
     state.setUserPreferences(preferences);
     EXPECT_TRUE(tab.toolPanel()->isVisible());
     EXPECT_FALSE(tab.layerPanel()->isVisible());
+}
+
+TEST_F(ImageEditorTabTest, PasteButtonPutsTheClipboardsImageInAsAFittedLayer)
+{
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {300, 200}));
+    // An image another program copied: wider than the document, so it is fitted like an import.
+    QImage copied = test::solidImage(Qt::blue, {600, 100});
+    QGuiApplication::clipboard()->setImage(copied);
+    ASSERT_FALSE(QGuiApplication::clipboard()->image().isNull());
+    ToolPanel* tools = tab.toolPanel();
+    tools->selectionButton()->click();
+    ASSERT_TRUE(tools->pasteButton()->isVisible());
+    EXPECT_EQ(tools->pasteButton()->text(), u"Paste");
+    tools->pasteButton()->click();
+
+    const EditorSession& session = *model().selectedSession();
+    ASSERT_EQ(session.layers.size(), 2);
+    const QImage pasted = session.layers.back().image;
+    EXPECT_EQ(session.layers.back().name, u"Pasted Layer");
+    EXPECT_EQ(pasted.size(), QSize(300, 200));
+    // 600×100 fitted into 300×200 is 300×50, centred: rows 75 to 125.
+    EXPECT_EQ(pasted.pixelColor(0, 100), QColor(Qt::blue));
+    EXPECT_EQ(pasted.pixelColor(299, 100), QColor(Qt::blue));
+    EXPECT_EQ(pasted.pixelColor(150, 60).alpha(), 0);
+    EXPECT_EQ(pasted.pixelColor(150, 140).alpha(), 0);
+    EXPECT_EQ(session.history.back().action, u"Paste");
+    EXPECT_EQ(rowNames().front(), u"Pasted Layer");
+}
+
+namespace {
+
+// Answers the open "Close Session" question with the button of that text.
+bool answerCloseQuestion(ImageEditorTab& tab, const QString& answer)
+{
+    auto* box = tab.findChild<QMessageBox*>(QStringLiteral("closeSessionQuestion"));
+    if (!box || !box->isVisible())
+        return false;
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == answer) {
+            button->click();
+            QCoreApplication::processEvents();
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_F(ImageEditorTabTest, CloseSessionAsksOnlyWithUnsavedChangesAndGivesTheMemoryBack)
+{
+    model().createNamedSession(QStringLiteral("Kept"));
+    model().createNamedSession(QStringLiteral("Edited"));
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {300, 200}));
+    ASSERT_EQ(model().selectedSession()->name, u"Edited");
+    const qsizetype before = state.editorSessions().size();
+    QImage held = model().selectedSession()->layers.front().image;
+    EXPECT_FALSE(held.isDetached());
+
+    tab.closeSessionButton()->click();
+    ASSERT_TRUE(answerCloseQuestion(tab, QStringLiteral("Cancel")));
+    EXPECT_EQ(state.editorSessions().size(), before);
+    EXPECT_EQ(model().selectedSession()->name, u"Edited");
+
+    tab.closeSessionButton()->click();
+    ASSERT_TRUE(answerCloseQuestion(tab, QStringLiteral("Don't Save")));
+    EXPECT_EQ(state.editorSessions().size(), before - 1);
+    ASSERT_TRUE(model().selectedSession());
+    EXPECT_EQ(model().selectedSession()->name, u"Kept");
+    EXPECT_EQ(tab.sessionPicker()->findText(QStringLiteral("Edited")), -1);
+    // Once the old layer rows are gone (as the event loop deletes them), nothing else holds the
+    // closed session's pixels any more.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(tab.layerPanel()->rows().isEmpty());
+    EXPECT_TRUE(held.isDetached());
+
+    // Nothing changed: closed without a question.
+    tab.closeSessionButton()->click();
+    EXPECT_FALSE(tab.findChild<QMessageBox*>(QStringLiteral("closeSessionQuestion")));
+    EXPECT_EQ(state.editorSessions().size(), before - 2);
+}
+
+TEST_F(ImageEditorTabTest, CloseSessionSavesToTheSessionsFileFirst)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("poster.ora"));
+    model().createNamedSession(QStringLiteral("Poster"));
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {40, 30}));
+    model().saveSessionAs(path);
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+    QFile::remove(path);
+    model().addLayer();
+
+    tab.closeSessionButton()->click();
+    ASSERT_TRUE(answerCloseQuestion(tab, QStringLiteral("Save")));
+    EXPECT_EQ(tab.sessionPicker()->findText(QStringLiteral("Poster")), -1);
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+    const auto opened = readSessionFile(path);
+    ASSERT_TRUE(std::holds_alternative<OpenedDocument>(opened));
+    EXPECT_EQ(std::get<OpenedDocument>(opened).session.layers.size(), 2);
 }

@@ -7,7 +7,9 @@
 #include "EditorTestImages.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageWriter>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +61,15 @@ QByteArray foreignFile()
     return result;
 }
 
+QString written(const QTemporaryDir& folder, const QString& name, const QByteArray& bytes)
+{
+    const QString path = folder.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
 } // namespace
 
 TEST(OpenRasterFile, ALayeredSessionComesBackExactly)
@@ -80,11 +91,15 @@ TEST(OpenRasterFile, ALayeredSessionComesBackExactly)
     setCustomBackgroundColor(session, QColor(1, 2, 3));
     toggleFilter(session, FilterType::sharpen, true);
 
-    const auto bytes = encodeOpenRaster(session);
-    ASSERT_TRUE(bytes);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("again.ora"));
+    const auto failure = saveSessionFile(path, session);
+    ASSERT_FALSE(failure) << failure->toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The format's signature: "mimetype" first and stored, so its text sits at byte 38.
-    EXPECT_EQ(bytes->mid(38, 16), "image/openraster");
-    const auto opened = decodeOpenRaster(*bytes, QStringLiteral("again"));
+    EXPECT_EQ(file.readAll().mid(38, 16), "image/openraster");
+    const auto opened = readSessionFile(path);
     ASSERT_TRUE(std::holds_alternative<OpenedDocument>(opened)) << std::get<QString>(opened).toStdString();
     const OpenedDocument& document = std::get<OpenedDocument>(opened);
     EXPECT_TRUE(document.dropped.isEmpty());
@@ -100,6 +115,7 @@ TEST(OpenRasterFile, ALayeredSessionComesBackExactly)
         EXPECT_EQ(back.layers[i].isVisible, session.layers[i].isVisible);
         EXPECT_EQ(back.layers[i].isBaseLayer, session.layers[i].isBaseLayer);
     }
+    EXPECT_EQ(back.name, u"saved");
     EXPECT_EQ(back.canvasBackground, CanvasBackground::custom);
     EXPECT_EQ(back.customBackgroundColor, QColor(1, 2, 3));
     EXPECT_EQ(back.enabledFilterNames, session.enabledFilterNames);
@@ -108,7 +124,8 @@ TEST(OpenRasterFile, ALayeredSessionComesBackExactly)
 
 TEST(OpenRasterFile, AnotherProgramsFileOpensWithANoteOfWhatWasDropped)
 {
-    const auto opened = decodeOpenRaster(foreignFile(), QStringLiteral("foreign"));
+    QTemporaryDir folder;
+    const auto opened = readSessionFile(written(folder, QStringLiteral("foreign.ora"), foreignFile()));
     ASSERT_TRUE(std::holds_alternative<OpenedDocument>(opened)) << std::get<QString>(opened).toStdString();
     const OpenedDocument& document = std::get<OpenedDocument>(opened);
     const EditorSession& session = document.session;
@@ -123,5 +140,6 @@ TEST(OpenRasterFile, AnotherProgramsFileOpensWithANoteOfWhatWasDropped)
     ASSERT_EQ(document.dropped.size(), 1);
     EXPECT_TRUE(document.dropped.front().contains(QStringLiteral("svg:color-dodge")));
 
-    EXPECT_TRUE(std::holds_alternative<QString>(decodeOpenRaster(QByteArray("not a zip"), QStringLiteral("x"))));
+    EXPECT_EQ(session.name, u"foreign");
+    EXPECT_TRUE(std::holds_alternative<QString>(readSessionFile(written(folder, QStringLiteral("x.ora"), "not a zip"))));
 }

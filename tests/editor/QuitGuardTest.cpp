@@ -87,3 +87,32 @@ TEST_F(QuitGuardTest, NothingIsAskedWhenEverythingIsSavedOrThePreferenceIsOff)
     model.addLayer();
     EXPECT_EQ(model.unsavedSessions().size(), 1);
 }
+
+TEST_F(QuitGuardTest, ABatchRunInProgressIsAskedAboutBeforeTheSessions)
+{
+    bool running = true;
+    bool stop = false;
+    int askedAboutBatch = 0;
+    guard.setBatchRunning([&] { return running; });
+    guard.setAskAboutBatch([&] {
+        ++askedAboutBatch;
+        return stop;
+    });
+    answer = QuitGuard::Answer::discard;
+
+    // Cancel keeps the window, and the sessions are not asked about.
+    EXPECT_FALSE(closes());
+    EXPECT_EQ(askedAboutBatch, 1);
+    EXPECT_EQ(asked, 0);
+
+    // Quit goes on to the sessions' question.
+    stop = true;
+    EXPECT_TRUE(closes());
+    EXPECT_EQ(askedAboutBatch, 2);
+    EXPECT_EQ(asked, 1);
+
+    // No run: no question about it.
+    running = false;
+    EXPECT_TRUE(closes());
+    EXPECT_EQ(askedAboutBatch, 2);
+}

@@ -107,6 +107,21 @@ void ImageEditorModel::onSessionListChanged()
     selectLastSession();
 }
 
+void ImageEditorModel::closeSession(const QUuid& sessionId)
+{
+    QList<EditorSession> sessions = m_appState.editorSessions();
+    if (sessions.removeIf([&](const EditorSession& session) { return session.id == sessionId; }) == 0)
+        return;
+    m_sessionFiles.remove(sessionId);
+    m_savedSteps.remove(sessionId);
+    // The canvas's composition of it goes now rather than at the next paint.
+    if (m_renderedSession == sessionId) {
+        m_renderer.clear();
+        m_renderedSession = QUuid();
+    }
+    m_appState.setEditorSessions(sessions);
+}
+
 void ImageEditorModel::onActiveTabChanged()
 {
     if (m_appState.activeTab() == AppTab::imageEditor && !m_appState.editorSessions().isEmpty())
@@ -282,12 +297,7 @@ void ImageEditorModel::openSessionFile(const QString& path)
         if (!document.dropped.isEmpty())
             emit alertRequested(document.dropped.join(QLatin1Char('\n')));
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [path]() -> Opened {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("Failed to open session: ") + file.errorString();
-        return decodeOpenRaster(file.readAll(), QFileInfo(path).completeBaseName());
-    }));
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [path] { return readSessionFile(path); }));
 }
 
 void ImageEditorModel::importImage(const QUrl& url, const QImage& image)

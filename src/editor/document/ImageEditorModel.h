@@ -45,6 +45,9 @@ public:
     void createDefaultSession();
     // Named exactly as typed (no trimming); an empty name creates nothing.
     void createNamedSession(const QString& name);
+    // The session leaves the list with its file and saved state forgotten (an auto-save of it goes
+    // with it); the last remaining session becomes the selected one.
+    void closeSession(const QUuid& sessionId);
 
     // Loads the files off the window's thread, then imports each one that loads, in order,
     // into the session selected now. Files that do not load are skipped.
@@ -117,7 +120,7 @@ public slots:
     void panBy(const QPointF& widgetDelta);
 
     // The selection: whole document, copy, cut (copy and clear), delete, crop, and paste of the
-    // clipboard's image as a new layer (at the selection's corner, else centred).
+    // clipboard's image as a new layer (at the selection's corner, else fitted like an import).
     void selectAll();
     void clearSelection();
     void deleteSelection();

@@ -211,10 +211,8 @@ void ImageEditorModel::paste()
     const QImage image = QGuiApplication::clipboard()->image();
     if (image.isNull() || !m_selectedSession)
         return;
-    const QSize document = documentSize(*m_selectedSession);
-    const QPoint position = m_selectionRect ? m_selectionRect->topLeft()
-                                            : QPoint((document.width() - image.width()) / 2,
-                                                     (document.height() - image.height()) / 2);
+    // Into the selection's corner (what was cut goes back where it was), else fitted like an import.
+    const std::optional<QPoint> position = m_selectionRect ? std::optional(m_selectionRect->topLeft()) : std::nullopt;
     edit([&](EditorSession& session) {
         pasteImage(session, image, position);
         return true;

@@ -2,23 +2,18 @@
 
 #include "core/DomainModel.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 #include <variant>
 
-// Sessions as OpenRaster files (.ora): a zip whose first entry "mimetype" holds
-// "image/openraster" uncompressed, then stack.xml listing the layers top first, one PNG per
-// layer, the merged image and a thumbnail. Blend modes use the format's "svg:" names; what only
-// this application knows (the base layer, the enabled filters, the canvas background) lives in
-// attributes of its own namespace, which other programs ignore.
+// Sessions as OpenRaster files (.ora), the layered format painting programs share. The file
+// itself is written and read by editor/openraster; this turns a session into its document and
+// back. The file's merged image is the editor's own composition, so it shows what the canvas and
+// an export show.
 
 namespace kivo {
-
-// The file's bytes for the session's layer stack.
-std::optional<QByteArray> encodeOpenRaster(const EditorSession& session);
 
 // Writes the session's file in one step (the old file stays whole if anything fails); the
 // failure's text, if any.
@@ -29,8 +24,9 @@ struct OpenedDocument {
     // What the file held that the editor does not support, one sentence each.
     QStringList dropped;
 };
-// A session from a file's bytes, named as it was saved (else `name`), its first step recorded; the error's text when
-// the bytes are not an OpenRaster file.
-std::variant<OpenedDocument, QString> decodeOpenRaster(const QByteArray& bytes, const QString& name);
+// A session from a file, named as it was saved (else after the file); the error's text when the
+// file cannot be opened as an OpenRaster file. Slow for large files: call it off the window's
+// thread.
+std::variant<OpenedDocument, QString> readSessionFile(const QString& path);
 
 } // namespace kivo

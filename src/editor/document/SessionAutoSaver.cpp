@@ -107,10 +107,7 @@ void SessionAutoSaver::restore()
         Found found;
         const QFileInfoList files = folder.entryInfoList({QStringLiteral("*.ora")}, QDir::Files, QDir::Time | QDir::Reversed);
         for (const QFileInfo& info : files) {
-            QFile file(info.filePath());
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            auto opened = decodeOpenRaster(file.readAll(), info.completeBaseName());
+            auto opened = readSessionFile(info.filePath());
             if (auto* document = std::get_if<OpenedDocument>(&opened)) {
                 // The file is named after the session it keeps.
                 const QUuid id(info.completeBaseName());

@@ -377,17 +377,20 @@ bool cropDocument(EditorSession& session, const QRect& area)
     });
 }
 
-void pasteImage(EditorSession& session, const QImage& image, const QPoint& position)
+void pasteImage(EditorSession& session, const QImage& image, const std::optional<QPoint>& position)
 {
     if (image.isNull())
         return;
     step(session, actions::paste, [&] {
         ImageLayer layer = transparentLayer(QStringLiteral("Pasted Layer"), documentSize(session));
-        QPainter painter(&layer.image);
-        QImage source = image;
-        source.setDevicePixelRatio(1.0);
-        painter.drawImage(position, source);
-        painter.end();
+        if (position) {
+            QPainter painter(&layer.image);
+            QImage source = image;
+            source.setDevicePixelRatio(1.0);
+            painter.drawImage(*position, source);
+        } else {
+            layer.image = fittedInto(image, documentSize(session));
+        }
         session.layers.append(layer);
         session.selectedLayer = layer;
         return true;

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QUuid>
 
+#include <optional>
+
 // The named edits of an editor session, as plain operations on a session value. They know
 // nothing of where the session is kept: ImageEditorModel finds the session, hands a copy to
 // one of these and stores it back. Functions that return bool change nothing and return false
@@ -101,8 +103,9 @@ bool toggleFilter(EditorSession& session, FilterType type, bool enabled);
 bool updateLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action);
 // Every layer cut to `area` (document pixels), as one step.
 bool cropDocument(EditorSession& session, const QRect& area);
-// A new layer holding `image` at `position` (document pixels), selected; a step "Paste".
-void pasteImage(EditorSession& session, const QImage& image, const QPoint& position);
+// A new layer holding `image` at `position` (document pixels), or without a position fitted into
+// the document as an imported image is; selected; a step "Paste".
+void pasteImage(EditorSession& session, const QImage& image, const std::optional<QPoint>& position);
 
 // Records the session's layer stack, background and filters as a step after the current one
 // (a redo branch is dropped); logs `action`. A session whose history is empty first records

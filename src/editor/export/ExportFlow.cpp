@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThreadPool>
@@ -36,16 +37,28 @@ void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedNa
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilter(setup.nameFilter);
+    dialog->setNameFilters(setup.nameFilters);
+    dialog->selectNameFilter(setup.nameFilter);
     if (!setup.directory.isEmpty())
         dialog->setDirectory(setup.directory);
     dialog->selectFile(setup.proposedName);
     dialog->setWindowModality(Qt::WindowModal);
+    // Choosing another type changes the proposed name's extension with it.
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString& filter) {
+        auto* name = dialog->findChild<QLineEdit*>();
+        const auto format = ExportManager::formatOfNameFilter(filter);
+        if (!name || !format || name->text().isEmpty())
+            return;
+        const QFileInfo typed(name->text());
+        const QString base = ExportManager::formatOfFileName(typed.fileName()) ? typed.completeBaseName() : typed.fileName();
+        name->setText(base + QLatin1Char('.') + fileExtension(*format));
+    });
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
         const QStringList files = dialog->selectedFiles();
         if (result == QDialog::Accepted && !files.isEmpty()) {
-            // The count is taken in the folder the user ended up choosing.
-            const QFileInfo chosen(files.front());
+            // The extension typed decides the format; the count is taken in the folder the user
+            // ended up choosing.
+            const QFileInfo chosen(ExportManager::pathWithFormat(files.front(), dialog->selectedNameFilter()));
             done(chosen.dir().filePath(fillCounter(chosen.fileName(), chosen.path())));
         }
         else
@@ -55,6 +68,26 @@ void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedNa
 }
 
 namespace {
+
+// The preferences with the format the chosen file's extension asks for.
+UserPreferences withFormatOf(const QString& path, UserPreferences preferences)
+{
+    preferences.defaultExportFormat = ExportManager::formatOfFileName(path).value_or(preferences.defaultExportFormat);
+    return preferences;
+}
+
+// What a format without alpha is flattened onto: the canvas background, white when it is
+// transparent.
+QColor flatteningColour(const EditorSession& session)
+{
+    switch (session.canvasBackground) {
+    case CanvasBackground::transparent: return Qt::white;
+    case CanvasBackground::white: return Qt::white;
+    case CanvasBackground::black: return Qt::black;
+    case CanvasBackground::custom: return session.customBackgroundColor;
+    }
+    return Qt::white;
+}
 
 // A failed export shows in the editor's alert once it is known.
 void alertOnFailure(const QPointer<QWidget>& owner, const QFuture<ExportManager::Placement>& exporting)
@@ -78,7 +111,7 @@ void exportImageWithDialog(QWidget* parent, const QImage& image, const std::opti
     showExportDialog(parent, suggestedName, preferences, [owner, image, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
-        alertOnFailure(owner, ExportManager::shared().exportTo(image, *path, preferences));
+        alertOnFailure(owner, ExportManager::shared().exportTo(image, *path, withFormatOf(*path, preferences)));
     });
 }
 
@@ -98,7 +131,9 @@ void exportCanvas(QWidget* parent, const ImageEditorModel& model)
             return;
         alertOnFailure(owner, QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {
             const QImage image = renderCanvasToImage(document, overlay).value_or(QImage());
-            return ExportManager::shared().exportTo(image, path, preferences).result();
+            return ExportManager::shared()
+                .exportTo(image, path, withFormatOf(path, preferences), flatteningColour(document))
+                .result();
         }));
     });
 }

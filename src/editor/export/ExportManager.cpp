@@ -27,14 +27,15 @@ QString baseName(const QString& name)
     return dot > 0 ? name.left(dot) : name;
 }
 
-QString nameFilter(ExportFormat format)
+// The extensions a format's files are known by.
+QStringList extensionsOf(ExportFormat format)
 {
     switch (format) {
-    case ExportFormat::png: return QStringLiteral("PNG Image (*.png)");
-    case ExportFormat::jpeg: return QStringLiteral("JPEG Image (*.jpg *.jpeg)");
-    case ExportFormat::tiff: return QStringLiteral("TIFF Image (*.tiff *.tif)");
-    case ExportFormat::pdf: return QStringLiteral("PDF Document (*.pdf)");
-    case ExportFormat::heic: return QStringLiteral("HEIC Image (*.heic *.heif)");
+    case ExportFormat::png: return {QStringLiteral("png")};
+    case ExportFormat::jpeg: return {QStringLiteral("jpg"), QStringLiteral("jpeg")};
+    case ExportFormat::tiff: return {QStringLiteral("tiff"), QStringLiteral("tif")};
+    case ExportFormat::pdf: return {QStringLiteral("pdf")};
+    case ExportFormat::heic: return {QStringLiteral("heic"), QStringLiteral("heif")};
     }
     return {};
 }
@@ -192,6 +193,43 @@ QString ExportManager::generateFileName(const QString& sourceName, ExportFormat 
     return name + QLatin1Char('.') + fileExtension(format);
 }
 
+QString ExportManager::nameFilter(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::png: return QStringLiteral("PNG Image (*.png)");
+    case ExportFormat::jpeg: return QStringLiteral("JPEG Image (*.jpg *.jpeg)");
+    case ExportFormat::tiff: return QStringLiteral("TIFF Image (*.tiff *.tif)");
+    case ExportFormat::pdf: return QStringLiteral("PDF Document (*.pdf)");
+    case ExportFormat::heic: return QStringLiteral("HEIC Image (*.heic *.heif)");
+    }
+    return {};
+}
+
+std::optional<ExportFormat> ExportManager::formatOfNameFilter(const QString& filter)
+{
+    for (ExportFormat format : allCases<ExportFormat>())
+        if (nameFilter(format) == filter)
+            return format;
+    return std::nullopt;
+}
+
+std::optional<ExportFormat> ExportManager::formatOfFileName(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    for (ExportFormat format : allCases<ExportFormat>())
+        if (extensionsOf(format).contains(extension))
+            return format;
+    return std::nullopt;
+}
+
+QString ExportManager::pathWithFormat(const QString& chosen, const QString& selectedFilter)
+{
+    if (formatOfFileName(chosen))
+        return chosen;
+    const ExportFormat format = formatOfNameFilter(selectedFilter).value_or(ExportFormat::png);
+    return chosen + QLatin1Char('.') + fileExtension(format);
+}
+
 ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optional<QString>& suggestedName,
                                                               const UserPreferences& preferences)
 {
@@ -200,6 +238,8 @@ ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optiona
                                           preferences.defaultExportFormat, preferences.exportNamingPattern,
                                           preferences.customExportPattern, preferences.exportSuffix);
     setup.nameFilter = nameFilter(preferences.defaultExportFormat);
+    for (ExportFormat format : allCases<ExportFormat>())
+        setup.nameFilters << nameFilter(format);
     setup.directory = defaultExportDirectory(preferences);
     return setup;
 }

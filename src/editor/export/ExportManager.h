@@ -10,6 +10,7 @@
 #include <QFuture>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <optional>
@@ -57,10 +58,21 @@ public:
     // How the save dialog opens for an image export.
     struct SaveDialogSetup {
         QString proposedName;
+        // The preferences' format, selected among all of them.
         QString nameFilter;
+        QStringList nameFilters;
         // The folder it opens in; empty for the dialog's own choice.
         QString directory;
     };
+    // The format a file name asks for by its extension; nothing for another extension.
+    static std::optional<ExportFormat> formatOfFileName(const QString& fileName);
+    // The save dialog's filter for a format and back.
+    static QString nameFilter(ExportFormat format);
+    static std::optional<ExportFormat> formatOfNameFilter(const QString& filter);
+    // The path a save dialog's answer means: the extension typed wins; without one of ours, the
+    // chosen filter's format is appended.
+    static QString pathWithFormat(const QString& chosen, const QString& selectedFilter);
+
     static SaveDialogSetup saveDialogSetup(const std::optional<QString>& suggestedName, const UserPreferences& preferences);
 };
 

@@ -31,6 +31,8 @@ struct OpenRasterLayer {
 };
 
 struct OpenRasterDocument {
+    // The editor's name for the document; empty when the file does not say.
+    QString name;
     QSize size;
     // Bottom to top: layers.front() is drawn first. (The file lists them top first.)
     std::vector<OpenRasterLayer> layers;

@@ -37,6 +37,7 @@ struct GroupContext {
 };
 
 struct StackParse {
+    QString name;
     QSize size;
     std::vector<LayerEntry> layersTopFirst;
     QStringList filters;
@@ -154,6 +155,7 @@ StackParse parseStack(const QByteArray& bytes)
                           .arg(parse.size.height());
         return parse;
     }
+    parse.name = attributes.value(own, QLatin1String("name")).toString();
     if (const auto background = fromRawValue<CanvasBackground>(attributes.value(own, QLatin1String("background"))))
         parse.background = *background;
     parse.customBackground = QColor(attributes.value(own, QLatin1String("background-color")).toString());
@@ -298,6 +300,7 @@ std::variant<OpenedOpenRaster, QString> readOpenRaster(const QString& path)
             placeLayer(layer, stack.size);
     });
 
+    opened.document.name = stack.name;
     opened.document.size = stack.size;
     opened.document.enabledFilters = stack.filters;
     opened.document.background = stack.background;

@@ -23,6 +23,8 @@ QByteArray stackXml(const OpenRasterDocument& document)
     writer.writeAttribute(QStringLiteral("w"), QString::number(document.size.width()));
     writer.writeAttribute(QStringLiteral("h"), QString::number(document.size.height()));
     const QString own = QString::fromLatin1(kOpenRasterOwnNamespace);
+    if (!document.name.isEmpty())
+        writer.writeAttribute(own, QStringLiteral("name"), document.name);
     writer.writeAttribute(own, QStringLiteral("background"), rawValue(document.background));
     if (document.background == CanvasBackground::custom)
         writer.writeAttribute(own, QStringLiteral("background-color"),

@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -139,6 +140,8 @@ QWidget* ImageEditorTab::buildTopBar()
     m_openSessionButton = new QPushButton(tr("Open Session…"));
     connect(m_saveSessionButton, &QPushButton::clicked, this, &ImageEditorTab::saveSession);
     connect(m_openSessionButton, &QPushButton::clicked, this, &ImageEditorTab::openSession);
+    m_closeSessionButton = new QPushButton(tr("Close Session"));
+    connect(m_closeSessionButton, &QPushButton::clicked, this, &ImageEditorTab::closeSession);
 
     auto* bar = new QWidget;
     auto* row = new QHBoxLayout(bar);
@@ -147,6 +150,7 @@ QWidget* ImageEditorTab::buildTopBar()
     row->addWidget(new QLabel(tr("Session")));
     row->addWidget(m_sessionPicker);
     row->addWidget(m_newSessionButton);
+    row->addWidget(m_closeSessionButton);
     row->addSpacing(12);
     row->addWidget(m_undoButton);
     row->addWidget(m_redoButton);
@@ -184,6 +188,7 @@ void ImageEditorTab::refreshControls()
     m_importButton->setEnabled(hasSession);
     m_exportButton->setEnabled(hasSession);
     m_saveSessionButton->setEnabled(hasSession);
+    m_closeSessionButton->setEnabled(hasSession);
     refreshSessionPicker();
 }
 
@@ -233,6 +238,11 @@ void ImageEditorTab::saveSessionAs()
 {
     if (!m_model->selectedSession())
         return;
+    chooseSessionFile([this](const QString& path) { m_model->saveSessionAs(path); });
+}
+
+void ImageEditorTab::chooseSessionFile(std::function<void(const QString&)> chosen)
+{
     auto* dialog = new QFileDialog(this, tr("Save Session"),
                                    QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
                                    tr("OpenRaster Image (*.ora)"));
@@ -242,11 +252,53 @@ void ImageEditorTab::saveSessionAs()
     dialog->setDefaultSuffix(QStringLiteral("ora"));
     dialog->selectFile(m_model->selectedSession()->name + QStringLiteral(".ora"));
     dialog->setWindowModality(Qt::WindowModal);
-    connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
+    connect(dialog, &QFileDialog::finished, this, [dialog, chosen = std::move(chosen)](int result) {
         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
-            m_model->saveSessionAs(dialog->selectedFiles().front());
+            chosen(dialog->selectedFiles().front());
     });
     dialog->open();
+}
+
+void ImageEditorTab::closeSession()
+{
+    const auto& selected = m_model->selectedSession();
+    if (!selected)
+        return;
+    const QUuid id = selected->id;
+    if (!m_model->appState().userPreferences().confirmBeforeClosing || !m_model->unsavedSessions().contains(id)) {
+        m_model->closeSession(id);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Close Session"),
+                                tr("“%1” has unsaved changes. Save them before closing?").arg(selected->name),
+                                QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("closeSessionQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QPushButton* save = box->addButton(tr("Save"), QMessageBox::AcceptRole);
+    QPushButton* discard = box->addButton(tr("Don't Save"), QMessageBox::DestructiveRole);
+    box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(save);
+    connect(box, &QMessageBox::finished, this, [this, box, save, discard, id] {
+        // The question is window-modal, but the session may have gone meanwhile.
+        if (!m_model->selectedSession() || m_model->selectedSession()->id != id)
+            return;
+        if (box->clickedButton() == discard) {
+            m_model->closeSession(id);
+        } else if (box->clickedButton() == save) {
+            // The file is written from a copy of the session, so it may close at once.
+            if (m_model->saveSession())
+                m_model->closeSession(id);
+            else
+                chooseSessionFile([this, id](const QString& path) {
+                    if (!m_model->selectedSession() || m_model->selectedSession()->id != id)
+                        return;
+                    m_model->saveSessionAs(path);
+                    m_model->closeSession(id);
+                });
+        }
+    });
+    box->open();
 }
 
 void ImageEditorTab::openSession()

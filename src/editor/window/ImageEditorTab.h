@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QWidget>
 
 class QComboBox;
@@ -37,6 +39,7 @@ public:
     QPushButton* exportButton() const { return m_exportButton; }
     QPushButton* saveSessionButton() const { return m_saveSessionButton; }
     QPushButton* openSessionButton() const { return m_openSessionButton; }
+    QPushButton* closeSessionButton() const { return m_closeSessionButton; }
     ToolPanel* toolPanel() const { return m_toolPanel; }
     EditorCanvasView* canvas() const { return m_canvas; }
     LayerPanel* layerPanel() const { return m_layerPanel; }
@@ -51,6 +54,10 @@ public:
     void saveSession();
     void saveSessionAs();
     void openSession();
+    // "Close Session": the selected session goes; with unsaved changes (and "Confirm before
+    // closing unsaved sessions" on) a window-modal question first offers "Save", "Don't Save"
+    // and "Cancel".
+    void closeSession();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,6 +65,8 @@ protected:
 private:
     QWidget* buildEmptyState();
     QWidget* buildTopBar();
+    // The save dialog of a session's file; `chosen` receives the path when the user picks one.
+    void chooseSessionFile(std::function<void(const QString&)> chosen);
     void refreshSessionPicker();
     void refreshControls();
     void refreshPanels();
@@ -72,6 +81,7 @@ private:
     QPushButton* m_importButton = nullptr;
     QPushButton* m_exportButton = nullptr;
     QPushButton* m_saveSessionButton = nullptr;
+    QPushButton* m_closeSessionButton = nullptr;
     QPushButton* m_openSessionButton = nullptr;
     ToolPanel* m_toolPanel = nullptr;
     EditorCanvasView* m_canvas = nullptr;

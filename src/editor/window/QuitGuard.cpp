@@ -38,6 +38,16 @@ QuitGuard::QuitGuard(QWidget* window, ImageEditorModel& model)
                                                 + QLatin1Char('/') + name + QStringLiteral(".ora"),
                                             tr("OpenRaster Image (*.ora)"));
     };
+    m_askAboutBatch = [this] {
+        QMessageBox box(QMessageBox::Warning, tr("Batch Run in Progress"),
+                        tr("Images are still being processed. Quit and stop the batch run?"), QMessageBox::NoButton,
+                        m_window);
+        QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.exec();
+        return box.clickedButton() == quit;
+    };
     window->installEventFilter(this);
 }
 
@@ -45,6 +55,8 @@ bool QuitGuard::mayClose()
 {
     if (!m_model.appState().userPreferences().confirmBeforeClosing)
         return true;
+    if (m_batchRunning && m_batchRunning() && !m_askAboutBatch())
+        return false;
     const QList<QUuid> unsaved = m_model.unsavedSessions();
     if (unsaved.isEmpty())
         return true;

@@ -138,6 +138,8 @@ QWidget* ToolPanel::buildSelectionGroup()
     m_copyButton = new QPushButton(tr("Copy"));
     m_cutButton = new QPushButton(tr("Cut"));
     m_deleteButton = new QPushButton(tr("Delete"));
+    m_pasteButton = new QPushButton(tr("Paste"));
+    connect(m_pasteButton, &QPushButton::clicked, &m_model, &ImageEditorModel::paste);
     connect(m_copyButton, &QPushButton::clicked, &m_model, &ImageEditorModel::copySelection);
     connect(m_cutButton, &QPushButton::clicked, &m_model, &ImageEditorModel::cutSelection);
     connect(m_deleteButton, &QPushButton::clicked, &m_model, &ImageEditorModel::deleteSelection);
@@ -145,6 +147,7 @@ QWidget* ToolPanel::buildSelectionGroup()
     row->addWidget(m_copyButton);
     row->addWidget(m_cutButton);
     row->addWidget(m_deleteButton);
+    row->addWidget(m_pasteButton);
     m_selectionGroup = group(tr("Selection"), row);
     return m_selectionGroup;
 }

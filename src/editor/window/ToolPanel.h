@@ -41,6 +41,7 @@ public:
     QGroupBox* selectionGroup() const { return m_selectionGroup; }
     QPushButton* copyButton() const { return m_copyButton; }
     QPushButton* cutButton() const { return m_cutButton; }
+    QPushButton* pasteButton() const { return m_pasteButton; }
     QPushButton* deleteButton() const { return m_deleteButton; }
     QGroupBox* cropGroup() const { return m_cropGroup; }
     QPushButton* applyCropButton() const { return m_applyCropButton; }
@@ -72,6 +73,7 @@ private:
     QGroupBox* m_selectionGroup = nullptr;
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_cutButton = nullptr;
+    QPushButton* m_pasteButton = nullptr;
     QPushButton* m_deleteButton = nullptr;
     QGroupBox* m_cropGroup = nullptr;
     QPushButton* m_applyCropButton = nullptr;
