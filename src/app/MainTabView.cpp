@@ -22,6 +22,7 @@
 #include "removal/monitor/TriggerSettingsView.h"
 #include "settings/SettingsView.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -65,6 +66,7 @@ MainTabView::MainTabView(AppState& appState, QWidget* parent)
     , m_screens(new QStackedWidget(this))
 {
     setMinimumSize(1000, 700);
+    setFocusPolicy(Qt::ClickFocus);
     appState.setSessionRenewal(m_sessionRenewal.get());
 
     auto* batchTab = m_batchTab = new BackgroundRemovalTab(appState);
@@ -197,6 +199,10 @@ void MainTabView::onActiveTabChanged()
         m_tabButtons[size_t(description.tab)]->setSelected(description.tab == active);
     m_processAllButton->setVisible(active == AppTab::backgroundRemoval);
     m_screens->setCurrentIndex(int(active));
+    // The new screen starts without a text field in focus (the window holds it), so the
+    // shortcuts keep working after a switch instead of the keys going into a search field.
+    if (QWidget* focus = QApplication::focusWidget(); !focus || isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
 }
 
 void MainTabView::onNotification(const QString& name, const QVariantMap& userInfo)
