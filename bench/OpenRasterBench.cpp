@@ -14,6 +14,7 @@
 #include "BenchSupport.h"
 
 #include "editor/openraster/OpenRaster.h"
+#include "editor/rendering/CanvasRenderer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,19 +28,6 @@ namespace {
 
 using namespace kivo;
 using namespace kivo::bench;
-
-QPainter::CompositionMode compositionMode(BlendMode mode)
-{
-    switch (mode) {
-    case BlendMode::normal: return QPainter::CompositionMode_SourceOver;
-    case BlendMode::multiply: return QPainter::CompositionMode_Multiply;
-    case BlendMode::screen: return QPainter::CompositionMode_Screen;
-    case BlendMode::overlay: return QPainter::CompositionMode_Overlay;
-    case BlendMode::softLight: return QPainter::CompositionMode_SoftLight;
-    case BlendMode::hardLight: return QPainter::CompositionMode_HardLight;
-    }
-    return QPainter::CompositionMode_SourceOver;
-}
 
 // The merged picture for the file, by QPainter's separable blend modes.
 QImage merge(const OpenRasterDocument& document)
