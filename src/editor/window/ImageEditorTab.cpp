@@ -139,6 +139,8 @@ QWidget* ImageEditorTab::buildTopBar()
     m_saveSessionButton = new QPushButton(tr("Save Session"));
     m_openSessionButton = new QPushButton(tr("Open Session…"));
     connect(m_saveSessionButton, &QPushButton::clicked, this, &ImageEditorTab::saveSession);
+    m_saveSessionAsButton = new QPushButton(tr("Save Session As…"));
+    connect(m_saveSessionAsButton, &QPushButton::clicked, this, &ImageEditorTab::saveSessionAs);
     connect(m_openSessionButton, &QPushButton::clicked, this, &ImageEditorTab::openSession);
     m_closeSessionButton = new QPushButton(tr("Close Session"));
     connect(m_closeSessionButton, &QPushButton::clicked, this, &ImageEditorTab::closeSession);
@@ -157,6 +159,7 @@ QWidget* ImageEditorTab::buildTopBar()
     row->addStretch();
     row->addWidget(m_openSessionButton);
     row->addWidget(m_saveSessionButton);
+    row->addWidget(m_saveSessionAsButton);
     row->addWidget(m_importButton);
     row->addWidget(m_exportButton);
     return bar;
@@ -188,6 +191,7 @@ void ImageEditorTab::refreshControls()
     m_importButton->setEnabled(hasSession);
     m_exportButton->setEnabled(hasSession);
     m_saveSessionButton->setEnabled(hasSession);
+    m_saveSessionAsButton->setEnabled(hasSession);
     m_closeSessionButton->setEnabled(hasSession);
     refreshSessionPicker();
 }

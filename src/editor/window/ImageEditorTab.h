@@ -38,6 +38,7 @@ public:
     QPushButton* importButton() const { return m_importButton; }
     QPushButton* exportButton() const { return m_exportButton; }
     QPushButton* saveSessionButton() const { return m_saveSessionButton; }
+    QPushButton* saveSessionAsButton() const { return m_saveSessionAsButton; }
     QPushButton* openSessionButton() const { return m_openSessionButton; }
     QPushButton* closeSessionButton() const { return m_closeSessionButton; }
     ToolPanel* toolPanel() const { return m_toolPanel; }
@@ -81,6 +82,7 @@ private:
     QPushButton* m_importButton = nullptr;
     QPushButton* m_exportButton = nullptr;
     QPushButton* m_saveSessionButton = nullptr;
+    QPushButton* m_saveSessionAsButton = nullptr;
     QPushButton* m_closeSessionButton = nullptr;
     QPushButton* m_openSessionButton = nullptr;
     ToolPanel* m_toolPanel = nullptr;
