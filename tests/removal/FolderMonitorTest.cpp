@@ -398,6 +398,10 @@ TEST_F(FolderMonitorTest, StatusFollowsTheQueueAndSwitchingOffStopsIt)
     EXPECT_LE(done, 3);
     EXPECT_EQ(appState.triggerStatus(), TriggerStatus::idle);
     EXPECT_EQ(int(done) + note.section(u' ', 2, 2).toInt(), 6);
+    // The file that finished after the switch is no longer kept for the next start.
+    const std::optional<MonitorJournal> kept = MonitorJournal::read(journalPath());
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(int(kept->waiting.size()), note.section(u' ', 2, 2).toInt());
 
     appState.setTriggerEnabled(true);
     ASSERT_TRUE(waitForFinishedActivities(6));

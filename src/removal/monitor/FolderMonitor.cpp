@@ -333,6 +333,7 @@ void FolderMonitor::finish(const FileJob& job, const Outcome& outcome)
 {
     m_inFlight.remove(job.path);
     m_done.insert(job.path, job.signature);
+    scheduleJournal();
     if (job.activity) {
         if (!outcome.saved.path.isEmpty())
             job.activity->setResultPath(outcome.saved.path);
