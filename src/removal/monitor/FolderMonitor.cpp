@@ -112,7 +112,10 @@ FolderMonitor::~FolderMonitor()
     QThreadPool::globalInstance()->waitForDone();
     m_journalTimer.stop();
     m_journalWriter.waitForDone();
-    // The files in progress were not finished here: they stay listed for the next start.
+    // The files in progress stay listed for the next start, but for those whose result was
+    // saved while the application was quitting: they are done.
+    for (const QString& path : std::as_const(m_savedWhileQuitting))
+        m_inFlight.remove(path);
     writeJournal(journal());
 }
 
@@ -324,8 +327,13 @@ void FolderMonitor::process(const FileJob& job)
             outcome.error = reasonFromLogLine(capture.lastLine(), QStringLiteral("Failed to remove background"));
         }
     }
-    if (m_shuttingDown)
+    if (m_shuttingDown) {
+        if (outcome.cutOut && outcome.saved.error.isEmpty()) {
+            const QMutexLocker lock(&m_savedWhileQuittingMutex);
+            m_savedWhileQuitting.append(job.path);
+        }
         return;
+    }
     QMetaObject::invokeMethod(this, [this, job, outcome] { finish(job, outcome); }, Qt::QueuedConnection);
 }
 

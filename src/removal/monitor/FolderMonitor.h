@@ -8,6 +8,7 @@
 #include "core/UserPreferences.h"
 
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -146,6 +147,9 @@ private:
     // Events of a stream that has been replaced or stopped are dropped when they arrive.
     int m_generation = 0;
     std::atomic_bool m_shuttingDown{false};
+    // Files whose result a worker saved after the quit began (their finish never runs).
+    QMutex m_savedWhileQuittingMutex;
+    QStringList m_savedWhileQuitting;
     QTimer m_retryTimer;
     QTimer m_idleTimer;
     QTimer m_journalTimer;
