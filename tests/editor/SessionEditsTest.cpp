@@ -1,6 +1,7 @@
 // Documents, layers and their one history as plain edits of session values.
 
 #include "editor/document/SessionEdits.h"
+#include "editor/document/PixelEdits.h"
 #include "editor/rendering/CanvasRenderer.h"
 
 #include "EditorTestImages.h"
@@ -88,6 +89,23 @@ TEST(SessionDocument, AnEditChangesExactlyItsLayer)
     EXPECT_EQ(session.layers[2].image, before.layers[2].image);
     EXPECT_EQ(session.layers[1].image.pixelColor(3, 3), QColor(Qt::black));
     EXPECT_EQ(*session.currentImage, before.layers[0].image);
+}
+
+// A painted copy is taken as it is, and the stroke stays undoable like any other edit.
+TEST(SessionDocument, APaintedImageIsSharedAndUndoable)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {10, 10}));
+    addLayer(session);
+    const QImage original = session.layers[1].image;
+    const QImage painted = paintStroke(original, {QPointF(1, 1), QPointF(8, 8)}, 3, Qt::red, false);
+    ASSERT_TRUE(updatePaintedLayerImage(session, painted, session.layers[1].id, actions::brushStroke));
+    EXPECT_EQ(session.layers[1].image.cacheKey(), painted.cacheKey());
+    EXPECT_EQ(session.layers[1].image.pixelColor(5, 5), QColor(Qt::red));
+    ASSERT_TRUE(undo(session));
+    EXPECT_EQ(session.layers[1].image, original);
+    ASSERT_TRUE(redo(session));
+    EXPECT_EQ(session.layers[1].image, painted);
 }
 
 // Every change a user makes is a step; undoing all of them gives back each earlier stack

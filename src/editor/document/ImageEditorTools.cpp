@@ -142,7 +142,7 @@ void ImageEditorModel::applyStroke(const DrawingStroke& stroke, bool erase)
         const QImage painted = paintStroke(layer->image, points, width, stroke.tool.strokeColor(), erase,
                                            stroke.tool.kind == DrawingTool::Kind::pen);
         return !painted.isNull()
-            && kivo::updateLayerImage(session, painted, layer->id, erase ? actions::eraserStroke : actions::brushStroke);
+            && kivo::updatePaintedLayerImage(session, painted, layer->id, erase ? actions::eraserStroke : actions::brushStroke);
     });
 }
 
@@ -185,7 +185,7 @@ void ImageEditorModel::deleteSelection()
     const QRect area = *m_selectionRect;
     edit([&](EditorSession& session) {
         const ImageLayer* layer = targetLayer(session);
-        return layer && kivo::updateLayerImage(session, clearRect(layer->image, area), layer->id, actions::selectionDelete);
+        return layer && kivo::updatePaintedLayerImage(session, clearRect(layer->image, area), layer->id, actions::selectionDelete);
     });
 }
 

@@ -365,6 +365,19 @@ bool updateLayerImage(EditorSession& session, const QImage& image, const QUuid& 
     });
 }
 
+bool updatePaintedLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action)
+{
+    // A 12-megapixel copy per brush stroke would cost more than painting it.
+    if (image.format() != QImage::Format_ARGB32_Premultiplied || image.devicePixelRatio() != 1.0)
+        return updateLayerImage(session, image, layerId, action);
+    return stepOnLayer(session, layerId, action, [&](ImageLayer& layer) {
+        if (image.isNull())
+            return false;
+        layer.image = image.size() == layer.image.size() ? image : fittedInto(image, layer.image.size());
+        return true;
+    });
+}
+
 bool cropDocument(EditorSession& session, const QRect& area)
 {
     return step(session, actions::cropImage, [&] {

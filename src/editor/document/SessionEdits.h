@@ -101,6 +101,9 @@ bool toggleFilter(EditorSession& session, FilterType type, bool enabled);
 
 // An edit of one layer's pixels: the layer takes `image` (which has the document's size); a step.
 bool updateLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action);
+// The same for an image made by the editor itself (a painted copy of the layer, premultiplied,
+// owning its pixels): the layer shares it instead of taking a copy of its own.
+bool updatePaintedLayerImage(EditorSession& session, const QImage& image, const QUuid& layerId, const QString& action);
 // Every layer cut to `area` (document pixels), as one step.
 bool cropDocument(EditorSession& session, const QRect& area);
 // A new layer holding `image` at `position` (document pixels), or without a position fitted into
