@@ -86,14 +86,7 @@ int main(int argc, char* argv[])
 
     const QString folder = QDir(options.work).filePath(QStringLiteral("batch-photos"));
     const QString results = QDir(options.work).filePath(QStringLiteral("batch-results"));
-    QDir(folder).removeRecursively();
-    QDir(results).removeRecursively();
-    QDir().mkpath(folder);
-    QDir().mkpath(results);
-    const auto cleanUp = qScopeGuard([&] {
-        QDir(folder).removeRecursively();
-        QDir(results).removeRecursively();
-    });
+    const ScratchFolders scratch({folder, results});
     QElapsedTimer clock;
     clock.start();
     if (!generateMixedPhotos(options.source, folder, photoCount, largeCount, QSize(480, 360))) {

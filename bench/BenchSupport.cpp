@@ -275,4 +275,19 @@ bool generateMixedPhotos(const QString& source, const QString& folder, int count
     return failures == 0;
 }
 
+ScratchFolders::ScratchFolders(QStringList paths)
+    : m_paths(std::move(paths))
+{
+    for (const QString& path : std::as_const(m_paths)) {
+        QDir(path).removeRecursively();
+        QDir().mkpath(path);
+    }
+}
+
+ScratchFolders::~ScratchFolders()
+{
+    for (const QString& path : std::as_const(m_paths))
+        QDir(path).removeRecursively();
+}
+
 } // namespace kivo::bench

@@ -70,6 +70,18 @@ bool makePhoto(const QString& source, const QString& target, quint32 seed = 12);
 // `smallSize`, each the photo made from `source` seen through a slightly moved window.
 bool generateMixedPhotos(const QString& source, const QString& folder, int count, int large, QSize smallSize);
 
+// Folders made empty for a benchmark's run and removed again when it ends.
+class ScratchFolders {
+public:
+    explicit ScratchFolders(QStringList paths);
+    ~ScratchFolders();
+    ScratchFolders(const ScratchFolders&) = delete;
+    ScratchFolders& operator=(const ScratchFolders&) = delete;
+
+private:
+    QStringList m_paths;
+};
+
 // Decoded as the application decodes photos (orientation applied, large sizes allowed).
 QImage decode(const QString& path);
 

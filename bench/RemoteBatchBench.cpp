@@ -85,14 +85,7 @@ int main(int argc, char* argv[])
 
     const QString folder = QDir(options.work).filePath(QStringLiteral("remote-batch-photos"));
     const QString data = QDir(options.work).filePath(QStringLiteral("remote-batch-service"));
-    for (const QString& path : {folder, data}) {
-        QDir(path).removeRecursively();
-        QDir().mkpath(path);
-    }
-    const auto cleanUp = qScopeGuard([&] {
-        QDir(folder).removeRecursively();
-        QDir(data).removeRecursively();
-    });
+    const ScratchFolders scratch({folder, data});
     QElapsedTimer clock;
     clock.start();
     if (!generateMixedPhotos(options.source, folder, photoCount, largeCount, QSize(800, 600))) {
