@@ -77,10 +77,12 @@ int main(int argc, char* argv[])
     const int processCount = std::max(1, options.named.value(QStringLiteral("--process"), QStringLiteral("100")).toInt());
     const int largeCount = std::clamp(options.named.value(QStringLiteral("--large"), QString::number(photoCount)).toInt(), 0, photoCount);
     const int compareCount = 3;
+    // "Max concurrent processes": photos of the run worked on at once (the default: the setting's).
+    const QString concurrent = options.named.value(QStringLiteral("--concurrent"));
     // With --shots DIR, the window is saved as PNG after adding, during and after the run.
     const QString shots = options.named.value(QStringLiteral("--shots"));
     if (options.source.isEmpty() || options.work.isEmpty() || options.removeTool.isEmpty()) {
-        say(QStringLiteral("usage: kivo_batch_bench --source PHOTO --work DIR --remove-tool PATH [--photos N] [--process N] [--shots DIR]"));
+        say(QStringLiteral("usage: kivo_batch_bench --source PHOTO --work DIR --remove-tool PATH [--photos N] [--process N] [--concurrent N] [--shots DIR]"));
         return 2;
     }
 
@@ -98,6 +100,11 @@ int main(int argc, char* argv[])
             .arg(QThread::idealThreadCount()));
 
     test::IsolatedAppState isolated;
+    if (!concurrent.isEmpty()) {
+        UserPreferences preferences = isolated.appState.userPreferences();
+        preferences.maxConcurrentProcesses = concurrent.toInt();
+        isolated.appState.setUserPreferences(preferences);
+    }
     QMainWindow window;
     const auto shoot = [&](const char* name) {
         if (!shots.isEmpty() && QDir().mkpath(shots))
@@ -169,9 +176,12 @@ int main(int argc, char* argv[])
     const qint64 runStall = probe.stop();
     shoot("3-after-run");
     const int completed = count(queue.selectedImages(), ProcessingStatus::completed);
-    say(QStringLiteral("processing, cancelled after %1   %2 completed in %3 s (%4 s per photo), longest hold %5 ms")
+    say(QStringLiteral("processing, cancelled after %1   %2 completed in %3 s (%4 s per photo), longest hold %5 ms, "
+                       "%6 photos at once, load %7")
             .arg(processCount).arg(completed).arg(double(clock.elapsed()) / 1000, 0, 'f', 1)
-            .arg(double(clock.elapsed()) / 1000 / std::max(1, completed), 0, 'f', 2).arg(runStall));
+            .arg(double(clock.elapsed()) / 1000 / std::max(1, completed), 0, 'f', 2).arg(runStall)
+            .arg(localPhotosAtOnce(isolated.appState.userPreferences().maxConcurrentProcesses))
+            .arg(loadAverages()));
     const double peakMiB = peakResidentMiB();
     say(QStringLiteral("peak resident memory             %1 MiB (target < 2560 MiB) %2")
             .arg(peakMiB, 0, 'f', 0).arg(peakMiB < 2560 ? "met" : "NOT MET"));

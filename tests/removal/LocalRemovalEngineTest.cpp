@@ -644,7 +644,7 @@ TEST(ExecutionProviders, AcceleratedOnesTheEngineCanSetUpAreAppendedWhenWanted)
 }
 
 // Our runtime has only the CPU provider: wanting acceleration changes nothing in the cut-out.
-TEST(LocalRemovalEngineTest, AccelerationWantedWithoutAProviderGivesTheCpuCutOut)
+TEST_F(LocalRemovalEngineTest, AccelerationWantedWithoutAProviderGivesTheCpuCutOut)
 {
     ASSERT_TRUE(acceleratedExecutionProviders().isEmpty());
     const QImage photo = loadTestImage(QStringLiteral("coffee.jpg"));
