@@ -93,9 +93,9 @@ const AcceleratedProvider appendableProviders[] = {
 
 // Appends the chosen providers before the CPU one, which the runtime always keeps last. A
 // provider that cannot start (driver or library missing) is left out: the CPU still runs it all.
-void appendAcceleratedProviders(Ort::SessionOptions& options, bool accelerated)
+void appendAcceleratedProviders(Ort::SessionOptions& options, const QStringList& providers)
 {
-    for (const QString& chosen : executionProvidersToAppend(acceleratedExecutionProviders(), accelerated)) {
+    for (const QString& chosen : providers) {
         for (const AcceleratedProvider& provider : appendableProviders) {
             if (chosen != QLatin1StringView(provider.name))
                 continue;
@@ -127,7 +127,8 @@ struct ForegroundSegmenter::Session {
     std::shared_ptr<Ort::Env> env;
     int side = 0;
     Priority priority = Priority::normal;
-    bool accelerated = false;
+    // The accelerated providers appended; wanting acceleration without any changes nothing.
+    QStringList providers;
     Ort::Session session{nullptr};
     std::string inputName;
     std::string outputName;
@@ -166,8 +167,9 @@ QString ForegroundSegmenter::loadLocked(int side, Priority priority, bool accele
 {
     if (!isValidInputSide(side))
         return QStringLiteral("The segmentation network cannot take a %1 × %1 input").arg(side);
-    if (m_session && m_session->side == side && m_session->priority == priority
-        && m_session->accelerated == accelerated)
+    static const QStringList available = acceleratedExecutionProviders();
+    const QStringList providers = executionProvidersToAppend(available, accelerated);
+    if (m_session && m_session->side == side && m_session->priority == priority && m_session->providers == providers)
         return {};
     // The previous session goes first, so that two never occupy memory together.
     m_session.reset();
@@ -207,7 +209,7 @@ QString ForegroundSegmenter::loadLocked(int side, Priority priority, bool accele
         // The model names its input's free dimensions "height" and "width" (tools/model).
         options.AddFreeDimensionOverrideByName("height", side);
         options.AddFreeDimensionOverrideByName("width", side);
-        appendAcceleratedProviders(options, accelerated);
+        appendAcceleratedProviders(options, providers);
         const QByteArray nativePath = QFile::encodeName(path);
         loaded->session = Ort::Session(*loaded->env, nativePath.constData(), options);
 
@@ -223,7 +225,7 @@ QString ForegroundSegmenter::loadLocked(int side, Priority priority, bool accele
         loaded->outputName = loaded->session.GetOutputNameAllocated(0, allocator).get();
         loaded->side = side;
         loaded->priority = priority;
-        loaded->accelerated = accelerated;
+        loaded->providers = providers;
         m_session = std::move(loaded);
         return {};
     } catch (const Ort::Exception& error) {
