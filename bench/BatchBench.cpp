@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <sys/resource.h>
+
 using namespace kivo;
 using namespace kivo::bench;
 
@@ -61,6 +63,15 @@ int count(const QList<ImageProcessingTask>& tasks, ProcessingStatus status)
     return int(std::count_if(tasks.begin(), tasks.end(), [status](const ImageProcessingTask& t) { return t.status == status; }));
 }
 
+// User and system time of this process so far: how much of the shared CPU the run took.
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 bool samePixels(const QString& a, const QString& b)
 {
     const QImage first = QImage(a).convertToFormat(QImage::Format_ARGB32);
@@ -77,10 +88,12 @@ int main(int argc, char* argv[])
     const int processCount = std::max(1, options.named.value(QStringLiteral("--process"), QStringLiteral("100")).toInt());
     const int largeCount = std::clamp(options.named.value(QStringLiteral("--large"), QString::number(photoCount)).toInt(), 0, photoCount);
     const int compareCount = 3;
+    // "Max concurrent processes": photos of the run worked on at once (the default: the setting's).
+    const QString concurrent = options.named.value(QStringLiteral("--concurrent"));
     // With --shots DIR, the window is saved as PNG after adding, during and after the run.
     const QString shots = options.named.value(QStringLiteral("--shots"));
     if (options.source.isEmpty() || options.work.isEmpty() || options.removeTool.isEmpty()) {
-        say(QStringLiteral("usage: kivo_batch_bench --source PHOTO --work DIR --remove-tool PATH [--photos N] [--process N] [--shots DIR]"));
+        say(QStringLiteral("usage: kivo_batch_bench --source PHOTO --work DIR --remove-tool PATH [--photos N] [--process N] [--concurrent N] [--shots DIR]"));
         return 2;
     }
 
@@ -98,6 +111,11 @@ int main(int argc, char* argv[])
             .arg(QThread::idealThreadCount()));
 
     test::IsolatedAppState isolated;
+    if (!concurrent.isEmpty()) {
+        UserPreferences preferences = isolated.appState.userPreferences();
+        preferences.maxConcurrentProcesses = concurrent.toInt();
+        isolated.appState.setUserPreferences(preferences);
+    }
     QMainWindow window;
     const auto shoot = [&](const char* name) {
         if (!shots.isEmpty() && QDir().mkpath(shots))
@@ -143,6 +161,7 @@ int main(int argc, char* argv[])
     // The press itself counts: it marks every card pending.
     clock.restart();
     probe.start();
+    const double cpuBefore = processCpuSeconds();
     mainView->processAllButton()->click();
     // Scrolled top to bottom while the cards change state.
     {
@@ -169,9 +188,12 @@ int main(int argc, char* argv[])
     const qint64 runStall = probe.stop();
     shoot("3-after-run");
     const int completed = count(queue.selectedImages(), ProcessingStatus::completed);
-    say(QStringLiteral("processing, cancelled after %1   %2 completed in %3 s (%4 s per photo), longest hold %5 ms")
+    say(QStringLiteral("processing, cancelled after %1   %2 completed in %3 s (%4 s per photo), longest hold %5 ms, "
+                       "%6 photos at once, %7 s of CPU, load %8")
             .arg(processCount).arg(completed).arg(double(clock.elapsed()) / 1000, 0, 'f', 1)
-            .arg(double(clock.elapsed()) / 1000 / std::max(1, completed), 0, 'f', 2).arg(runStall));
+            .arg(double(clock.elapsed()) / 1000 / std::max(1, completed), 0, 'f', 2).arg(runStall)
+            .arg(localPhotosAtOnce(isolated.appState.userPreferences().maxConcurrentProcesses))
+            .arg(processCpuSeconds() - cpuBefore, 0, 'f', 0).arg(loadAverages()));
     const double peakMiB = peakResidentMiB();
     say(QStringLiteral("peak resident memory             %1 MiB (target < 2560 MiB) %2")
             .arg(peakMiB, 0, 'f', 0).arg(peakMiB < 2560 ? "met" : "NOT MET"));

@@ -3,15 +3,26 @@
 //   busy processes standing in for the desktop): the inference's time and the share of the CPU
 //   the competitor keeps, with the inference at normal and at background priority, alternated.
 // - "Memory Usage": resident memory after a run with the network kept (Balanced, Aggressive)
-//   and after it is given back at the run's end (Conservative).
+//   and after it is given back at the run's end (Conservative); the editor history's decoded
+//   steps; the card thumbnails held after scrolling through a finished batch of 400 cards in
+//   the real card view (offscreen).
 
 #include "BenchSupport.h"
 
+#include "app/desktop/RunFeedback.h"
 #include "core/ImageHistory.h"
+#include "removal/batch/BatchCardView.h"
+#include "removal/batch/BatchRemovalQueue.h"
+#include "removal/batch/BatchTaskModel.h"
+#include "support/IsolatedAppState.h"
+#include "removal/batch/TaskImages.h"
+#include "core/RawValueEnum.h"
 #include "removal/engine/ForegroundSegmenter.h"
 #include "removal/engine/LocalRemovalEngine.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QPixmapCache>
+#include <QScrollBar>
 #include <QThread>
 
 #include <atomic>
@@ -64,7 +75,10 @@ struct Competitor {
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The card view paints offscreen unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const CommonOptions options = parseCommonOptions(QCoreApplication::arguments());
     const QString photo = prepareWork(options, QStringLiteral("usage: kivo_settings_effects_bench --source PHOTO --work DIR [--runs N]"));
     if (photo.isEmpty())
@@ -73,6 +87,59 @@ int main(int argc, char** argv)
     const std::vector<float> input = makeNetworkInput(image);
     ForegroundSegmenter& network = ForegroundSegmenter::shared();
     say(QStringLiteral("load before: %1").arg(loadAverages()));
+
+    const QString part = options.named.value(QStringLiteral("--part"));
+
+    // ---- card thumbnails: 400 finished cards, each scrolled into view once ----
+    if (part.isEmpty() || part == u"thumbnails") {
+        test::IsolatedAppState isolated;
+        RemovalServiceClient client{isolated.keychain};
+        BatchRemovalQueue queue{isolated.appState, client};
+        BatchTaskModel model(queue);
+        QList<ImageProcessingTask> tasks;
+        const QImage small = image.scaled(640, 480, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        for (int i = 0; i < 400; ++i) {
+            // Each card a photo of its own, as the cache keys them by file.
+            QImage original = small.copy();
+            original.setPixel(i % original.width(), i / original.width(), qRgb(i % 256, 0, 0));
+            QImage cutout = original.convertToFormat(QImage::Format_ARGB32);
+            for (int y = 0; y < cutout.height(); y += 2)
+                std::fill_n(reinterpret_cast<QRgb*>(cutout.scanLine(y)), cutout.width() / 2, 0);
+            ImageProcessingTask task;
+            task.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.jpg").arg(i));
+            task.originalImage = keepCutout(original, ImageCache::shared()).image;
+            task.processedImage = keepCutout(cutout, ImageCache::shared()).image;
+            task.status = ProcessingStatus::completed;
+            tasks.append(task);
+        }
+        isolated.appState.setProcessingQueue(tasks);
+        queue.takeListFromAppState();
+        BatchCardView view(model);
+        view.resize(1200, 800);
+        view.show();
+        QApplication::processEvents();
+        for (const MemoryUsage usage : {MemoryUsage::conservative, MemoryUsage::balanced, MemoryUsage::aggressive}) {
+            QPixmapCache::clear();
+            QPixmapCache::setCacheLimit(RunFeedback::thumbnailCacheKiB(usage));
+            view.verticalScrollBar()->setValue(0);
+            QApplication::processEvents();
+            releaseEngineMemory(); // gives freed heap back, so the figures are what is held
+            const double before = residentMiB();
+            QScrollBar* bar = view.verticalScrollBar();
+            for (int value = 0; value <= bar->maximum(); value += 120) {
+                bar->setValue(value);
+                view.viewport()->repaint();
+            }
+            releaseEngineMemory();
+            say(QStringLiteral("card thumbnails, 400 cards scrolled through, %1 (cache limit %2 MiB): resident %3 MiB, "
+                               "%4 MiB more than at the top")
+                    .arg(rawValue(usage)).arg(RunFeedback::thumbnailCacheKiB(usage) / 1024)
+                    .arg(residentMiB(), 0, 'f', 0).arg(residentMiB() - before, 0, 'f', 1));
+        }
+        QPixmapCache::clear();
+        if (part == u"thumbnails")
+            return 0;
+    }
 
     // ---- editor history: 12 steps of the 12 MP photo, each with a small painted mark ----
     {
@@ -99,7 +166,7 @@ int main(int argc, char** argv)
         }
         ImageHistory::setResidentNeighbours(1);
     }
-    if (options.named.value(QStringLiteral("--part")) == u"history")
+    if (part == u"history")
         return 0;
 
     // ---- memory ----

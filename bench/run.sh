@@ -18,7 +18,8 @@
 # openraster: saving and reopening a 12 MP session of four layers as an OpenRaster file.
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
-# settings: editor history memory per Memory Usage (--part history stops there), the inference
+# settings: card thumbnails' memory (--part thumbnails stops there) and editor history memory per
+# Memory Usage (--part history stops there), the inference
 # at normal and background priority beside busy programs, and the
 # memory kept after a run with and without the network given back.
 # remote: a remote batch through the real window against kivopro-service on 127.0.0.1,

@@ -70,8 +70,7 @@ int main(int argc, char* argv[])
         });
     }
     // A file the folder monitor finished is announced on the desktop like a finished run.
-    QObject::connect(folderMonitor, &kivo::FolderMonitor::fileFinished, &tabs->runFeedback(),
-                     &kivo::RunFeedback::monitoredFileFinished);
+    tabs->runFeedback().announceFilesOf(*folderMonitor);
 
     // The shortcuts belong to the main window: keys typed into its text fields, a dialog or the
     // settings window never fire them. Quit closes the window, so it asks what the window asks.

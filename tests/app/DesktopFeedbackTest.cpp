@@ -6,12 +6,19 @@
 #include "app/desktop/LauncherProgress.h"
 #include "app/desktop/RunFeedback.h"
 #include "core/ImageHistory.h"
+#include "removal/monitor/FolderMonitor.h"
+#include "service/SyntheticPhoto.h"
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QDBusPendingCall>
+#include <QDir>
+#include <QFile>
+#include <QPixmapCache>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +121,36 @@ TEST_F(DesktopFeedbackTest, AFileTheMonitorFinishedIsAnnounced)
     EXPECT_EQ(daemon.notifications().size(), 2);
 }
 
+// The folder monitor on a real folder watched with inotify, its files cut out by the network and
+// announced as the application wires it: the notification arrives once the cut-out is saved.
+TEST_F(DesktopFeedbackTest, APhotoTheFolderMonitorCutsOutIsAnnounced)
+{
+    QTemporaryDir folder;
+    const QString watched = folder.filePath(QStringLiteral("watched"));
+    ASSERT_TRUE(QDir().mkpath(watched));
+    setPreferences([&watched](UserPreferences& p) {
+        p.triggerEnabled = true;
+        p.triggerFolderPath = watched;
+        p.triggerAIModel = QStringLiteral("localFree");
+        p.processingQuality = ProcessingQuality::fast;
+    });
+    FolderMonitor::Options options;
+    options.journalPath = folder.filePath(QStringLiteral("monitor-queue.json"));
+    auto monitor = std::make_unique<FolderMonitor>(state, isolated.keychain, options);
+    feedback.announceFilesOf(*monitor);
+    state.installFolderMonitor(std::move(monitor));
+
+    const QString photo = folder.filePath(QStringLiteral("ball.jpg"));
+    ASSERT_TRUE(test::makeBallPhoto().save(photo, "JPEG", 95));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {photo, watched}), 0);
+    ASSERT_TRUE(test::waitUntil([&] { return !daemon.notifications().isEmpty(); }, std::chrono::seconds(120)));
+    EXPECT_TRUE(QFile::exists(watched + QStringLiteral("/kivo_processed/ball_kivo.png")));
+    ASSERT_EQ(daemon.notifications().size(), 1);
+    EXPECT_EQ(daemon.notifications().at(0).summary, QStringLiteral("Folder Trigger"));
+    EXPECT_EQ(daemon.notifications().at(0).body, QStringLiteral("ball.jpg: background removed"));
+    state.installFolderMonitor(nullptr);
+}
+
 TEST_F(DesktopFeedbackTest, ProgressShowsOnTheLauncherEntryAndInTheTitle)
 {
     QSignalSpy titles(&feedback, &RunFeedback::windowTitleChanged);
@@ -207,11 +244,41 @@ TEST(WelcomeViewTest, DontShowThisAgainSwitchesTheWelcomeScreenOff)
 
 } // namespace
 
-TEST_F(DesktopFeedbackTest, MemoryUsageSetsTheDecodedHistorySteps)
+TEST_F(DesktopFeedbackTest, MemoryUsageSetsTheDecodedHistoryStepsAndTheThumbnailCache)
 {
-    for (const auto& [usage, neighbours] : {std::pair{MemoryUsage::conservative, 0}, std::pair{MemoryUsage::aggressive, 3},
-                                            std::pair{MemoryUsage::balanced, 1}}) {
-        setPreferences([usage](UserPreferences& p) { p.memoryUsage = usage; });
-        EXPECT_EQ(ImageHistory::residentNeighbours(), neighbours);
+    // 200 card-sized thumbnails, 11 MiB: Aggressive keeps them all, Balanced too, Conservative
+    // drops the least used at once and keeps no more than its limit.
+    const auto cachedThumbnails = [] {
+        int found = 0;
+        for (int i = 0; i < 200; ++i) {
+            QPixmap pixmap;
+            found += QPixmapCache::find(QStringLiteral("test-thumbnail:%1").arg(i), &pixmap) ? 1 : 0;
+        }
+        return found;
+    };
+    const int thumbnailKiB = 120 * 120 * 4 / 1024;
+    struct Case {
+        MemoryUsage usage;
+        int neighbours;
+        int mostThumbnails;
+    };
+    const Case cases[] = {
+        {MemoryUsage::aggressive, 3, 200},
+        {MemoryUsage::balanced, 1, 200},
+        {MemoryUsage::conservative, 0, 4 * 1024 / thumbnailKiB},
+    };
+    setPreferences([](UserPreferences& p) { p.memoryUsage = MemoryUsage::aggressive; });
+    QPixmap thumbnail(120, 120);
+    thumbnail.fill(Qt::red);
+    for (int i = 0; i < 200; ++i)
+        QPixmapCache::insert(QStringLiteral("test-thumbnail:%1").arg(i), thumbnail.copy());
+    for (const Case& c : cases) {
+        setPreferences([&c](UserPreferences& p) { p.memoryUsage = c.usage; });
+        EXPECT_EQ(ImageHistory::residentNeighbours(), c.neighbours) << int(c.usage);
+        EXPECT_EQ(QPixmapCache::cacheLimit(), RunFeedback::thumbnailCacheKiB(c.usage));
+        const int kept = cachedThumbnails();
+        EXPECT_LE(kept, c.mostThumbnails) << int(c.usage);
+        EXPECT_GT(kept, c.mostThumbnails / 2) << int(c.usage);
     }
+    QPixmapCache::clear();
 }

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using namespace kivo;
@@ -157,20 +158,99 @@ TEST_F(BatchRunTest, ProcessAllTakesOnlyPendingAndFailedTasks)
     EXPECT_EQ(statusesOf(1), (QList<P>{P::processing, P::failed, P::processing, P::failed}));
 }
 
-TEST_F(BatchRunTest, CancelStopsBetweenImagesAndClearsTheFlag)
+TEST(LocalPhotosAtOnce, FollowsThePreferenceWithinItsRange)
 {
-    setTasks({test::makeBallPhoto(), test::makeBallPhoto(), test::makeBallPhoto()});
+    const std::pair<qint64, int> cases[] = {{-1, 1}, {0, 1}, {1, 1}, {3, 3}, {8, 8}, {50, 8}};
+    for (const auto& [preference, expected] : cases)
+        EXPECT_EQ(localPhotosAtOnce(preference), expected) << preference;
+}
+
+namespace {
+
+// Local runs with "Max concurrent processes" at 1 and at 3.
+class LocalPhotosAtOnceTest : public BatchRunTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override
+    {
+        BatchRunTest::SetUp();
+        UserPreferences preferences = appState.userPreferences();
+        preferences.maxConcurrentProcesses = GetParam();
+        preferences.processingQuality = ProcessingQuality::fast;
+        appState.setUserPreferences(preferences);
+        // The most cards in "processing" at one moment: the photos held by the run at once.
+        QObject::connect(&queue, &BatchRemovalQueue::taskChanged, &queue, [this] {
+            const auto& tasks = queue.selectedImages();
+            mostAtOnce = std::max(mostAtOnce, int(std::count_if(tasks.cbegin(), tasks.cend(), [](const auto& task) {
+                return task.status == P::processing;
+            })));
+        });
+    }
+
+    // The ball photo turned and scaled, so that every card has a cut-out of its own.
+    static QList<QImage> photos(int count)
+    {
+        QList<QImage> images;
+        for (int i = 0; i < count; ++i)
+            images.append(test::makeBallPhoto()
+                              .transformed(QTransform().rotate(90 * (i % 4)))
+                              .scaled(QSize(320 + 40 * i, 320 + 40 * i), Qt::KeepAspectRatio));
+        return images;
+    }
+
+    int startedCount() const
+    {
+        return int(std::count_if(history.cbegin(), history.cend(), [](const auto& statuses) {
+            return statuses.contains(P::processing);
+        }));
+    }
+
+    int mostAtOnce = 0;
+};
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(OneAndThree, LocalPhotosAtOnceTest, ::testing::Values(1, 3));
+
+// Every card gets exactly the cut-out of a one-photo removal, whatever order they finish in,
+// and no more photos than the preference allows are held at once.
+TEST_P(LocalPhotosAtOnceTest, EveryCardGetsTheOneAtATimeCutOut)
+{
+    setTasks(photos(5));
     queue.processAllImagesInTab();
-    ASSERT_TRUE(test::waitUntil([this] { return queue.selectedImages()[0].status == P::processing; }));
+    ASSERT_TRUE(waitForRunToEnd());
+
+    EXPECT_EQ(mostAtOnce, GetParam());
+    const RemovalOptions options = storedRemovalOptions(appState);
+    for (qsizetype i = 0; i < 5; ++i) {
+        const ImageProcessingTask& task = queue.selectedImages().at(i);
+        EXPECT_EQ(statusesOf(i), (QList<P>{P::processing, P::completed})) << i;
+        ASSERT_TRUE(task.processedImage.has_value()) << i;
+        const auto expected = removeBackgroundLocally(task.originalImage.decode(), options);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(task.processedImage->readBytes(), encodePNG(*expected)) << i;
+    }
+    EXPECT_EQ(queue.processingProgress(), 1.0);
+}
+
+// Cancelling lets the photos under way finish; the rest stay as they were.
+TEST_P(LocalPhotosAtOnceTest, CancelStopsBetweenImagesAndClearsTheFlag)
+{
+    setTasks(photos(6));
+    queue.processAllImagesInTab();
+    ASSERT_TRUE(test::waitUntil([this] { return startedCount() >= GetParam(); }));
     queue.cancelProcessing();
     EXPECT_TRUE(queue.isCancelling());
     ASSERT_TRUE(waitForRunToEnd());
 
-    // The image under way finishes; the rest stay as they were.
-    EXPECT_EQ(queue.selectedImages()[0].status, P::completed);
-    EXPECT_EQ(queue.selectedImages()[1].status, P::pending);
-    EXPECT_EQ(queue.selectedImages()[2].status, P::pending);
+    EXPECT_GE(startedCount(), GetParam());
+    EXPECT_LT(startedCount(), 6);
+    EXPECT_LE(mostAtOnce, GetParam());
+    for (qsizetype i = 0; i < 6; ++i) {
+        const bool started = statusesOf(i).contains(P::processing);
+        EXPECT_EQ(queue.selectedImages()[i].status, started ? P::completed : P::pending) << i;
+    }
     EXPECT_FALSE(queue.isCancelling());
+    EXPECT_FALSE(queue.isProcessing());
 }
 
 TEST_F(BatchRunTest, ClearAllDuringARunDropsTheLateUpdates)

@@ -368,7 +368,7 @@ TEST(RemovalOptionsTest, PreferencesGiveTheEngineItsOptions)
 TEST(RemovalOptionsTest, StoredOptionsFollowEachSavedChangeOnAnyThread)
 {
     test::IsolatedAppState state;
-    EXPECT_EQ(storedRemovalOptions(state.appState), (RemovalOptions{ProcessingQuality::balanced, 0.5, true, true, true}));
+    EXPECT_EQ(storedRemovalOptions(state.appState), (RemovalOptions{ProcessingQuality::balanced, 0.5, true, true, true, true}));
 
     UserPreferences preferences = state.appState.userPreferences();
     preferences.processingQuality = ProcessingQuality::fast;
@@ -376,10 +376,29 @@ TEST(RemovalOptionsTest, StoredOptionsFollowEachSavedChangeOnAnyThread)
     preferences.preserveFineDetails = false;
     preferences.autoDetectSubjects = false;
     preferences.processInBackground = false;
+    preferences.useGPUAcceleration = false;
     state.appState.setUserPreferences(preferences);
 
     RemovalOptions seenByWorker;
     std::thread worker([&] { seenByWorker = storedRemovalOptions(state.appState); });
     worker.join();
-    EXPECT_EQ(seenByWorker, (RemovalOptions{ProcessingQuality::fast, 0.75, false, false, false}));
+    EXPECT_EQ(seenByWorker, (RemovalOptions{ProcessingQuality::fast, 0.75, false, false, false, false}));
+}
+
+// The network may use an accelerated provider only with both acceleration switches on.
+TEST(RemovalOptionsTest, AccelerationNeedsBothSwitches)
+{
+    const std::array<std::array<bool, 3>, 4> cases{{
+        // hardware, GPU, accelerated
+        {true, true, true},
+        {true, false, false},
+        {false, true, false},
+        {false, false, false},
+    }};
+    for (const auto& [hardware, gpu, accelerated] : cases) {
+        UserPreferences preferences;
+        preferences.useHardwareAcceleration = hardware;
+        preferences.useGPUAcceleration = gpu;
+        EXPECT_EQ(removalOptionsFromPreferences(preferences).accelerated, accelerated) << hardware << gpu;
+    }
 }

@@ -36,9 +36,10 @@ using S = TriggerActivityStatus;
 TEST_F(FolderMonitorEngineTest, LocalEngineCutsOutNewPhotosAndFailsOnesWithoutSubject)
 {
     test::StdoutCapture output;
-    FolderMonitor::Options options;
-    options.releaseAfterIdle = std::chrono::milliseconds(500);
-    startMonitor(QStringLiteral("localFree"), {}, options);
+    // "Conservative": the network goes back as soon as the folder's files are done.
+    startMonitor(QStringLiteral("localFree"), [](UserPreferences& preferences) {
+        preferences.memoryUsage = MemoryUsage::conservative;
+    });
     bool released = false;
     QObject::connect(monitor, &FolderMonitor::engineMemoryReleased, [&released] { released = true; });
     copyIn(outside(QStringLiteral("ball.jpg")));
@@ -61,9 +62,18 @@ TEST_F(FolderMonitorEngineTest, LocalEngineCutsOutNewPhotosAndFailsOnesWithoutSu
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Successfully processed image with Local Free Model")));
     EXPECT_TRUE(log.contains(QStringLiteral("[AppState] Failed to process image")));
     EXPECT_TRUE(appState.processingQueue().isEmpty());
-    // Once the folder stays quiet, the network's memory is given back.
-    EXPECT_TRUE(test::waitUntil([&] { return released; }, std::chrono::seconds(10)));
+    // Once the files are done, the network's memory is given back.
+    EXPECT_TRUE(test::waitUntil([&] { return released; }, std::chrono::seconds(5)));
     EXPECT_TRUE(output.text().contains(QStringLiteral("[FolderMonitor] The folder is quiet: releasing the engine's memory")));
+}
+
+TEST(FolderMonitorReleaseDelay, TheNetworkStaysLongerTheMoreMemoryMayBeUsed)
+{
+    using namespace std::chrono_literals;
+    const std::pair<MemoryUsage, std::chrono::milliseconds> cases[] = {
+        {MemoryUsage::conservative, 0ms}, {MemoryUsage::balanced, 2min}, {MemoryUsage::aggressive, 10min}};
+    for (const auto& [usage, delay] : cases)
+        EXPECT_EQ(FolderMonitor::releaseDelayFor(usage), delay) << int(usage);
 }
 
 TEST_F(FolderMonitorEngineTest, KivoModelSendsNewPhotosToTheService)

@@ -615,3 +615,43 @@ TEST_F(LocalRemovalEngineTest, BackgroundPriorityRunsTheInferenceThreadsNicer)
     ASSERT_FALSE(normal.probabilities.empty()) << qPrintable(normal.error);
     EXPECT_EQ(threadsAt(nice), before);
 }
+
+TEST(ExecutionProviders, AcceleratedOnesTheEngineCanSetUpAreAppendedWhenWanted)
+{
+    struct Case {
+        QStringList available;
+        bool accelerated;
+        QStringList expected;
+    };
+    const QString cpu = QStringLiteral("CPUExecutionProvider");
+    const QString cuda = QStringLiteral("CUDAExecutionProvider");
+    const QString rocm = QStringLiteral("ROCMExecutionProvider");
+    const QString openVino = QStringLiteral("OpenVINOExecutionProvider");
+    const QString tensorRt = QStringLiteral("TensorrtExecutionProvider");
+    const Case cases[] = {
+        {{cpu}, true, {}},
+        {{}, true, {}},
+        {{cuda, cpu}, true, {cuda}},
+        {{cuda, cpu}, false, {}},
+        {{tensorRt, cuda, cpu}, true, {cuda}},  // TensorRT needs options of its own: left out
+        {{rocm, cpu}, true, {rocm}},
+        {{openVino, cuda, cpu}, true, {openVino, cuda}},
+        {{openVino, cuda, cpu}, false, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(executionProvidersToAppend(c.available, c.accelerated), c.expected)
+            << c.available.join(u',').toStdString() << ' ' << c.accelerated;
+}
+
+// Our runtime has only the CPU provider: wanting acceleration changes nothing in the cut-out.
+TEST_F(LocalRemovalEngineTest, AccelerationWantedWithoutAProviderGivesTheCpuCutOut)
+{
+    ASSERT_TRUE(acceleratedExecutionProviders().isEmpty());
+    const QImage photo = loadTestImage(QStringLiteral("coffee.jpg"));
+    RemovalOptions options{ProcessingQuality::fast};
+    const auto plain = removeBackgroundLocally(photo, options);
+    options.accelerated = true;
+    const auto accelerated = removeBackgroundLocally(photo, options);
+    ASSERT_TRUE(plain && accelerated);
+    EXPECT_EQ(*accelerated, *plain);
+}

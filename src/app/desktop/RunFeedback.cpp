@@ -6,6 +6,9 @@
 
 #include "core/AppState.h"
 #include "core/ImageHistory.h"
+#include "removal/monitor/FolderMonitor.h"
+
+#include <QPixmapCache>
 
 #include <cmath>
 
@@ -21,12 +24,31 @@ RunFeedback::RunFeedback(AppState& appState, DesktopNotifier& notifier, Launcher
     , m_windowIsActive(std::move(windowIsActive))
 {
     // Switching "Show progress in dock" during a run shows or hides the progress at once.
-    const auto follow = [this] {
+    connect(&appState, &AppState::userPreferencesChanged, this, [this] {
         showProgress(m_processing, m_progress);
-        ImageHistory::setResidentNeighbours(decodedHistoryNeighbours(m_appState.userPreferences().memoryUsage));
-    };
-    connect(&appState, &AppState::userPreferencesChanged, this, follow);
-    ImageHistory::setResidentNeighbours(decodedHistoryNeighbours(appState.userPreferences().memoryUsage));
+        followMemoryUsage();
+    });
+    followMemoryUsage();
+}
+
+void RunFeedback::followMemoryUsage()
+{
+    const MemoryUsage memoryUsage = m_appState.userPreferences().memoryUsage;
+    ImageHistory::setResidentNeighbours(decodedHistoryNeighbours(memoryUsage));
+    // A smaller limit drops the least used pixmaps at once.
+    QPixmapCache::setCacheLimit(thumbnailCacheKiB(memoryUsage));
+}
+
+int RunFeedback::thumbnailCacheKiB(MemoryUsage memoryUsage)
+{
+    // A card holds two thumbnails of at most 120 × 120: Conservative keeps about a screenful of
+    // cards painted, Aggressive a long batch scrolled to and fro without painting them again.
+    switch (memoryUsage) {
+    case MemoryUsage::conservative: return 4 * 1024;
+    case MemoryUsage::balanced: return 16 * 1024;
+    case MemoryUsage::aggressive: return 64 * 1024;
+    }
+    return 16 * 1024;
 }
 
 int RunFeedback::decodedHistoryNeighbours(MemoryUsage memoryUsage)
@@ -87,6 +109,11 @@ void RunFeedback::monitoredFileFinished(const QString& fileName, bool succeeded)
         return;
     m_notifier.notify(tr("Folder Trigger"),
                       succeeded ? tr("%1: background removed").arg(fileName) : tr("%1 could not be processed").arg(fileName));
+}
+
+void RunFeedback::announceFilesOf(const FolderMonitor& monitor)
+{
+    connect(&monitor, &FolderMonitor::fileFinished, this, &RunFeedback::monitoredFileFinished);
 }
 
 void RunFeedback::setWindowTitle(const QString& title)

@@ -12,6 +12,7 @@ namespace kivo {
 class AppState;
 class CompletionSound;
 class DesktopNotifier;
+class FolderMonitor;
 class LauncherProgress;
 
 // What the desktop learns of the work: a batch run's progress on the launcher entry and in the
@@ -20,7 +21,8 @@ class LauncherProgress;
 // completion sound once per run ("Play sound on completion"), and, when a run ends, its results
 // opened in the editor ("Open processed images in editor") and the network let go when memory
 // is to be kept low ("Memory Usage": conservative). It also sets how many editor history steps
-// stay decoded for the "Memory Usage" chosen. Each preference is read when its moment
+// stay decoded and how large the pixmap cache of the batch's card thumbnails grows for the
+// "Memory Usage" chosen. Each preference is read when its moment
 // comes, so a change applies at once.
 class RunFeedback : public QObject {
     Q_OBJECT
@@ -36,6 +38,8 @@ public:
     void runEnded(int completed, int failed);
     // The folder monitor finished a file.
     void monitoredFileFinished(const QString& fileName, bool succeeded);
+    // Announces every file the monitor finishes from now on.
+    void announceFilesOf(const FolderMonitor& monitor);
 
     QString windowTitle() const { return m_windowTitle; }
 
@@ -43,6 +47,8 @@ public:
     static QString runSummary(int completed, int failed);
     // Editor history steps held decoded on each side of the current one for a "Memory Usage".
     static int decodedHistoryNeighbours(MemoryUsage memoryUsage);
+    // The pixmap cache's limit in KiB (card thumbnails, about 115 KiB a card) for a "Memory Usage".
+    static int thumbnailCacheKiB(MemoryUsage memoryUsage);
 
 signals:
     void windowTitleChanged(const QString& title);
@@ -54,6 +60,7 @@ signals:
 private:
     void setWindowTitle(const QString& title);
     void showProgress(bool processing, double progress);
+    void followMemoryUsage();
 
     AppState& m_appState;
     DesktopNotifier& m_notifier;

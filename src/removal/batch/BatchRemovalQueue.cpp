@@ -11,10 +11,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
+#include <QSemaphore>
 #include <QSet>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 
@@ -301,13 +303,26 @@ void BatchRemovalQueue::cancelProcessing()
     emit processingStateChanged();
 }
 
-// On the serial worker: the run's tasks one after the other.
+int localPhotosAtOnce(qint64 maxConcurrentProcesses)
+{
+    return int(std::clamp<qint64>(maxConcurrentProcesses, 1, 8));
+}
+
+// On the serial worker: the run's tasks, up to "Max concurrent processes" of them at once on the
+// photo pool. The network serves one inference at a time; the other photos are decoded before
+// it and refined and encoded after it meanwhile. A photo waits for a free place before it is
+// decoded, so no more than that many are held decoded at once.
 void BatchRemovalQueue::runLocalJob(int generation, QList<ImageProcessingTask> snapshot, QList<RunTask> run)
 {
     m_modelProblemReported = false;
+    const int photosAtOnce = localPhotosAtOnce(m_appState.userPreferences().maxConcurrentProcesses);
+    m_photoPool.setMaxThreadCount(photosAtOnce);
+    QSemaphore freePlaces(photosAtOnce);
     for (qsizetype position = 0; position < run.size(); ++position) {
         const RunTask& task = run.at(position);
+        freePlaces.acquire();
         if (generation <= m_cancelledThrough) {
+            freePlaces.release();
             // The rest leave the run in one call: thousands of calls would hold the window.
             QList<QUuid> rest;
             for (qsizetype later = position; later < run.size(); ++later)
@@ -325,11 +340,14 @@ void BatchRemovalQueue::runLocalJob(int generation, QList<ImageProcessingTask> s
             emit processingStateChanged();
         }, Qt::QueuedConnection);
 
-        processLocally(task.index, task.id, snapshot.at(task.index));
-
-        QMetaObject::invokeMethod(this, [this, generation, id = task.id] { taskLeftRun(generation, id, true); },
-                                  Qt::QueuedConnection);
+        m_photoPool.start([this, generation, task, photo = snapshot.at(task.index), &freePlaces] {
+            processLocally(task.index, task.id, photo);
+            QMetaObject::invokeMethod(this, [this, generation, id = task.id] { taskLeftRun(generation, id, true); },
+                                      Qt::QueuedConnection);
+            freePlaces.release();
+        });
     }
+    m_photoPool.waitForDone();
     QMetaObject::invokeMethod(this, [this, generation] { runFinishedDispatching(generation); }, Qt::QueuedConnection);
 }
 

@@ -28,6 +28,9 @@ class AppState;
 //
 // Tasks keep their images encoded in `cache` with thumbnails (see TaskImages.h): a photo is
 // decoded at full size only while it is processed or opened.
+// How many photos of a local run are worked on at once for "Max concurrent processes".
+int localPhotosAtOnce(qint64 maxConcurrentProcesses);
+
 class BatchRemovalQueue : public QObject {
     Q_OBJECT
 public:
@@ -62,11 +65,11 @@ public:
     void handleDrop(const QList<QUrl>& dropped);
 
     // Starts a run over the pending and failed tasks that no run holds yet; completed tasks keep
-    // their result and are never sent again. Local runs go one image after the other on the
-    // serial worker (a run already under way finishes first); remote runs upload as the
-    // client's rules allow.
+    // their result and are never sent again. Local runs work on up to "Max concurrent processes"
+    // photos at once, the network inferring one of them at a time (a run already under way
+    // finishes first); remote runs upload as the client's rules allow.
     void processAllImagesInTab();
-    // Stops the runs between images: the image in progress finishes, the rest stay as they are.
+    // Stops the runs between images: the images in progress finish, the rest stay as they are.
     void cancelProcessing();
     void clearAll();
 
@@ -160,7 +163,7 @@ private:
     // Appended tasks are published once per round of files, not per file.
     bool m_holdListChanges = false;
     std::atomic_bool m_shuttingDown{false};
-    // Touched by the serial worker only.
+    // Touched by the photos of a local run.
     std::atomic_bool m_modelProblemReported{false};
     std::atomic<AIModelSelection> m_aiModel{AIModelSelection::localFree};
 
@@ -175,8 +178,10 @@ private:
     };
     QHash<int, RunState> m_runs;
 
-    // "BackgroundRemovalQueue": one thread, so runs and images are processed one at a time.
+    // "BackgroundRemovalQueue": one thread, so runs are processed one after the other ...
     QThreadPool m_processingQueue;
+    // ... and the photos of a local run on these, as many at once as the preference allows.
+    QThreadPool m_photoPool;
     // Reading of picked and dropped files, one operation after the other ...
     QThreadPool m_loadingQueue;
     // ... each file read, kept and decoded for its thumbnail on one of these, in parallel.

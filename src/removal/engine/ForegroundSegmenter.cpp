@@ -1,5 +1,7 @@
 #include "ForegroundSegmenter.h"
 
+#include "core/Log.h"
+
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
@@ -9,6 +11,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <new>
@@ -77,12 +80,55 @@ bool hasShape(const Ort::ConstTensorTypeAndShapeInfo& info, const std::vector<in
     return info.GetElementType() == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT && info.GetShape() == shape;
 }
 
+// The accelerated providers the engine can set up, each with the runtime's defaults.
+struct AcceleratedProvider {
+    const char* name;
+    void (*append)(Ort::SessionOptions&);
+};
+const AcceleratedProvider appendableProviders[] = {
+    {"CUDAExecutionProvider", [](Ort::SessionOptions& options) { options.AppendExecutionProvider_CUDA(OrtCUDAProviderOptions{}); }},
+    {"ROCMExecutionProvider", [](Ort::SessionOptions& options) { options.AppendExecutionProvider_ROCM(OrtROCMProviderOptions{}); }},
+    {"OpenVINOExecutionProvider", [](Ort::SessionOptions& options) { options.AppendExecutionProvider_OpenVINO_V2({}); }},
+};
+
+// Appends the chosen providers before the CPU one, which the runtime always keeps last. A
+// provider that cannot start (driver or library missing) is left out: the CPU still runs it all.
+void appendAcceleratedProviders(Ort::SessionOptions& options, const QStringList& providers)
+{
+    for (const QString& chosen : providers) {
+        for (const AcceleratedProvider& provider : appendableProviders) {
+            if (chosen != QLatin1StringView(provider.name))
+                continue;
+            try {
+                provider.append(options);
+            } catch (const Ort::Exception& error) {
+                logLine(QStringLiteral("[Engine] %1 is not used: %2").arg(chosen, QString::fromUtf8(error.what())));
+            }
+        }
+    }
+}
+
 } // namespace
+
+QStringList executionProvidersToAppend(const QStringList& available, bool accelerated)
+{
+    QStringList chosen;
+    if (!accelerated)
+        return chosen;
+    for (const QString& name : available)
+        if (std::ranges::any_of(appendableProviders, [&](const AcceleratedProvider& provider) {
+                return name == QLatin1StringView(provider.name);
+            }))
+            chosen << name;
+    return chosen;
+}
 
 struct ForegroundSegmenter::Session {
     std::shared_ptr<Ort::Env> env;
     int side = 0;
     Priority priority = Priority::normal;
+    // The accelerated providers appended; wanting acceleration without any changes nothing.
+    QStringList providers;
     Ort::Session session{nullptr};
     std::string inputName;
     std::string outputName;
@@ -111,17 +157,19 @@ ForegroundSegmenter& ForegroundSegmenter::shared()
     return instance;
 }
 
-QString ForegroundSegmenter::load(int side, Priority priority)
+QString ForegroundSegmenter::load(int side, Priority priority, bool accelerated)
 {
     std::lock_guard lock(m_mutex);
-    return loadLocked(side, priority);
+    return loadLocked(side, priority, accelerated);
 }
 
-QString ForegroundSegmenter::loadLocked(int side, Priority priority)
+QString ForegroundSegmenter::loadLocked(int side, Priority priority, bool accelerated)
 {
     if (!isValidInputSide(side))
         return QStringLiteral("The segmentation network cannot take a %1 × %1 input").arg(side);
-    if (m_session && m_session->side == side && m_session->priority == priority)
+    static const QStringList available = acceleratedExecutionProviders();
+    const QStringList providers = executionProvidersToAppend(available, accelerated);
+    if (m_session && m_session->side == side && m_session->priority == priority && m_session->providers == providers)
         return {};
     // The previous session goes first, so that two never occupy memory together.
     m_session.reset();
@@ -161,6 +209,7 @@ QString ForegroundSegmenter::loadLocked(int side, Priority priority)
         // The model names its input's free dimensions "height" and "width" (tools/model).
         options.AddFreeDimensionOverrideByName("height", side);
         options.AddFreeDimensionOverrideByName("width", side);
+        appendAcceleratedProviders(options, providers);
         const QByteArray nativePath = QFile::encodeName(path);
         loaded->session = Ort::Session(*loaded->env, nativePath.constData(), options);
 
@@ -176,6 +225,7 @@ QString ForegroundSegmenter::loadLocked(int side, Priority priority)
         loaded->outputName = loaded->session.GetOutputNameAllocated(0, allocator).get();
         loaded->side = side;
         loaded->priority = priority;
+        loaded->providers = providers;
         m_session = std::move(loaded);
         return {};
     } catch (const Ort::Exception& error) {
@@ -193,13 +243,14 @@ void ForegroundSegmenter::releaseIfIdle()
         m_session.reset();
 }
 
-ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side, Priority priority)
+ForegroundSegmenter::Result ForegroundSegmenter::segment(std::span<const float> input, int side, Priority priority,
+                                                         bool accelerated)
 {
     if (input.size() != 3 * size_t(side) * size_t(side))
         return {{}, QStringLiteral("The segmentation network needs a 3 × %1 × %1 input").arg(side)};
 
     std::lock_guard lock(m_mutex);
-    if (QString error = loadLocked(side, priority); !error.isEmpty())
+    if (QString error = loadLocked(side, priority, accelerated); !error.isEmpty())
         return {{}, error};
     if (priority == Priority::normal)
         return runLocked(input, side);

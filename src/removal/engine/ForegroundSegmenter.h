@@ -13,7 +13,8 @@
 
 namespace kivo {
 
-// The IS-Net segmentation network run with ONNX Runtime on the CPU. The network sees the image
+// The IS-Net segmentation network run with ONNX Runtime on the CPU (or an accelerated provider
+// when the runtime has one and the user wants it). The network sees the image
 // scaled to a square of `side` × `side` and answers a foreground probability (0 … 1) per pixel
 // of that grid. The work grows with the square of the side: 1024 is what the network was
 // trained at, smaller sides trade edge detail for speed.
@@ -61,17 +62,19 @@ public:
     // Loads the network for inputs of side × side unless it is loaded for them already;
     // returns the error text, empty on success. A failed load is tried again on the next call,
     // so running the set-up while the application is open is enough.
-    QString load(int side = defaultInputSide, Priority priority = Priority::normal);
+    // `accelerated` adds the runtime's accelerated providers (see executionProvidersToAppend).
+    QString load(int side = defaultInputSide, Priority priority = Priority::normal, bool accelerated = false);
 
     // One inference at side × side. `input` is planar RGB (see makeNetworkInput).
-    Result segment(std::span<const float> input, int side = defaultInputSide, Priority priority = Priority::normal);
+    Result segment(std::span<const float> input, int side = defaultInputSide, Priority priority = Priority::normal,
+                   bool accelerated = false);
 
     // Gives the loaded network's memory back unless an inference is running; the next call
     // loads it again. For when the user has let go of all work (an emptied batch).
     void releaseIfIdle();
 
 private:
-    QString loadLocked(int side, Priority priority);
+    QString loadLocked(int side, Priority priority, bool accelerated);
     Result runLocked(std::span<const float> input, int side);
 
     struct Session;
@@ -83,12 +86,17 @@ private:
     std::unique_ptr<Session> m_session;
 };
 
-// The network's input for an 8-bit image (Format_ARGB32): scaled bilinearly to side × side,
-// planar R, G, B, each channel x / 255 − 0.5.
 // The ONNX Runtime execution providers besides the plain CPU one that this runtime offers (e.g.
 // "CUDAExecutionProvider"); empty for the CPU build we ship.
 QStringList acceleratedExecutionProviders();
 
+// The providers a session adds before the CPU one, given those the runtime offers: with
+// acceleration wanted, the ones among them this engine can set up (CUDA, ROCm, OpenVINO), in the
+// runtime's order of preference; without, none.
+QStringList executionProvidersToAppend(const QStringList& available, bool accelerated);
+
+// The network's input for an 8-bit image (Format_ARGB32): scaled bilinearly to side × side,
+// planar R, G, B, each channel x / 255 − 0.5.
 std::vector<float> makeNetworkInput(const QImage& image, int side = ForegroundSegmenter::defaultInputSide);
 
 // The network's side × side probabilities scaled bilinearly to `size` as a Format_Grayscale16

@@ -74,7 +74,8 @@ std::optional<ForegroundMask> generateForegroundMask(const WorkingImage& image, 
     try {
         const auto priority = options.lowPriority ? ForegroundSegmenter::Priority::background
                                                   : ForegroundSegmenter::Priority::normal;
-        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels, side), side, priority);
+        network = ForegroundSegmenter::shared().segment(makeNetworkInput(pixels, side), side, priority,
+                                                        options.accelerated);
     } catch (const std::exception& exception) {
         // Scaling the image down for the network can only fail for lack of memory.
         network.error = QStringLiteral("Cannot prepare the image for the segmentation network (%1)")

@@ -36,7 +36,8 @@ RemovalOptions removalOptionsFromPreferences(const UserPreferences& preferences)
 {
     return RemovalOptions{preferences.processingQuality, preferences.refineEdges ? preferences.edgeRefinement : 0.0,
                           preferences.preserveFineDetails, preferences.autoDetectSubjects,
-                          preferences.processInBackground};
+                          preferences.processInBackground,
+                          preferences.useHardwareAcceleration && preferences.useGPUAcceleration};
 }
 
 RemovalOptions storedRemovalOptions(const AppState& appState)

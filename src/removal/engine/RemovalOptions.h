@@ -28,6 +28,9 @@ struct RemovalOptions {
     bool requireSubject = true;
     // The inference runs at a lower CPU priority ("Process in background").
     bool lowPriority = false;
+    // The network may run on an accelerated execution provider of the runtime ("Use hardware
+    // acceleration" and "Use GPU acceleration" both on).
+    bool accelerated = false;
 
     friend bool operator==(const RemovalOptions&, const RemovalOptions&) = default;
 };

@@ -390,8 +390,14 @@ std::chrono::milliseconds FolderMonitor::releaseDelay() const
     using namespace std::chrono_literals;
     if (m_options.releaseAfterIdle > 0ms)
         return m_options.releaseAfterIdle;
-    switch (m_appState.userPreferences().memoryUsage) {
-    case MemoryUsage::conservative: return 30s;
+    return releaseDelayFor(m_appState.userPreferences().memoryUsage);
+}
+
+std::chrono::milliseconds FolderMonitor::releaseDelayFor(MemoryUsage memoryUsage)
+{
+    using namespace std::chrono_literals;
+    switch (memoryUsage) {
+    case MemoryUsage::conservative: return 0ms;
     case MemoryUsage::balanced: return 2min;
     case MemoryUsage::aggressive: return 10min;
     }

@@ -72,12 +72,16 @@ public:
         // How often a folder that cannot be watched is tried again.
         std::chrono::milliseconds retryInterval{2000};
         // How long the folder stays quiet after a burst before the local engine's network is
-        // given back; zero: by the "Memory Usage" preference (30 s conservative, 2 min
-        // balanced, 10 min aggressive).
+        // given back; zero: by the "Memory Usage" preference (see releaseDelayFor).
         std::chrono::milliseconds releaseAfterIdle{0};
     };
 
     using Signature = FileSignature;
+
+    // How long the folder stays quiet before the network is given back: at once under
+    // "Conservative" (as a batch run gives it back at its end), 2 min "Balanced", 10 min
+    // "Aggressive", so that the next burst does not load it again.
+    static std::chrono::milliseconds releaseDelayFor(MemoryUsage memoryUsage);
 
     FolderMonitor(AppState& appState, const KeychainHelper& keychain, QObject* parent = nullptr);
     FolderMonitor(AppState& appState, const KeychainHelper& keychain, Options options, QObject* parent = nullptr);
