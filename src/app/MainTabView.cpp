@@ -103,7 +103,7 @@ void MainTabView::connectRunFeedback()
     connect(&queue, &BatchRemovalQueue::processingStateChanged, m_runFeedback,
             [this, &queue] { m_runFeedback->runProgressed(queue.isProcessing(), queue.processingProgress()); });
     connect(&queue, &BatchRemovalQueue::runEnded, m_runFeedback, &RunFeedback::runEnded);
-    connect(m_runFeedback, &RunFeedback::openResultsInEditor, &queue, &BatchRemovalQueue::editSelected);
+    connect(m_runFeedback, &RunFeedback::openResultsInEditor, &queue, &BatchRemovalQueue::openRunResults);
     connect(m_runFeedback, &RunFeedback::releaseEngineMemory, this,
             [] { QThreadPool::globalInstance()->start(releaseEngineMemory); });
     connect(m_runFeedback, &RunFeedback::windowTitleChanged, this,

@@ -12,6 +12,7 @@
 #include "removal/batch/BatchCardView.h"
 #include "removal/batch/BackgroundRemovalTab.h"
 #include "service/ScriptedHttpServer.h"
+#include "service/SyntheticPhoto.h"
 #include "removal/monitor/TriggerSettingsView.h"
 #include "support/IsolatedAppState.h"
 #include "support/TestSupport.h"
@@ -221,21 +222,20 @@ TEST(MainTabViewRunEndTest, ARunsResultsOpenInTheEditorWhenWanted)
         AppState& state = isolated.appState;
         UserPreferences preferences = state.userPreferences();
         preferences.openProcessedInEditor = open;
+        preferences.processingQuality = ProcessingQuality::fast;
         state.setUserPreferences(preferences);
         MainTabView view(state);
         view.show();
 
-        ImageProcessingTask done;
-        done.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/cat.jpg"));
-        QImage image(40, 30, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        done.originalImage = test::keptImage(image);
-        done.processedImage = test::keptImage(image);
-        done.status = ProcessingStatus::completed;
-        state.setProcessingQueue({done});
-        view.batchTab()->queue().takeListFromAppState();
-
-        emit view.batchTab()->queue().runEnded(1, 0);
+        ImageProcessingTask photo;
+        photo.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/ball.jpg"));
+        photo.originalImage = test::keptImage(test::makeBallPhoto());
+        state.setProcessingQueue({photo});
+        BatchRemovalQueue& queue = view.batchTab()->queue();
+        queue.takeListFromAppState();
+        queue.processAllImagesInTab();
+        ASSERT_TRUE(test::waitUntil([&] { return !queue.isProcessing(); }, std::chrono::seconds(120)));
+        ASSERT_EQ(queue.selectedImages().at(0).status, ProcessingStatus::completed);
         if (open) {
             ASSERT_TRUE(test::waitUntil([&] { return state.editorSessions().size() == 1; }));
             EXPECT_EQ(state.activeTab(), AppTab::imageEditor);

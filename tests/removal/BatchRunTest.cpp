@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -141,8 +142,10 @@ TEST_F(BatchRunTest, StoredProcessingPreferencesReachTheEngineAndDownloadCopiesT
 
 // A run takes the pending and failed tasks; a completed one keeps its result and is never
 // redone, and a task already in a run is left to it.
+// A run's end reports and opens the photos of that run only.
 TEST_F(BatchRunTest, ProcessAllTakesOnlyPendingAndFailedTasks)
 {
+    QSignalSpy ends(&queue, &BatchRemovalQueue::runEnded);
     setTasks({test::makeBallPhoto(), plainCanvas()});
     queue.processAllImagesInTab();
     queue.processAllImagesInTab();
@@ -150,12 +153,49 @@ TEST_F(BatchRunTest, ProcessAllTakesOnlyPendingAndFailedTasks)
     EXPECT_EQ(statusesOf(0), (QList<P>{P::processing, P::completed}));
     EXPECT_EQ(statusesOf(1), (QList<P>{P::processing, P::failed}));
     const auto result = queue.selectedImages()[0].processedImage;
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.takeFirst(), (QVariantList{1, 1}));
+    queue.openRunResults();
+    ASSERT_TRUE(test::waitUntil([&] { return appState.editorSessions().size() == 1; }));
 
     queue.processAllImagesInTab();
     ASSERT_TRUE(waitForRunToEnd());
     EXPECT_EQ(statusesOf(0), (QList<P>{P::processing, P::completed}));
     EXPECT_EQ(queue.selectedImages()[0].processedImage, result);
     EXPECT_EQ(statusesOf(1), (QList<P>{P::processing, P::failed, P::processing, P::failed}));
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.takeFirst(), (QVariantList{0, 1}));
+    queue.openRunResults();
+    QTest::qWait(200);
+    EXPECT_EQ(appState.editorSessions().size(), 1);
+}
+
+// Opening thousands of cut-outs at once would exhaust the memory: a few open, the alert says
+// how many wait.
+TEST_F(BatchRunTest, EditOpensAFewSessionsAndSaysHowManyWait)
+{
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QList<ImageProcessingTask> tasks;
+    for (int i = 0; i < BatchRemovalQueue::sessionsOpenedAtOnce + 3; ++i) {
+        ImageProcessingTask done;
+        done.originalURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.jpg").arg(i));
+        done.originalImage = test::keptImage(image);
+        done.processedImage = test::keptImage(image);
+        done.status = ProcessingStatus::completed;
+        tasks.append(done);
+    }
+    appState.setProcessingQueue(tasks);
+    queue.takeListFromAppState();
+    QSignalSpy alerts(&queue, &BatchRemovalQueue::alertRequested);
+    queue.editSelected();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return appState.editorSessions().size() == BatchRemovalQueue::sessionsOpenedAtOnce; }));
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.at(0).at(0).toString(), u"13 cut-outs are ready. The first 10 are open in the editor; open the "
+                                              u"others with Edit on their cards.");
+    QTest::qWait(200);
+    EXPECT_EQ(appState.editorSessions().size(), BatchRemovalQueue::sessionsOpenedAtOnce);
 }
 
 TEST(LocalPhotosAtOnce, FollowsThePreferenceWithinItsRange)

@@ -265,6 +265,8 @@ void BatchRemovalQueue::processAllImagesInTab()
     if (!m_isProcessing) {
         m_runPhotoCount = 0;
         m_runFinishedCount = 0;
+        m_completedInRun.clear();
+        m_failedInRun = 0;
     }
     m_isProcessing = true;
     m_isCancelling = false;
@@ -463,9 +465,11 @@ void BatchRemovalQueue::applyOutcome(qsizetype index, const QUuid& id, const Kep
         task.processedImage = result.image;
         task.status = ProcessingStatus::completed;
         task.error.reset();
+        m_completedInRun.append(id);
     } else {
         task.status = ProcessingStatus::failed;
         task.error = error;
+        ++m_failedInRun;
     }
     publish();
     emit taskChanged(index);
@@ -532,11 +536,7 @@ void BatchRemovalQueue::endRunIfDone(int generation)
         return;
     m_uploadsAtService = 0;
     setProcessing(false);
-    const auto count = [this](ProcessingStatus status) {
-        return int(std::count_if(m_tasks.cbegin(), m_tasks.cend(),
-                                 [status](const ImageProcessingTask& task) { return task.status == status; }));
-    };
-    emit runEnded(count(ProcessingStatus::completed), count(ProcessingStatus::failed));
+    emit runEnded(int(m_completedInRun.size()), m_failedInRun);
 }
 
 void BatchRemovalQueue::setProcessing(bool processing)
@@ -624,11 +624,29 @@ void BatchRemovalQueue::editSelected()
     openSessions(completed);
 }
 
+void BatchRemovalQueue::openRunResults()
+{
+    QList<ImageProcessingTask> completed;
+    for (const ImageProcessingTask& task : std::as_const(m_tasks))
+        if (task.status == ProcessingStatus::completed && task.processedImage && m_completedInRun.contains(task.id))
+            completed.append(task);
+    openSessions(completed);
+}
+
 // The editor works on decoded images: they are decoded here, in order, off the window's thread.
+// Each session holds its full-size layers and history, so thousands of cut-outs opened at once
+// would exhaust the memory: the first few open and the alert says how to open the others.
 void BatchRemovalQueue::openSessions(QList<ImageProcessingTask> tasks)
 {
     if (tasks.isEmpty())
         return;
+    if (tasks.size() > sessionsOpenedAtOnce) {
+        emit alertRequested(tr("%1 cut-outs are ready. The first %2 are open in the editor; open the others "
+                               "with Edit on their cards.")
+                                .arg(tasks.size())
+                                .arg(sessionsOpenedAtOnce));
+        tasks.resize(sessionsOpenedAtOnce);
+    }
     auto future = QtConcurrent::run([tasks] {
         QList<EditorSession> sessions;
         for (const ImageProcessingTask& task : tasks)

@@ -79,8 +79,12 @@ public:
     void downloadAllImages(const QString& folder, std::function<void(QString)> done);
 
     // Decode the results off the window's thread, then open them as editor sessions.
+    // At most `sessionsOpenedAtOnce` open in one go; the alert says how many more are waiting.
     void openInEditor(const ImageProcessingTask& task);
     void editSelected();
+    // The photos the last run cut out, not those of earlier runs.
+    void openRunResults();
+    static constexpr int sessionsOpenedAtOnce = 10;
 
     // The tab takes its list back from the application state each time it is shown.
     void takeListFromAppState();
@@ -95,7 +99,8 @@ signals:
     void processingStateChanged();
     void addingChanged();
     void alertRequested(const QString& message);
-    // The last run under way has ended (finished or cancelled), with the list's counts then.
+    // The last run under way has ended (finished or cancelled), with the photos it cut out and
+    // those that failed.
     void runEnded(int completed, int failed);
 
 private:
@@ -154,6 +159,8 @@ private:
     int m_currentProcessingIndex = 0;
     int m_runPhotoCount = 0;
     int m_runFinishedCount = 0;
+    QList<QUuid> m_completedInRun;
+    int m_failedInRun = 0;
     int m_uploadsAtService = 0;
     QHash<QUuid, QString> m_notes;
     // Tasks that a run holds: a second "Process All" leaves them to it.
