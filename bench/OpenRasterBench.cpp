@@ -165,7 +165,7 @@ struct AutoSaveRun {
     double longestStrokeStall = 0;    // stalls overlapping a stroke
     double longestOtherStall = 0;     // stalls with no stroke in them: auto-save's hand-offs and the machine
     double longestStroke = 0;         // a stroke's own time on the thread
-    int saves = 0;                    // auto-saves finished while editing
+    int saves = 0;                    // rounds of auto-saves finished while editing
     int strokes = 0;
 };
 
@@ -189,7 +189,7 @@ AutoSaveRun editWithAutoSave(ImageEditorModel& model, SessionAutoSaver& saver, i
     // Stroke intervals on the thread, in ms since the start.
     std::vector<std::pair<double, double>> strokes;
     const auto now = [&clock] { return double(clock.nsecsElapsed()) / 1e6; };
-    QObject::connect(&saver, &SessionAutoSaver::saved, &model, [&run] { ++run.saves; });
+    const QMetaObject::Connection counting = QObject::connect(&saver, &SessionAutoSaver::saved, [&run] { ++run.saves; });
 
     std::vector<std::pair<double, double>> stalls;
     double lastTick = now();
@@ -223,6 +223,7 @@ AutoSaveRun editWithAutoSave(ImageEditorModel& model, SessionAutoSaver& saver, i
     pen.stop();
     probe.stop();
     pumpUntil([&] { return !saver.isSaving(); }, 60000);
+    QObject::disconnect(counting);
 
     for (const auto& [from, to] : stalls) {
         const double stall = to - from - 10;
@@ -283,7 +284,7 @@ int benchAutoSave(const QImage& photo, const CommonOptions& options)
             figures.strokeStalls.push_back(result.longestStrokeStall);
             figures.otherStalls.push_back(result.longestOtherStall);
             figures.strokeTimes.push_back(result.longestStroke);
-            say(QStringLiteral("  run %1, auto-save %2: %3 strokes, %4 auto-saves; longest stall %5 (during a stroke %6, "
+            say(QStringLiteral("  run %1, auto-save %2: %3 strokes, %4 auto-save rounds; longest stall %5 (during a stroke %6, "
                                "without one %7); longest stroke %8")
                     .arg(run + 1)
                     .arg(autoSave ? QStringLiteral("on ") : QStringLiteral("off"))

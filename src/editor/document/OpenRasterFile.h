@@ -29,4 +29,10 @@ struct OpenedDocument {
 // thread.
 std::variant<OpenedDocument, QString> readSessionFile(const QString& path);
 
+// The folder a dialog for saving or opening a session (or exporting it) opens in: the folder of
+// the session's file when it has one, else the user's Documents folder. A Documents folder that
+// does not exist yet is made, since a file dialog given a missing folder opens in the working
+// folder instead.
+QString sessionDialogFolder(const std::optional<QString>& sessionFile);
+
 } // namespace kivo

@@ -7,10 +7,10 @@
 #include "core/AppState.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStandardPaths>
 
 namespace kivo {
 
@@ -34,8 +34,7 @@ QuitGuard::QuitGuard(QWidget* window, ImageEditorModel& model)
     };
     m_chooseFile = [this](const QString& name) {
         return QFileDialog::getSaveFileName(m_window, tr("Save Session"),
-                                            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                                                + QLatin1Char('/') + name + QStringLiteral(".ora"),
+                                            QDir(sessionDialogFolder(std::nullopt)).filePath(name + QStringLiteral(".ora")),
                                             tr("OpenRaster Image (*.ora)"));
     };
     m_askAboutBatch = [this] {
