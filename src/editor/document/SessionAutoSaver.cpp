@@ -9,6 +9,10 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace kivo {
 
 namespace {
@@ -30,6 +34,16 @@ void removeUnfinishedSaves(const QDir& folder)
     for (const QFileInfo& info : folder.entryInfoList({QStringLiteral("*.ora.*")}, QDir::Files | QDir::Hidden))
         if (QFile::remove(info.filePath()))
             logLine(QStringLiteral("Removed an unfinished auto-save: ") + info.fileName());
+}
+
+// Saves give way to the window's thread: the writer's thread runs at a raised niceness (Linux
+// keeps it per thread; raising needs no privilege).
+void yieldToTheWindow()
+{
+    static thread_local bool raised = false;
+    if (!raised)
+        ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), SessionAutoSaver::writerNiceness);
+    raised = true;
 }
 
 } // namespace
@@ -101,6 +115,7 @@ void SessionAutoSaver::saveNow()
         // The copy shares the session's images and history; nothing is copied or encoded here.
         const QString path = fileOf(session.id);
         write([session, path] {
+            yieldToTheWindow();
             if (const auto failure = saveSessionFile(path, session))
                 logLine(QStringLiteral("Auto-save failed: ") + *failure);
         });

@@ -42,6 +42,8 @@ public:
 
     static constexpr int debounceMs = 1500;
     static constexpr int longestWaitMs = 10000;
+    // The writer's thread runs this much nicer than the window's, so that a save slows no stroke.
+    static constexpr int writerNiceness = 5;
 
 signals:
     void restored();
