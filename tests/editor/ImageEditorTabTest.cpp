@@ -512,8 +512,16 @@ TEST_F(ImageEditorTabTest, SessionDialogsOpenInDocumentsThenBesideTheSessionsFil
     EXPECT_EQ(folderOf(dialog), QDir(saved.path()).canonicalPath());
     dialog->reject();
 
-    // A new session has no file: Documents again.
-    model().createNamedSession(QStringLiteral("Other"));
+    // A new session has no file: Documents again, and a name with a date's slashes is offered
+    // as a file name there, not as a path.
+    model().createNamedSession(QStringLiteral("Session - 12/07/2026 08:19"));
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {40, 30}));
+    tab.saveSessionAs();
+    dialog = openDialog("saveSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(documents).canonicalPath());
+    EXPECT_EQ(dialog->findChild<QLineEdit*>()->text(), u"Session - 12-07-2026 08:19.ora");
+    dialog->reject();
     tab.openSession();
     dialog = openDialog("openSessionDialog");
     ASSERT_TRUE(dialog);

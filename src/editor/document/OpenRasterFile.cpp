@@ -91,6 +91,15 @@ std::variant<OpenedDocument, QString> readSessionFile(const QString& path)
     return OpenedDocument{sessionOf(opened.document, QFileInfo(path).completeBaseName()), opened.notes};
 }
 
+QString sessionFileName(const QString& sessionName)
+{
+    QString name = sessionName.trimmed();
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    if (name.isEmpty() || name == u"." || name == u"..")
+        name = QStringLiteral("Session");
+    return name + QStringLiteral(".ora");
+}
+
 QString sessionDialogFolder(const std::optional<QString>& sessionFile)
 {
     if (sessionFile) {

@@ -255,7 +255,7 @@ void ImageEditorTab::chooseSessionFile(std::function<void(const QString&)> chose
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("ora"));
-    dialog->selectFile(file ? QFileInfo(*file).fileName() : m_model->selectedSession()->name + QStringLiteral(".ora"));
+    dialog->selectFile(file ? QFileInfo(*file).fileName() : sessionFileName(m_model->selectedSession()->name));
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::finished, this, [dialog, chosen = std::move(chosen)](int result) {
         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
