@@ -15,7 +15,9 @@
 # steps' time; the network's masks are kept in $KIVO_EDGES_CACHE (default: the cache folder),
 # --crops DIR writes zoomed crops of the hair and fur edges.
 # monitor: the folder monitor with the local engine.
-# openraster: saving and reopening a 12 MP session of four layers as an OpenRaster file.
+# openraster: saving and reopening a 12 MP session of four layers as an OpenRaster file, then
+# the window's thread while that session is edited with auto-save on (--part files|autosave,
+# --autosave-seconds N).
 # batch: hundreds of generated photos through the real window, --photos N --process N
 # (offscreen unless QT_QPA_PLATFORM says otherwise).
 # settings: card thumbnails' memory (--part thumbnails stops there) and editor history memory per
@@ -50,7 +52,9 @@ fi
 
 if [ "$which" = openraster ]; then
   cmake --build "$build" -j"$(nproc)" --target kivo_openraster_bench >/dev/null
-  exec "$build/bench/kivo_openraster_bench" --source "$source" --work "$work" "$@"
+  # The editor's composition logs a few lines per auto-save; they are not figures.
+  "$build/bench/kivo_openraster_bench" --source "$source" --work "$work" "$@" | grep -v '^\[Export\]'
+  exit "${PIPESTATUS[0]}"
 fi
 
 if [ "$which" = quality ]; then

@@ -79,12 +79,13 @@ int main(int argc, char* argv[])
         app, [&window](QObject* target) { return kivo::mainWindowShortcutMayFire(window, target); });
 
     // Editor sessions survive a restart while "Auto-save sessions" is on; the saves under way
-    // finish before the application goes.
+    // (the auto-saver's and a "Save Session" still being written) finish before the application goes.
     kivo::SessionAutoSaver autoSaver(
         appState, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kivopro/sessions"));
     autoSaver.restore();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &autoSaver, [&autoSaver] {
         autoSaver.saveNow();
+        autoSaver.waitForSaves(30000);
         QThreadPool::globalInstance()->waitForDone(30000);
     });
 

@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -163,4 +164,32 @@ TEST_F(ExportFlowTest, AllFormatsAreOfferedAndTheExtensionTypedWins)
             EXPECT_EQ(image.pixelColor(3, 10).alpha(), 0);
         }
     }
+}
+
+// Without a default export location the dialog opens in Documents, or beside the session's file
+// once it has one; never in the folder the program was started in.
+TEST_F(ExportFlowTest, WithoutADefaultLocationTheDialogOpensInDocumentsOrBesideTheSessionsFile)
+{
+    QTemporaryDir started, saved;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(started.path()));
+    UserPreferences preferences = state.userPreferences();
+    preferences.defaultExportLocation.reset();
+    state.setUserPreferences(preferences);
+
+    QFileDialog* dialog = startExport();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(),
+              QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).canonicalPath());
+    dialog->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    const QString path = saved.filePath(QStringLiteral("poster.ora"));
+    model.saveSessionAs(path);
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+    dialog = startExport();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(saved.path()).canonicalPath());
+    dialog->reject();
+    QDir::setCurrent(previous);
 }

@@ -141,6 +141,12 @@ TEST(ExportFileNames, SaveDialogSetupFollowsThePreferences)
     EXPECT_EQ(setup.directory, u"/srv/exports");
     EXPECT_EQ(setup.nameFilters.size(), 5);
     EXPECT_TRUE(setup.nameFilters.contains(setup.nameFilter));
+    // The default location wins over the caller's folder; without one, the caller's folder.
+    EXPECT_EQ(ExportManager::saveDialogSetup(std::nullopt, preferences, QStringLiteral("/home/u/Documents")).directory,
+              u"/srv/exports");
+    preferences.defaultExportLocation.reset();
+    EXPECT_EQ(ExportManager::saveDialogSetup(std::nullopt, preferences, QStringLiteral("/home/u/Documents")).directory,
+              u"/home/u/Documents");
 }
 
 TEST(ExportFileNames, TheExtensionTypedWinsOverTheChosenType)

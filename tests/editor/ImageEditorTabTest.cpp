@@ -21,12 +21,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -466,4 +468,64 @@ TEST_F(ImageEditorTabTest, CloseSessionSavesToTheSessionsFileFirst)
     const auto opened = readSessionFile(path);
     ASSERT_TRUE(std::holds_alternative<OpenedDocument>(opened));
     EXPECT_EQ(std::get<OpenedDocument>(opened).session.layers.size(), 2);
+}
+
+// Save Session As… and Open Session… open in the user's Documents folder (made when missing),
+// then beside the session's file once it has one: never in the folder the program was started in.
+TEST_F(ImageEditorTabTest, SessionDialogsOpenInDocumentsThenBesideTheSessionsFile)
+{
+    QTemporaryDir started, saved;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(started.path()));
+    const auto openDialog = [this](const char* name) {
+        for (auto* dialog : tab.findChildren<QFileDialog*>(QString::fromLatin1(name)))
+            if (dialog->isVisible())
+                return dialog;
+        return static_cast<QFileDialog*>(nullptr);
+    };
+    const auto folderOf = [](QFileDialog* dialog) { return QDir(dialog->directory()).canonicalPath(); };
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    model().createNamedSession(QStringLiteral("Poster"));
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {40, 30}));
+
+    tab.saveSessionAs();
+    QFileDialog* dialog = openDialog("saveSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(documents).canonicalPath());
+    EXPECT_FALSE(documents.isEmpty());
+    EXPECT_EQ(dialog->findChild<QLineEdit*>()->text(), u"Poster.ora");
+    dialog->selectFile(saved.filePath(QStringLiteral("mine.ora")));
+    static_cast<QDialog*>(dialog)->accept();
+    const QString path = saved.filePath(QStringLiteral("mine.ora"));
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(path); }));
+
+    tab.saveSessionAs();
+    dialog = openDialog("saveSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(saved.path()).canonicalPath());
+    EXPECT_EQ(dialog->findChild<QLineEdit*>()->text(), u"mine.ora");
+    dialog->reject();
+
+    tab.openSession();
+    dialog = openDialog("openSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(saved.path()).canonicalPath());
+    dialog->reject();
+
+    // A new session has no file: Documents again, and a name with a date's slashes is offered
+    // as a file name there, not as a path.
+    model().createNamedSession(QStringLiteral("Session - 12/07/2026 08:19"));
+    model().importImage(QUrl::fromLocalFile(QStringLiteral("/photos/cat.png")), test::solidImage(Qt::white, {40, 30}));
+    tab.saveSessionAs();
+    dialog = openDialog("saveSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(documents).canonicalPath());
+    EXPECT_EQ(dialog->findChild<QLineEdit*>()->text(), u"Session - 12-07-2026 08:19.ora");
+    dialog->reject();
+    tab.openSession();
+    dialog = openDialog("openSessionDialog");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(folderOf(dialog), QDir(documents).canonicalPath());
+    dialog->reject();
+    QDir::setCurrent(previous);
 }

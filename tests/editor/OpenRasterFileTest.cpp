@@ -143,3 +143,19 @@ TEST(OpenRasterFile, AnotherProgramsFileOpensWithANoteOfWhatWasDropped)
     EXPECT_EQ(session.name, u"foreign");
     EXPECT_TRUE(std::holds_alternative<QString>(readSessionFile(written(folder, QStringLiteral("x.ora"), "not a zip"))));
 }
+
+TEST(OpenRasterFile, ASessionIsOfferedUnderAFileNameNeverAPath)
+{
+    const struct {
+        const char* session;
+        const char* file;
+    } cases[] = {
+        {"Poster", "Poster.ora"},
+        {"Session - 12/07/2026 08:19", "Session - 12-07-2026 08:19.ora"},
+        {"  a/b/c  ", "a-b-c.ora"},
+        {"", "Session.ora"},
+        {"..", "Session.ora"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sessionFileName(QString::fromUtf8(c.session)), QString::fromUtf8(c.file)) << c.session;
+}

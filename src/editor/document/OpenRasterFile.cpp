@@ -6,7 +6,9 @@
 #include "editor/rendering/ImageFilters.h"
 #include "editor/rendering/CanvasRenderer.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace kivo {
 
@@ -87,6 +89,28 @@ std::variant<OpenedDocument, QString> readSessionFile(const QString& path)
     if (opened.document.layers.empty())
         return QStringLiteral("“%1” holds no layer the editor can open.").arg(path);
     return OpenedDocument{sessionOf(opened.document, QFileInfo(path).completeBaseName()), opened.notes};
+}
+
+QString sessionFileName(const QString& sessionName)
+{
+    QString name = sessionName.trimmed();
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    if (name.isEmpty() || name == u"." || name == u"..")
+        name = QStringLiteral("Session");
+    return name + QStringLiteral(".ora");
+}
+
+QString sessionDialogFolder(const std::optional<QString>& sessionFile)
+{
+    if (sessionFile) {
+        const QString folder = QFileInfo(*sessionFile).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return folder;
+    }
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (QDir().mkpath(documents))
+        return documents;
+    return QDir::homePath();
 }
 
 } // namespace kivo

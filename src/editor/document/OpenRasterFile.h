@@ -29,4 +29,14 @@ struct OpenedDocument {
 // thread.
 std::variant<OpenedDocument, QString> readSessionFile(const QString& path);
 
+// The file name a session is first offered under: its name with ".ora"; a "/" (the default
+// names hold a date such as 12/07/2026) would make it a path, so it becomes "-".
+QString sessionFileName(const QString& sessionName);
+
+// The folder a dialog for saving or opening a session (or exporting it) opens in: the folder of
+// the session's file when it has one, else the user's Documents folder. A Documents folder that
+// does not exist yet is made, since a file dialog given a missing folder opens in the working
+// folder instead.
+QString sessionDialogFolder(const std::optional<QString>& sessionFile);
+
 } // namespace kivo

@@ -3,6 +3,7 @@
 #include "ExportManager.h"
 
 #include "editor/document/ImageEditorModel.h"
+#include "editor/document/OpenRasterFile.h"
 #include "editor/rendering/CanvasRenderer.h"
 
 #include "core/AppState.h"
@@ -29,9 +30,9 @@ QMessageBox* showEditorAlert(QWidget* parent, const QString& message)
 }
 
 void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedName, const UserPreferences& preferences,
-                      std::function<void(std::optional<QString>)> done)
+                      const QString& folder, std::function<void(std::optional<QString>)> done)
 {
-    const ExportManager::SaveDialogSetup setup = ExportManager::saveDialogSetup(suggestedName, preferences);
+    const ExportManager::SaveDialogSetup setup = ExportManager::saveDialogSetup(suggestedName, preferences, folder);
     auto* dialog = new QFileDialog(parent, QObject::tr("Export Image"));
     dialog->setObjectName(QStringLiteral("exportDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -108,7 +109,8 @@ void exportImageWithDialog(QWidget* parent, const QImage& image, const std::opti
                            const UserPreferences& preferences)
 {
     QPointer<QWidget> owner(parent);
-    showExportDialog(parent, suggestedName, preferences, [owner, image, preferences](std::optional<QString> path) {
+    showExportDialog(parent, suggestedName, preferences, sessionDialogFolder(std::nullopt),
+                     [owner, image, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
         alertOnFailure(owner, ExportManager::shared().exportTo(image, *path, withFormatOf(*path, preferences)));
@@ -126,7 +128,8 @@ void exportCanvas(QWidget* parent, const ImageEditorModel& model)
     const QList<DrawingStroke> overlay = model.overlayDrawing().strokes;
     const UserPreferences preferences = model.appState().userPreferences();
     QPointer<QWidget> owner(parent);
-    showExportDialog(parent, session->name, preferences, [owner, document, overlay, preferences](std::optional<QString> path) {
+    showExportDialog(parent, session->name, preferences, sessionDialogFolder(model.sessionFile()),
+                     [owner, document, overlay, preferences](std::optional<QString> path) {
         if (!path || !owner)
             return;
         alertOnFailure(owner, QtConcurrent::run(QThreadPool::globalInstance(), [document, overlay, path = *path, preferences] {

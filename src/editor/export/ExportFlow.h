@@ -20,9 +20,10 @@ QMessageBox* showEditorAlert(QWidget* parent, const QString& message);
 
 // The save dialog of an export, not blocking the window: it proposes the name that the
 // preferences' naming pattern gives, offers the default format's type and opens in the default
-// export folder. `done` receives the chosen path, or nothing when the user cancels.
+// export folder, else in `folder`. `done` receives the chosen path, or nothing when the user
+// cancels.
 void showExportDialog(QWidget* parent, const std::optional<QString>& suggestedName, const UserPreferences& preferences,
-                      std::function<void(std::optional<QString>)> done);
+                      const QString& folder, std::function<void(std::optional<QString>)> done);
 
 // The export flow for one image: the save dialog, then encoding and moving the file into place
 // off the window's thread. A failure is shown in the editor's alert with its description.

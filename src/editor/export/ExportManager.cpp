@@ -231,7 +231,8 @@ QString ExportManager::pathWithFormat(const QString& chosen, const QString& sele
 }
 
 ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optional<QString>& suggestedName,
-                                                              const UserPreferences& preferences)
+                                                              const UserPreferences& preferences,
+                                                              const QString& fallbackDirectory)
 {
     SaveDialogSetup setup;
     setup.proposedName = generateFileName(suggestedName.value_or(QStringLiteral("image")),
@@ -241,6 +242,8 @@ ExportManager::SaveDialogSetup ExportManager::saveDialogSetup(const std::optiona
     for (ExportFormat format : allCases<ExportFormat>())
         setup.nameFilters << nameFilter(format);
     setup.directory = defaultExportDirectory(preferences);
+    if (setup.directory.isEmpty())
+        setup.directory = fallbackDirectory;
     return setup;
 }
 

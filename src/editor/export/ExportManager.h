@@ -61,7 +61,7 @@ public:
         // The preferences' format, selected among all of them.
         QString nameFilter;
         QStringList nameFilters;
-        // The folder it opens in; empty for the dialog's own choice.
+        // The folder it opens in: the default export location, else the fallback given.
         QString directory;
     };
     // The format a file name asks for by its extension; nothing for another extension.
@@ -73,7 +73,8 @@ public:
     // chosen filter's format is appended.
     static QString pathWithFormat(const QString& chosen, const QString& selectedFilter);
 
-    static SaveDialogSetup saveDialogSetup(const std::optional<QString>& suggestedName, const UserPreferences& preferences);
+    static SaveDialogSetup saveDialogSetup(const std::optional<QString>& suggestedName, const UserPreferences& preferences,
+                                           const QString& fallbackDirectory = {});
 };
 
 } // namespace kivo

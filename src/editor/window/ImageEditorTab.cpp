@@ -7,6 +7,7 @@
 #include "editor/canvas/EditorCanvasView.h"
 #include "editor/canvas/EditorIcons.h"
 #include "editor/document/ImageEditorModel.h"
+#include "editor/document/OpenRasterFile.h"
 #include "editor/document/SessionEdits.h"
 #include "editor/export/ExportFlow.h"
 
@@ -15,6 +16,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -247,14 +249,13 @@ void ImageEditorTab::saveSessionAs()
 
 void ImageEditorTab::chooseSessionFile(std::function<void(const QString&)> chosen)
 {
-    auto* dialog = new QFileDialog(this, tr("Save Session"),
-                                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-                                   tr("OpenRaster Image (*.ora)"));
+    const std::optional<QString> file = m_model->sessionFile();
+    auto* dialog = new QFileDialog(this, tr("Save Session"), sessionDialogFolder(file), tr("OpenRaster Image (*.ora)"));
     dialog->setObjectName(QStringLiteral("saveSessionDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("ora"));
-    dialog->selectFile(m_model->selectedSession()->name + QStringLiteral(".ora"));
+    dialog->selectFile(file ? QFileInfo(*file).fileName() : sessionFileName(m_model->selectedSession()->name));
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QFileDialog::finished, this, [dialog, chosen = std::move(chosen)](int result) {
         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
@@ -307,8 +308,7 @@ void ImageEditorTab::closeSession()
 
 void ImageEditorTab::openSession()
 {
-    auto* dialog = new QFileDialog(this, tr("Open Session"),
-                                   QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+    auto* dialog = new QFileDialog(this, tr("Open Session"), sessionDialogFolder(m_model->sessionFile()),
                                    tr("OpenRaster Image (*.ora)"));
     dialog->setObjectName(QStringLiteral("openSessionDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -7,10 +7,10 @@
 #include "core/AppState.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStandardPaths>
 
 namespace kivo {
 
@@ -21,7 +21,8 @@ QuitGuard::QuitGuard(QWidget* window, ImageEditorModel& model)
 {
     m_ask = [this](int count) {
         QMessageBox box(QMessageBox::Warning, tr("Unsaved Sessions"),
-                        tr("%n editor session(s) have unsaved changes. Save them before quitting?", nullptr, count),
+                        count == 1 ? tr("1 editor session has unsaved changes. Save it before quitting?")
+                                   : tr("%1 editor sessions have unsaved changes. Save them before quitting?").arg(count),
                         QMessageBox::NoButton, m_window);
         QPushButton* save = box.addButton(tr("Save"), QMessageBox::AcceptRole);
         QPushButton* discard = box.addButton(tr("Don't Save"), QMessageBox::DestructiveRole);
@@ -34,8 +35,7 @@ QuitGuard::QuitGuard(QWidget* window, ImageEditorModel& model)
     };
     m_chooseFile = [this](const QString& name) {
         return QFileDialog::getSaveFileName(m_window, tr("Save Session"),
-                                            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                                                + QLatin1Char('/') + name + QStringLiteral(".ora"),
+                                            QDir(sessionDialogFolder(std::nullopt)).filePath(sessionFileName(name)),
                                             tr("OpenRaster Image (*.ora)"));
     };
     m_askAboutBatch = [this] {
