@@ -335,6 +335,19 @@ void runComposites(const Options& options)
                     .arg(after.softColourError, 5, 'f', 1)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
+            // The same decontamination given the known alpha instead of the network's: what
+            // the colour estimate alone leaves, apart from the alpha's errors.
+            const auto knownPlain = applyForegroundMask(ForegroundMask{alpha, 1, false}, WorkingImage{input});
+            const auto knownClean = applyForegroundMask(ForegroundMask{alpha, 1, true}, WorkingImage{input});
+            if (knownPlain && knownClean) {
+                int knownBand = 0;
+                const auto [knownBefore, knownAfter] = measure(knownPlain->pixels, knownClean->pixels, photo, alpha, behind, &knownBand);
+                say(QStringLiteral("    with the known alpha: colour error %1 -> %2 (%3 %), bg excess %4")
+                        .arg(knownBefore.colourError, 0, 'f', 1)
+                        .arg(knownAfter.colourError, 0, 'f', 1)
+                        .arg(100.0 * (knownAfter.colourError - knownBefore.colourError) / std::max(knownBefore.colourError, 1e-9), 0, 'f', 0)
+                        .arg(signedLevels(knownAfter.backgroundExcess)));
+            }
             Summary& summary = summaries[heldOut];
             ++summary.cases;
             summary.errorMet += after.colourError <= 0.6 * before.colourError;
