@@ -341,11 +341,14 @@ void runComposites(const Options& options)
             const auto knownClean = applyForegroundMask(ForegroundMask{alpha, 1, true}, WorkingImage{input});
             if (knownPlain && knownClean) {
                 int knownBand = 0;
-                const auto [knownBefore, knownAfter] = measure(knownPlain->pixels, knownClean->pixels, photo, alpha, behind, &knownBand);
+                const auto [knownBefore, knownAfter] =
+                    measure(knownPlain->pixels, knownClean->pixels, photo, alpha, behind, &knownBand);
+                const double knownChange =
+                    100.0 * (knownAfter.colourError - knownBefore.colourError) / std::max(knownBefore.colourError, 1e-9);
                 say(QStringLiteral("    with the known alpha: colour error %1 -> %2 (%3 %), bg excess %4")
                         .arg(knownBefore.colourError, 0, 'f', 1)
                         .arg(knownAfter.colourError, 0, 'f', 1)
-                        .arg(100.0 * (knownAfter.colourError - knownBefore.colourError) / std::max(knownBefore.colourError, 1e-9), 0, 'f', 0)
+                        .arg(knownChange, 0, 'f', 0)
                         .arg(signedLevels(knownAfter.backgroundExcess)));
             }
             Summary& summary = summaries[heldOut];

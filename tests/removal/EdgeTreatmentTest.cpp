@@ -214,9 +214,9 @@ TEST(EdgeTreatmentTest, DecontaminationNeverPushesEdgeColoursPastTheSubjectsWhen
             const QImage clean = cutoutOf(scene, true, mask);
             const auto [plainError, plainLean] = scene.edgeColourFigures(plain);
             const auto [error, lean] = scene.edgeColourFigures(clean);
-            const std::string label = std::string(subject->name) + " over " + backdrop->name + ", alpha offset " + std::to_string(c.alphaOffset)
-                + ": error " + std::to_string(plainError) + " -> " + std::to_string(error) + ", lean "
-                + std::to_string(plainLean) + " -> " + std::to_string(lean);
+            const std::string label = std::string(subject->name) + " over " + backdrop->name + ", alpha offset "
+                + std::to_string(c.alphaOffset) + ": error " + std::to_string(plainError) + " -> " + std::to_string(error)
+                + ", lean " + std::to_string(plainLean) + " -> " + std::to_string(lean);
             RecordProperty(std::string(subject->name) + backdrop->name + std::to_string(c.alphaOffset), label);
             EXPECT_GT(plainLean, 20.0) << label;
             EXPECT_GE(lean, -6.0) << label;
