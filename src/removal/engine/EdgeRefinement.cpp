@@ -163,20 +163,6 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
     cv::Mat band;
     halfWayBand(reducedMask, colourFitReach).convertTo(band, CV_32F, 1.0 / 255.0);
     band = boxMean(boxMean(band, 1), 1);
-    // How far the local colours themselves can be trusted, per grid pixel: the band's weight,
-    // subject and background apart, the background calm enough.
-    cv::Mat sure(band.size(), CV_32F);
-    cv::parallel_for_(cv::Range(0, band.rows), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            for (int x = 0; x < band.cols; ++x) {
-                const cv::Vec3f across = local.foreground.at<cv::Vec3f>(y, x) - local.background.at<cv::Vec3f>(y, x);
-                const float separation = float(cv::norm(across));
-                const float spread = std::max(local.backgroundSpread.at<float>(y, x), 1e-3f);
-                sure.at<float>(y, x) = band.at<float>(y, x) * smoothStep(unsureSeparation, sureSeparation, separation)
-                    * smoothStep(busyRatio, calmRatio, separation / spread);
-            }
-        }
-    });
     // Half strength and above follow sure colours fully.
     const float weight = float(std::min(1.0, 2.0 * strength));
     uchar* const maskBits = mask.bits();
@@ -184,7 +170,7 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
     const int width = mask.width();
     // Most rows of a photo never meet the band.
     cv::Mat bandRows;
-    cv::reduce(sure > 0, bandRows, 1, cv::REDUCE_MAX);
+    cv::reduce(band > 0, bandRows, 1, cv::REDUCE_MAX);
     cv::parallel_for_(cv::Range(0, mask.height()), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
             if (!bandRows.at<uchar>(grid.nearest(0, y).y))
@@ -192,14 +178,12 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
             auto* values = reinterpret_cast<quint16*>(maskBits + y * maskStride);
             const auto* colours = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
             for (int x = 0; x < width; ++x) {
-                // The fit only takes away: what is already transparent stays.
-                if (values[x] == 0)
+                const float inBand = grid.sample<1>(band, x, y)[0];
+                if (inBand <= 0)
                     continue;
-                const float coloursSure = grid.sample<1>(sure, x, y)[0];
-                if (coloursSure <= 0)
-                    continue;
+                const cv::Vec3f foreground = grid.sample<3>(local.foreground, x, y);
                 const cv::Vec3f background = grid.sample<3>(local.background, x, y);
-                const cv::Vec3f across = grid.sample<3>(local.foreground, x, y) - background;
+                const cv::Vec3f across = foreground - background;
                 const float separation = float(cv::norm(across));
                 if (separation <= unsureSeparation)
                     continue;
@@ -208,7 +192,10 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
                 const cv::Vec3f fromBackground = observed - background;
                 const float share = fromBackground.dot(across) / (separation * separation);
                 const float offLine = float(cv::norm(fromBackground - share * across));
-                const float trust = weight * coloursSure * (1.0f - smoothStep(closeToLine, offTheLine, offLine));
+                const float spread = grid.sample<1>(local.backgroundSpread, x, y)[0];
+                const float trust = weight * inBand * smoothStep(unsureSeparation, sureSeparation, separation)
+                    * smoothStep(busyRatio, calmRatio, separation / std::max(spread, 1e-3f))
+                    * (1.0f - smoothStep(closeToLine, offTheLine, offLine));
                 if (trust <= 0)
                     continue;
                 // The fit only takes away: where the colours show less of the subject than the
