@@ -98,7 +98,7 @@ cv::Mat softEdgeBand(const cv::Mat& mask, int reach)
 // Along the network's edge the mask is fitted to the photo's colours once more, pixel by pixel.
 // A pixel there mixes the nearby subject's colour F and the nearby background's B, and its
 // colour's place on the line from B to F is its share of the subject. The network often shows
-// such mixed pixels fully opaque or too dense (they then keep the old background's colour). How
+// such mixed pixels fully opaque (they then keep the old background's colour) or too faint. How
 // far the mask follows the colours depends on how sure they are: subject and background colours
 // well apart, a background not so busy that its own scatter reaches the subject's colour, and a
 // pixel colour near the line (a third colour, such as a strand of another shade, fits it badly).
@@ -159,10 +159,7 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
     const LocalColours local = estimateLocalColours(fit.colours, reducedMask, true);
     if (!local.found)
         return;
-    // The band's own edge fades over a few grid pixels, or the fit would leave a step there.
-    cv::Mat band;
-    halfWayBand(reducedMask, colourFitReach).convertTo(band, CV_32F, 1.0 / 255.0);
-    band = boxMean(boxMean(band, 1), 1);
+    const cv::Mat band = halfWayBand(reducedMask, colourFitReach);
     // Half strength and above follow sure colours fully.
     const float weight = float(std::min(1.0, 2.0 * strength));
     uchar* const maskBits = mask.bits();
@@ -170,7 +167,7 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
     const int width = mask.width();
     // Most rows of a photo never meet the band.
     cv::Mat bandRows;
-    cv::reduce(band > 0, bandRows, 1, cv::REDUCE_MAX);
+    cv::reduce(band, bandRows, 1, cv::REDUCE_MAX);
     cv::parallel_for_(cv::Range(0, mask.height()), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
             if (!bandRows.at<uchar>(grid.nearest(0, y).y))
@@ -178,8 +175,7 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
             auto* values = reinterpret_cast<quint16*>(maskBits + y * maskStride);
             const auto* colours = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
             for (int x = 0; x < width; ++x) {
-                const float inBand = grid.sample<1>(band, x, y)[0];
-                if (inBand <= 0)
+                if (!band.at<uchar>(grid.nearest(x, y)))
                     continue;
                 const cv::Vec3f foreground = grid.sample<3>(local.foreground, x, y);
                 const cv::Vec3f background = grid.sample<3>(local.background, x, y);
@@ -193,18 +189,13 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
                 const float share = fromBackground.dot(across) / (separation * separation);
                 const float offLine = float(cv::norm(fromBackground - share * across));
                 const float spread = grid.sample<1>(local.backgroundSpread, x, y)[0];
-                const float trust = weight * inBand * smoothStep(unsureSeparation, sureSeparation, separation)
+                const float trust = weight * smoothStep(unsureSeparation, sureSeparation, separation)
                     * smoothStep(busyRatio, calmRatio, separation / std::max(spread, 1e-3f))
                     * (1.0f - smoothStep(closeToLine, offTheLine, offLine));
                 if (trust <= 0)
                     continue;
-                // The fit only takes away: where the colours show less of the subject than the
-                // mask. Raising the mask where they show more would pull specks of a busy
-                // background into the subject wherever their colour happens to lie on the line.
                 const float current = values[x] / 65535.0f;
                 const float target = std::clamp((share - faintest) / (1.0f - 2.0f * faintest), 0.0f, 1.0f);
-                if (target >= current)
-                    continue;
                 values[x] = quint16(std::clamp(current + trust * (target - current), 0.0f, 1.0f) * 65535.0f + 0.5f);
             }
         }
