@@ -104,8 +104,6 @@ cv::Mat softEdgeBand(const cv::Mat& mask, int reach)
 // pixel colour near the line (a third colour, such as a strand of another shade, fits it badly).
 // Only a band along the half-way line is fitted: further inside, a part of the subject in the
 // background's own colour (white spots over white) stays as the network has it.
-// The local colours vary slowly: they are estimated on a grid of at most this side.
-constexpr int colourFitGridSide = 512;
 constexpr int colourFitReach = 4;         // grid pixels on either side of the half-way line
 constexpr float unsureSeparation = 0.08f; // |F − B| (RGB in 0 … 1) below which nothing changes
 constexpr float sureSeparation = 0.25f;
@@ -131,32 +129,10 @@ cv::Mat halfWayBand(const cv::Mat& mask, int reach)
     return inside & outside;
 }
 
-// The network's mask as it was (before the guided filter) and the photo on the coarser grid of
-// the colour fit.
-struct ColourFitGrid {
-    ReducedScale grid;
-    cv::Mat colours;
-    cv::Mat mask;
-};
-
-// From the guided filter's grid (`guide` and `mask` there), by area averaging.
-ColourFitGrid colourFitGrid(QSize full, const cv::Mat& guide, const cv::Mat& mask)
+void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ReducedScale& grid, const cv::Mat& guide,
+                           const cv::Mat& reducedMask, double strength)
 {
-    ReducedScale grid(full, colourFitGridSide);
-    if (grid.size() == guide.size())
-        return {grid, guide, mask};
-    cv::Mat colours;
-    cv::Mat reduced;
-    cv::resize(guide, colours, grid.size(), 0, 0, cv::INTER_AREA);
-    cv::resize(mask, reduced, grid.size(), 0, 0, cv::INTER_AREA);
-    return {grid, colours, reduced};
-}
-
-void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGrid& fit, double strength)
-{
-    const ReducedScale& grid = fit.grid;
-    const cv::Mat& reducedMask = fit.mask;
-    const LocalColours local = estimateLocalColours(fit.colours, reducedMask, true);
+    const LocalColours local = estimateLocalColours(guide, reducedMask, true);
     if (!local.found)
         return;
     const cv::Mat band = halfWayBand(reducedMask, colourFitReach);
@@ -165,13 +141,8 @@ void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ColourFitGri
     uchar* const maskBits = mask.bits();
     const qsizetype maskStride = mask.bytesPerLine();
     const int width = mask.width();
-    // Most rows of a photo never meet the band.
-    cv::Mat bandRows;
-    cv::reduce(band, bandRows, 1, cv::REDUCE_MAX);
     cv::parallel_for_(cv::Range(0, mask.height()), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
-            if (!bandRows.at<uchar>(grid.nearest(0, y).y))
-                continue;
             auto* values = reinterpret_cast<quint16*>(maskBits + y * maskStride);
             const auto* colours = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
             for (int x = 0; x < width; ++x) {
@@ -212,7 +183,6 @@ void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
     const ReducedScale grid(mask.size(), ForegroundSegmenter::defaultInputSide);
     const cv::Mat guide = grid.reducePhoto(photo);
     const cv::Mat reducedMask = grid.reduceMask(mask);
-    const ColourFitGrid fit = colourFitGrid(mask.size(), guide, reducedMask);
 
     // On the reduced grid, about the network's own resolution: a stronger setting reaches
     // further from the network's edge and follows finer changes of colour.
@@ -243,7 +213,7 @@ void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
             }
         }
     });
-    fitEdgeToLocalColours(mask, photo, fit, strength);
+    fitEdgeToLocalColours(mask, photo, grid, guide, reducedMask, strength);
 }
 
 void snapMaskToCrispEdges(QImage& mask)
