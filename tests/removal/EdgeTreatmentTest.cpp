@@ -313,66 +313,6 @@ TEST(EdgeTreatmentTest, RefinementMovesAnOffsetEdgeToThePhotosEdgeAndKeepsTheInt
     }
 }
 
-TEST(EdgeTreatmentTest, RefinementBringsAnOffRimAlphaToThePhotosColours)
-{
-    // A disc with a soft rim 8 pixels wide (alpha 1 at radius 46, 0 at 54) and spots in the
-    // backdrop's own colour well inside, over plain backdrops. The network's rim is as wide but
-    // off by a known amount: too faint (over green it often is) or too dense (over white). The
-    // rim pixels' colours tell their share of the subject; refinement must bring the alpha much
-    // closer to it and leave the inside, spots included, as the network has it.
-    const QSize size(180, 160);
-    auto radius = [](int x, int y) { return std::hypot(x - 90.0, y - 80.0); };
-    auto inSpot = [](int x, int y) { return std::hypot(x - 75.0, y - 75.0) < 8 || std::hypot(x - 105.0, y - 88.0) < 8; };
-    const QImage trueAlpha = maskFrom(size, [&](int x, int y) { return (54.0 - radius(x, y)) / 8.0; });
-    const QRgb backdrops[] = {qRgb(0, 255, 0), qRgb(255, 255, 255), qRgb(0, 0, 0)};
-    // The network's rim: the true one moved by this many pixels (negative: inwards, too faint).
-    struct Case {
-        double shift;
-        double errorAtMost; // of the network's rim alpha error
-    };
-    const Case cases[] = {{-4.0, 0.5}, {2.0, 0.7}};
-    for (const QRgb backdrop : backdrops) {
-        QImage photo(size, QImage::Format_ARGB32);
-        for (int y = 0; y < size.height(); ++y) {
-            for (int x = 0; x < size.width(); ++x) {
-                const double a = maskAt(trueAlpha, x, y) / 65535.0;
-                const QRgb f = inSpot(x, y) ? backdrop : qRgb(170 + x / 8, 80 + y / 8, 60);
-                auto mix = [a](int fc, int bc) { return int(std::lround(a * fc + (1 - a) * bc)); };
-                photo.setPixel(x, y, qRgb(mix(qRed(f), qRed(backdrop)), mix(qGreen(f), qGreen(backdrop)),
-                                          mix(qBlue(f), qBlue(backdrop))));
-            }
-        }
-        for (const Case& c : cases) {
-            const QImage network = maskFrom(size, [&](int x, int y) { return (54.0 + c.shift - radius(x, y)) / 8.0; });
-            QImage refined = network.copy();
-            refineMaskEdges(refined, photo, 0.5);
-            const std::string label = "backdrop " + std::to_string(backdrop & 0xffffff) + ", shift " + std::to_string(c.shift);
-
-            double networkError = 0;
-            double refinedError = 0;
-            int rim = 0;
-            for (int y = 0; y < size.height(); ++y) {
-                for (int x = 0; x < size.width(); ++x) {
-                    if (radius(x, y) < 30) {
-                        ASSERT_EQ(maskAt(refined, x, y), maskAt(network, x, y)) << label << " " << x << "," << y;
-                    }
-                    const double a = maskAt(trueAlpha, x, y) / 65535.0;
-                    if (a <= 0.1 || a >= 0.9)
-                        continue;
-                    ++rim;
-                    networkError += std::abs(maskAt(network, x, y) / 65535.0 - a);
-                    refinedError += std::abs(maskAt(refined, x, y) / 65535.0 - a);
-                }
-            }
-            networkError /= rim;
-            refinedError /= rim;
-            RecordProperty("rim_alpha_error " + label, std::to_string(networkError) + " -> " + std::to_string(refinedError));
-            EXPECT_GT(networkError, 0.2) << label;
-            EXPECT_LT(refinedError, c.errorAtMost * networkError) << label << ": " << networkError << " -> " << refinedError;
-        }
-    }
-}
-
 TEST(EdgeTreatmentTest, HardEdgesLeaveOnlyAOnePixelBandSoft)
 {
     // A wide soft rim around a disc of radius 40, and a faint haze in a corner.
