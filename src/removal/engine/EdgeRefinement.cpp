@@ -1,7 +1,6 @@
 #include "EdgeRefinement.h"
 
 #include "ForegroundSegmenter.h"
-#include "LocalColours.h"
 #include "ReducedScale.h"
 
 #include <opencv2/imgproc.hpp>
@@ -95,84 +94,6 @@ cv::Mat softEdgeBand(const cv::Mat& mask, int reach)
     return band;
 }
 
-// Along the network's edge the mask is fitted to the photo's colours once more, pixel by pixel.
-// A pixel there mixes the nearby subject's colour F and the nearby background's B, and its
-// colour's place on the line from B to F is its share of the subject. The network often shows
-// such mixed pixels fully opaque (they then keep the old background's colour) or too faint. How
-// far the mask follows the colours depends on how sure they are: subject and background colours
-// well apart, a background not so busy that its own scatter reaches the subject's colour, and a
-// pixel colour near the line (a third colour, such as a strand of another shade, fits it badly).
-// Only a band along the half-way line is fitted: further inside, a part of the subject in the
-// background's own colour (white spots over white) stays as the network has it.
-constexpr int colourFitReach = 4;         // grid pixels on either side of the half-way line
-constexpr float unsureSeparation = 0.08f; // |F − B| (RGB in 0 … 1) below which nothing changes
-constexpr float sureSeparation = 0.25f;
-constexpr float busyRatio = 1.0f; // |F − B| over the background's scatter from which the colours count …
-constexpr float calmRatio = 3.0f; // … and from which they are fully trusted
-constexpr float closeToLine = 0.06f; // distance of the colour from the line B–F (RGB in 0 … 1)
-constexpr float offTheLine = 0.2f;
-
-float smoothStep(float from, float to, float value)
-{
-    const float t = std::clamp((value - from) / (to - from), 0.0f, 1.0f);
-    return t * t * (3.0f - 2.0f * t);
-}
-
-// The grid pixels within `reach` of the line where the mask crosses one half, on both sides.
-cv::Mat halfWayBand(const cv::Mat& mask, int reach)
-{
-    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * reach + 1, 2 * reach + 1));
-    cv::Mat inside;
-    cv::Mat outside;
-    cv::dilate(mask >= 0.5f, inside, kernel);
-    cv::dilate(mask < 0.5f, outside, kernel);
-    return inside & outside;
-}
-
-void fitEdgeToLocalColours(QImage& mask, const QImage& photo, const ReducedScale& grid, const cv::Mat& guide,
-                           const cv::Mat& reducedMask, double strength)
-{
-    const LocalColours local = estimateLocalColours(guide, reducedMask, true);
-    if (!local.found)
-        return;
-    const cv::Mat band = halfWayBand(reducedMask, colourFitReach);
-    // Half strength and above follow sure colours fully.
-    const float weight = float(std::min(1.0, 2.0 * strength));
-    uchar* const maskBits = mask.bits();
-    const qsizetype maskStride = mask.bytesPerLine();
-    const int width = mask.width();
-    cv::parallel_for_(cv::Range(0, mask.height()), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            auto* values = reinterpret_cast<quint16*>(maskBits + y * maskStride);
-            const auto* colours = reinterpret_cast<const QRgb*>(photo.constScanLine(y));
-            for (int x = 0; x < width; ++x) {
-                if (!band.at<uchar>(grid.nearest(x, y)))
-                    continue;
-                const cv::Vec3f foreground = grid.sample<3>(local.foreground, x, y);
-                const cv::Vec3f background = grid.sample<3>(local.background, x, y);
-                const cv::Vec3f across = foreground - background;
-                const float separation = float(cv::norm(across));
-                if (separation <= unsureSeparation)
-                    continue;
-                const QRgb colour = colours[x];
-                const cv::Vec3f observed(qBlue(colour) / 255.0f, qGreen(colour) / 255.0f, qRed(colour) / 255.0f);
-                const cv::Vec3f fromBackground = observed - background;
-                const float share = fromBackground.dot(across) / (separation * separation);
-                const float offLine = float(cv::norm(fromBackground - share * across));
-                const float spread = grid.sample<1>(local.backgroundSpread, x, y)[0];
-                const float trust = weight * smoothStep(unsureSeparation, sureSeparation, separation)
-                    * smoothStep(busyRatio, calmRatio, separation / std::max(spread, 1e-3f))
-                    * (1.0f - smoothStep(closeToLine, offTheLine, offLine));
-                if (trust <= 0)
-                    continue;
-                const float current = values[x] / 65535.0f;
-                const float target = std::clamp((share - faintest) / (1.0f - 2.0f * faintest), 0.0f, 1.0f);
-                values[x] = quint16(std::clamp(current + trust * (target - current), 0.0f, 1.0f) * 65535.0f + 0.5f);
-            }
-        }
-    });
-}
-
 } // namespace
 
 void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
@@ -213,7 +134,6 @@ void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
             }
         }
     });
-    fitEdgeToLocalColours(mask, photo, grid, guide, reducedMask, strength);
 }
 
 void snapMaskToCrispEdges(QImage& mask)

@@ -1,6 +1,5 @@
 #include "ForegroundColours.h"
 
-#include "LocalColours.h"
 #include "ReducedScale.h"
 
 #include <opencv2/imgproc.hpp>
@@ -16,6 +15,16 @@ namespace {
 // The local colours are estimated on a grid of at most this side: they vary slowly, and the
 // correction itself works on the full-resolution photo and mask.
 constexpr int estimateGridSide = 512;
+// Reduced-grid mask values at or below this are sure background, at or above the next sure
+// foreground. The background's next reduced pixel to the soft edge is left out too, because its
+// area average may still hold some of the subject's faintest strands; the subject's is kept,
+// or thin structures would have no sure pixels of their own.
+constexpr float sureBackground = 1.0f / 255.0f;
+constexpr float sureForeground = 0.95f;
+// Windows (reduced-grid radii) for the nearby colours, the nearest that holds enough sure
+// pixels winning smoothly over the wider ones.
+constexpr std::array<int, 5> reaches{64, 24, 8, 3, 1};
+constexpr float enoughSureShare = 0.03f;
 
 // How far apart (0 … √3, RGB in 0 … 1) the nearby foreground and background colours must be for
 // the pixel's colour to say how much of each it holds; closer than the first, the estimate is
@@ -39,6 +48,56 @@ constexpr float clearOfBackground = 0.08f;
 // A background with at least this much colour (distance from its own grey, RGB in 0 … 1) has a
 // hue that the correction takes out of the edge, never beyond neutral.
 constexpr float colouredBackground = 0.1f;
+
+struct LocalColours {
+    cv::Mat foreground; // CV_32FC3, 0 … 1
+    cv::Mat background; // CV_32FC3, 0 … 1
+    bool found = false;
+};
+
+// The mean colour of the `sure` pixels near each pixel (normalised convolution): from the widest
+// window to the narrowest, each takes over as far as it holds enough sure pixels, so a pixel
+// gets the colours of its nearest sure neighbours without seams.
+cv::Mat nearbyMean(const cv::Mat& colours, const cv::Mat& sure)
+{
+    const double total = cv::sum(sure)[0];
+    cv::Mat result(colours.size(), CV_32FC3, total > 0 ? cv::mean(colours, sure > 0) : cv::Scalar::all(0.5));
+    cv::Mat weighted;
+    cv::Mat sure3;
+    cv::merge(std::vector<cv::Mat>{sure, sure, sure}, sure3);
+    cv::multiply(colours, sure3, weighted);
+    for (const int reach : reaches) {
+        const cv::Mat sum = boxMean(weighted, reach);
+        const cv::Mat share = boxMean(sure, reach);
+        cv::parallel_for_(cv::Range(0, colours.rows), [&](const cv::Range& rows) {
+            for (int y = rows.start; y < rows.end; ++y) {
+                for (int x = 0; x < colours.cols; ++x) {
+                    const float s = share.at<float>(y, x);
+                    if (s <= 0)
+                        continue;
+                    const float takeOver = std::min(s / enoughSureShare, 1.0f);
+                    cv::Vec3f& value = result.at<cv::Vec3f>(y, x);
+                    value += takeOver * (sum.at<cv::Vec3f>(y, x) / s - value);
+                }
+            }
+        });
+    }
+    return result;
+}
+
+LocalColours estimateLocalColours(const cv::Mat& colours, const cv::Mat& alpha)
+{
+    cv::Mat background;
+    cv::erode(alpha <= sureBackground, background, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    const cv::Mat foreground = alpha >= sureForeground;
+    if (cv::countNonZero(background) == 0 || cv::countNonZero(foreground) == 0)
+        return {};
+    cv::Mat backgroundWeight;
+    background.convertTo(backgroundWeight, CV_32F, 1.0 / 255.0);
+    cv::Mat foregroundWeight;
+    foreground.convertTo(foregroundWeight, CV_32F, 1.0 / 255.0);
+    return {nearbyMean(colours, foregroundWeight), nearbyMean(colours, backgroundWeight), true};
+}
 
 float grey(const cv::Vec3f& colour)
 {
