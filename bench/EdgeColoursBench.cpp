@@ -50,6 +50,9 @@ struct Options : CommonOptions {
     QString photos;  // the folder of the sample photos
     QString cache;   // the network's masks of the composites, kept between runs
     QString crops;   // where zoomed crops of the edges go (none when empty)
+    // The known colours' soft edge filled from the subject's fully covered pixels, instead of the
+    // photo's own edge colours (which still hold the original photo's background).
+    bool cleanEdges = false;
 };
 
 QList<Subject> subjects()
@@ -122,6 +125,51 @@ QImage backdropFor(const Options& options, const Backdrop& backdrop, QSize size)
     const QImage scaled = photo.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
     return scaled.copy(QRect(QPoint((scaled.width() - size.width()) / 2, (scaled.height() - size.height()) / 2), size))
         .convertToFormat(QImage::Format_ARGB32);
+}
+
+// The subject's colours with its soft edge filled from the nearest fully covered pixels, growing
+// outwards one ring at a time: a subject without the original photo's background in its edge.
+QImage cleanEdgeColours(const QImage& photo, const QImage& alpha)
+{
+    const int w = photo.width();
+    const int h = photo.height();
+    std::vector<char> known(size_t(w) * h);
+    QImage result = photo.copy();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            known[size_t(y) * w + x] = alphaAt(alpha, x, y) >= 0.98;
+    for (bool grew = true; grew;) {
+        grew = false;
+        std::vector<char> next = known;
+        const QImage current = result.copy();
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                // Uncovered pixels never show and are not filled.
+                if (known[size_t(y) * w + x] || alphaAt(alpha, x, y) == 0)
+                    continue;
+                int sum[3] = {0, 0, 0};
+                int count = 0;
+                for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, h - 1); ++ny) {
+                    for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, w - 1); ++nx) {
+                        if (!known[size_t(ny) * w + nx])
+                            continue;
+                        const QRgb c = current.pixel(nx, ny);
+                        sum[0] += qRed(c);
+                        sum[1] += qGreen(c);
+                        sum[2] += qBlue(c);
+                        ++count;
+                    }
+                }
+                if (count > 0) {
+                    result.setPixel(x, y, qRgb(sum[0] / count, sum[1] / count, sum[2] / count));
+                    next[size_t(y) * w + x] = 1;
+                    grew = true;
+                }
+            }
+        }
+        known.swap(next);
+    }
+    return result;
 }
 
 // foreground × alpha + backdrop × (1 − alpha), rounded to 8 bits as a photo would be.
@@ -280,7 +328,7 @@ void runComposites(const Options& options)
                        "   soft only: error, excess plain -> refined"));
     Summary summaries[2];
     for (const Subject& subject : subjects()) {
-        const QImage photo = decode(QDir(options.photos).filePath(subject.file)).convertToFormat(QImage::Format_ARGB32);
+        QImage photo = decode(QDir(options.photos).filePath(subject.file)).convertToFormat(QImage::Format_ARGB32);
         if (photo.isNull()) {
             say(QStringLiteral("cannot read %1; left out").arg(subject.file));
             continue;
@@ -299,6 +347,8 @@ void runComposites(const Options& options)
             say(QStringLiteral("no mask for %1; left out").arg(subject.name));
             continue;
         }
+        if (options.cleanEdges)
+            photo = cleanEdgeColours(photo, alpha);
         const QRect crop = busiestEdge(alpha, 64);
         for (const Backdrop& backdrop : backdrops()) {
             const QImage behind = backdropFor(options, backdrop, photo.size());
@@ -335,6 +385,22 @@ void runComposites(const Options& options)
                     .arg(after.softColourError, 5, 'f', 1)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
+            // The same decontamination given the known alpha instead of the network's: what
+            // the colour estimate alone leaves, apart from the alpha's errors.
+            const auto knownPlain = applyForegroundMask(ForegroundMask{alpha, 1, false}, WorkingImage{input});
+            const auto knownClean = applyForegroundMask(ForegroundMask{alpha, 1, true}, WorkingImage{input});
+            if (knownPlain && knownClean) {
+                int knownBand = 0;
+                const auto [knownBefore, knownAfter] =
+                    measure(knownPlain->pixels, knownClean->pixels, photo, alpha, behind, &knownBand);
+                const double knownChange =
+                    100.0 * (knownAfter.colourError - knownBefore.colourError) / std::max(knownBefore.colourError, 1e-9);
+                say(QStringLiteral("    with the known alpha: colour error %1 -> %2 (%3 %), bg excess %4")
+                        .arg(knownBefore.colourError, 0, 'f', 1)
+                        .arg(knownAfter.colourError, 0, 'f', 1)
+                        .arg(knownChange, 0, 'f', 0)
+                        .arg(signedLevels(knownAfter.backgroundExcess)));
+            }
             Summary& summary = summaries[heldOut];
             ++summary.cases;
             summary.errorMet += after.colourError <= 0.6 * before.colourError;
@@ -400,12 +466,13 @@ void measureEdgeSteps(const Options& options, const QString& photoPath)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Options options{parseCommonOptions(app.arguments()), {}, {}, {}};
+    Options options{parseCommonOptions(app.arguments()), {}, {}, {}, false};
     options.photos = options.named.value(QStringLiteral("--photos"));
     options.cache = options.named.value(QStringLiteral("--cache"));
     options.crops = options.named.value(QStringLiteral("--crops"));
+    options.cleanEdges = !options.named.value(QStringLiteral("--clean-edges")).isEmpty();
     const QString usage = QStringLiteral(
-        "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] [--runs N] [--no-timing 1]");
+        "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] [--clean-edges 1] [--runs N] [--no-timing 1]");
     const QString photoPath = prepareWork(options, usage);
     if (photoPath.isEmpty())
         return 2;
