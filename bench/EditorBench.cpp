@@ -101,9 +101,11 @@ QString stepKind(const DocumentState& before, const DocumentState& after, bool r
 struct StepTimes {
     std::vector<double> wall, cpu;
     std::vector<QString> kinds;
+    std::vector<int> targets;
 
-    void add(const QString& kind, double wallMs, double cpuMs)
+    void add(int target, const QString& kind, double wallMs, double cpuMs)
     {
+        targets.push_back(target);
         kinds.push_back(kind);
         wall.push_back(wallMs);
         cpu.push_back(cpuMs);
@@ -112,14 +114,21 @@ struct StepTimes {
     void report(const QString& direction) const
     {
         const auto slowest = size_t(std::max_element(wall.begin(), wall.end()) - wall.begin());
-        say(QStringLiteral("%1 through %2 steps: median %3 (cpu %4 ms); SLOWEST %5 (cpu %6 ms, %7)   (target < 150 ms) %8")
+        say(QStringLiteral("%1 through %2 steps: median %3 (cpu %4 ms); SLOWEST %5 (cpu %6 ms, to step %7: %8)   (target < 150 ms) %9")
                 .arg(direction)
                 .arg(wall.size())
                 .arg(ms(median(wall)))
                 .arg(median(cpu), 0, 'f', 0)
                 .arg(ms(wall[slowest]))
                 .arg(cpu[slowest], 0, 'f', 0)
+                .arg(targets[slowest])
                 .arg(kinds[slowest], verdict(wall[slowest] < 150)));
+        const auto busiest = size_t(std::max_element(cpu.begin(), cpu.end()) - cpu.begin());
+        say(QStringLiteral("    most cpu: %1 ms (wall %2, to step %3: %4)")
+                .arg(cpu[busiest], 0, 'f', 0)
+                .arg(ms(wall[busiest]))
+                .arg(targets[busiest])
+                .arg(kinds[busiest]));
         QStringList order;
         for (const QString& kind : kinds)
             if (!order.contains(kind))
@@ -272,7 +281,7 @@ void strokesAndHistory(ImageEditorModel& model, const Options& options)
             model.composition();
         });
         const double cpu = processCpuMilliseconds() - cpuBefore;
-        times.add(stepKind(before, documentOf(*model.selectedSession()), resident), wall, cpu);
+        times.add(target, stepKind(before, documentOf(*model.selectedSession()), resident), wall, cpu);
         const int index = model.selectedSession()->currentHistoryIndex - start;
         if (fingerprint(*model.selectedSession()) != steps[size_t(index)])
             ++mismatches;

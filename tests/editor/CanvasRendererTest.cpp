@@ -354,3 +354,18 @@ TEST(CanvasRenderer, UndoingAFilterToggleShowsExactlyTheCanvasFromBefore)
     EXPECT_EQ(shown, *renderCanvasToImage(session));
 }
 
+
+TEST(CanvasRenderer, ABlurredResultOutlastsResultsOfTheColourControlsAlone)
+{
+    const QImage photo = patterned({300, 200});
+    FilteredBaseCache cache;
+    const qint64 blurred = cache.update(photo, filters({FilterType::blur})).cacheKey();
+    const qint64 brightened = cache.update(photo, filters({FilterType::brightness})).cacheKey();
+    for (const auto& names : {filters({FilterType::contrast}), filters({FilterType::saturation}),
+                              filters({FilterType::brightness, FilterType::contrast}),
+                              filters({FilterType::contrast, FilterType::saturation})})
+        cache.update(photo, names);
+    EXPECT_EQ(cache.update(photo, filters({FilterType::blur})).cacheKey(), blurred);
+    // The least recently used result of the colour controls went to make room.
+    EXPECT_NE(cache.update(photo, filters({FilterType::brightness})).cacheKey(), brightened);
+}

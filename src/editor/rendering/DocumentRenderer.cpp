@@ -67,8 +67,15 @@ const QImage& FilteredBaseCache::update(const QImage& source, const QSet<QString
             if (kept != m_results.end())
                 m_results.erase(kept);
             m_results.push_front({filterNames, source, filteredForDisplay(source, filterNames).value_or(source)});
-            while (m_results.size() > size_t(keptResults))
-                m_results.pop_back();
+            while (m_results.size() > size_t(keptResults)) {
+                // The colour controls alone are one quick pass over the pixels; a blur or
+                // sharpening takes several times longer, so those results are kept longer.
+                const auto quick = std::find_if(m_results.rbegin(), std::prev(m_results.rend()), [](const Result& result) {
+                    return !result.filterNames.contains(filterName(FilterType::blur))
+                        && !result.filterNames.contains(filterName(FilterType::sharpen));
+                });
+                m_results.erase(quick == std::prev(m_results.rend()) ? std::prev(m_results.end()) : std::next(quick).base());
+            }
         }
     }
     m_shownSource = source;

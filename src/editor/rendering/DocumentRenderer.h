@@ -15,7 +15,7 @@ namespace kivo {
 
 // The base layer through the enabled filters, kept between edits. A new source under the same
 // filters is filtered again only around the pixels that changed, grown by the filters' reach, so
-// that the result equals filtering the whole source. The results of the last few filter sets are
+// that the result equals filtering the whole source. The results of a few earlier filter sets are
 // kept too: turning a filter off and on again (an undo and a redo of it) takes the kept result,
 // filtered again only where the source changed since.
 class FilteredBaseCache {
@@ -25,8 +25,9 @@ public:
     void clear();
 
     static constexpr int reach = filterReach;
-    // How many filter sets keep their result: a 12 MP result takes 48 MB.
-    static constexpr int keptResults = 5;
+    // How many filter sets keep their result (a 12 MP result takes 48 MB); the least recently
+    // used result of the colour controls alone goes first, else the least recently used one.
+    static constexpr int keptResults = 4;
 
 private:
     struct Result {
