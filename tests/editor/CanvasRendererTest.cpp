@@ -173,12 +173,23 @@ QImage patterned(QSize size)
     return image;
 }
 
-QSet<QString> allFilters()
+template <typename Types>
+QSet<QString> namesOf(const Types& types)
 {
     QSet<QString> names;
-    for (FilterType type : allFilterTypes)
+    for (FilterType type : types)
         names.insert(filterName(type));
     return names;
+}
+
+QSet<QString> allFilters()
+{
+    return namesOf(allFilterTypes);
+}
+
+QSet<QString> filters(std::initializer_list<FilterType> types)
+{
+    return namesOf(types);
 }
 
 } // namespace
@@ -270,14 +281,6 @@ QImage stripedPhoto()
         for (int x = 0; x < 400; ++x)
             image.setPixelColor(x, y, QColor(x % 256, y % 256, 90, (x + y) % 256));
     return image;
-}
-
-QSet<QString> filters(std::initializer_list<FilterType> types)
-{
-    QSet<QString> names;
-    for (FilterType type : types)
-        names.insert(filterName(type));
-    return names;
 }
 
 } // namespace
