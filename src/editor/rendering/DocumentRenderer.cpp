@@ -104,8 +104,11 @@ const QImage& DocumentRenderer::render(const DocumentState& document, QRect* cha
         const QImage& filtered = m_filters.update(base->image, document.enabledFilterNames, &filteredArea);
         const QSize size = base->image.size();
         if (m_composition.size() != size || !sameArrangement(m_shown, document)) {
-            m_composition = allocateImage(size, QImage::Format_ARGB32_Premultiplied);
-            area = m_composition.rect();
+            // Composed whole: the kept buffer of that size is painted over, as fresh memory would
+            // cost the kernel's clearing of every page first.
+            if (m_composition.size() != size || !m_composition.isDetached())
+                m_composition = allocateImage(size, QImage::Format_ARGB32_Premultiplied);
+            area = QRect(QPoint(0, 0), size);
         } else {
             area = filteredArea;
             for (qsizetype i = 0; i < document.layers.size(); ++i)
