@@ -194,7 +194,12 @@ bool refilterArea(const QImage& source, const QRect& area, const QSet<QString>& 
     forEachStripe(area.intersected(source.rect()), [&](const QRect& stripe) {
         const QRect input = stripe.adjusted(-filterReach, -filterReach, filterReach, filterReach)
                                 .intersected(source.rect());
-        auto piece = applyFilterChain(source.copy(input), enabledNames);
+        // The chain starts with a copy of its own, so it reads the source's pixels in place.
+        const QImage rows = source.depth() == 32
+            ? QImage(source.constScanLine(input.top()) + qsizetype(input.left()) * 4, input.width(), input.height(),
+                     source.bytesPerLine(), source.format())
+            : source.copy(input);
+        auto piece = applyFilterChain(rows, enabledNames);
         if (!piece) {
             failed = true;
             return;

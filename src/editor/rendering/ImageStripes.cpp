@@ -42,12 +42,18 @@ void forEachStripe(const QRect& area, const std::function<void(const QRect&)>& w
         const int bottom = area.top() + int(qint64(area.height()) * (i + 1) / count);
         stripes << QRect(area.left(), top, area.width(), bottom - top);
     }
-    QList<QFuture<void>> others;
+    // The other stripes refer to `work`: they are waited for however the first one ends.
+    struct Others {
+        QList<QFuture<void>> futures;
+        ~Others()
+        {
+            for (QFuture<void>& future : futures)
+                future.waitForFinished();
+        }
+    } others;
     for (qsizetype i = 1; i < stripes.size(); ++i)
-        others << QtConcurrent::run(&stripeWorkers(), [&work, stripe = stripes[i]] { work(stripe); });
+        others.futures << QtConcurrent::run(&stripeWorkers(), [&work, stripe = stripes[i]] { work(stripe); });
     work(stripes.front());
-    for (QFuture<void>& other : others)
-        other.waitForFinished();
 }
 
 } // namespace kivo
