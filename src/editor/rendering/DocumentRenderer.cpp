@@ -67,7 +67,13 @@ const QImage& FilteredBaseCache::update(const QImage& source, const QSet<QString
             if (kept != m_results.end())
                 m_results.erase(kept);
             m_results.push_front({filterNames, source, filteredForDisplay(source, filterNames).value_or(source)});
-            while (m_results.size() > size_t(keptResults)) {
+            const auto keptSize = [this] {
+                qint64 bytes = 0;
+                for (const Result& result : m_results)
+                    bytes += result.filtered.sizeInBytes();
+                return bytes;
+            };
+            while (m_results.size() > size_t(keptResults) || (m_results.size() > 1 && keptSize() > keptBytes)) {
                 // The colour controls alone are one quick pass over the pixels; a blur or
                 // sharpening takes several times longer, so those results are kept longer.
                 const auto quick = std::find_if(m_results.rbegin(), std::prev(m_results.rend()), [](const Result& result) {

@@ -25,9 +25,12 @@ public:
     void clear();
 
     static constexpr int reach = filterReach;
-    // How many filter sets keep their result (a 12 MP result takes 48 MB); the least recently
-    // used result of the colour controls alone goes first, else the least recently used one.
-    static constexpr int keptResults = 4;
+    // How many filter sets keep their result: the five filters turned on one at a time can be
+    // undone and redone without filtering again, on a 12 MP document (48 MB a result) too;
+    // larger documents keep fewer. The least recently used result of the colour controls alone
+    // goes first, else the least recently used one.
+    static constexpr int keptResults = 5;
+    static constexpr qint64 keptBytes = qint64(256) << 20;
 
 private:
     struct Result {
