@@ -66,6 +66,91 @@ QString verdict(bool met)
     return met ? QStringLiteral("met") : QStringLiteral("MISSED");
 }
 
+// What one history step changed, for the figures per kind of step.
+QString stepKind(const DocumentState& before, const DocumentState& after, bool resident)
+{
+    QString kind;
+    if (before.enabledFilterNames != after.enabledFilterNames)
+        kind = QStringLiteral("filter toggle");
+    else if (before.layers.size() != after.layers.size())
+        kind = QStringLiteral("layer added/removed");
+    else {
+        bool basePixels = false, layerPixels = false;
+        for (qsizetype i = 0; i < after.layers.size(); ++i) {
+            if (before.layers[i].id != after.layers[i].id
+                || before.layers[i].image.cacheKey() == after.layers[i].image.cacheKey())
+                continue;
+            (after.layers[i].isBaseLayer ? basePixels : layerPixels) = true;
+        }
+        const auto arrangement = [](DocumentState state) {
+            for (ImageLayer& layer : state.layers)
+                layer.image = QImage();
+            return state;
+        };
+        if (arrangement(before) != arrangement(after))
+            kind = QStringLiteral("arrangement");
+        else if (basePixels)
+            kind = QStringLiteral("base layer pixels");
+        else
+            kind = layerPixels ? QStringLiteral("layer pixels") : QStringLiteral("nothing");
+    }
+    return resident ? kind : kind + QStringLiteral(", restored from the store");
+}
+
+// Every step of a walk through the history, wall and CPU time, by kind of step.
+struct StepTimes {
+    std::vector<double> wall, cpu;
+    std::vector<QString> kinds;
+    std::vector<int> targets;
+
+    void add(int target, const QString& kind, double wallMs, double cpuMs)
+    {
+        targets.push_back(target);
+        kinds.push_back(kind);
+        wall.push_back(wallMs);
+        cpu.push_back(cpuMs);
+    }
+
+    void report(const QString& direction) const
+    {
+        const auto slowest = size_t(std::max_element(wall.begin(), wall.end()) - wall.begin());
+        say(QStringLiteral("%1 through %2 steps: median %3 (cpu %4 ms); SLOWEST %5 (cpu %6 ms, to step %7: %8)   (target < 150 ms) %9")
+                .arg(direction)
+                .arg(wall.size())
+                .arg(ms(median(wall)))
+                .arg(median(cpu), 0, 'f', 0)
+                .arg(ms(wall[slowest]))
+                .arg(cpu[slowest], 0, 'f', 0)
+                .arg(targets[slowest])
+                .arg(kinds[slowest], verdict(wall[slowest] < 150)));
+        const auto busiest = size_t(std::max_element(cpu.begin(), cpu.end()) - cpu.begin());
+        say(QStringLiteral("    most cpu: %1 ms (wall %2, to step %3: %4)")
+                .arg(cpu[busiest], 0, 'f', 0)
+                .arg(ms(wall[busiest]))
+                .arg(targets[busiest])
+                .arg(kinds[busiest]));
+        QStringList order;
+        for (const QString& kind : kinds)
+            if (!order.contains(kind))
+                order << kind;
+        for (const QString& kind : order) {
+            std::vector<double> kindWall, kindCpu;
+            for (size_t i = 0; i < kinds.size(); ++i)
+                if (kinds[i] == kind) {
+                    kindWall.push_back(wall[i]);
+                    kindCpu.push_back(cpu[i]);
+                }
+            say(QStringLiteral("    %1 %2 steps: median %3 (cpu %4 ms), slowest %5 (cpu %6 ms)")
+                    .arg(kind.leftJustified(44))
+                    .arg(kindWall.size(), 3)
+                    .arg(ms(median(kindWall)))
+                    .arg(median(kindCpu), 0, 'f', 0)
+                    .arg(ms(*std::max_element(kindWall.begin(), kindWall.end())))
+                    .arg(*std::max_element(kindCpu.begin(), kindCpu.end()), 0, 'f', 0));
+        }
+    }
+};
+
 // The largest difference of one channel between two images of one size, in straight colours.
 int largestDifference(const QImage& a, const QImage& b)
 {
@@ -104,9 +189,11 @@ void buildSession(ImageEditorModel& model, const QImage& photo)
     model.setLayerOpacity(model.selectedSession()->layers.back().id, 0.6);
     model.addLayer();
     model.setLayerBlendMode(model.selectedSession()->layers.back().id, BlendMode::screen);
-    for (FilterType type : allFilterTypes)
+    // The canvas shows each filter as it is turned on.
+    for (FilterType type : allFilterTypes) {
         model.toggleFilter(type, true);
-    model.composition();
+        model.composition();
+    }
 }
 
 // Each stroke on the next layer: released, applied, and the canvas's composition brought up
@@ -181,14 +268,20 @@ void strokesAndHistory(ImageEditorModel& model, const Options& options)
             .arg(residentMiB(), 0, 'f', 0)
             .arg(double(model.selectedSession()->documentHistory.compressedBytes()) / (1 << 20), 0, 'f', 0));
 
-    std::vector<double> undoTimes, redoTimes;
+    StepTimes undoTimes, redoTimes;
     int mismatches = 0;
-    auto step = [&](bool forward, std::vector<double>& times) {
-        times.push_back(milliseconds([&] {
+    auto step = [&](bool forward, StepTimes& times) {
+        const DocumentState before = documentOf(*model.selectedSession());
+        const int target = model.selectedSession()->currentHistoryIndex + (forward ? 1 : -1);
+        const bool resident = model.selectedSession()->documentHistory.isResident(target);
+        const double cpuBefore = processCpuMilliseconds();
+        const double wall = milliseconds([&] {
             forward ? model.redo() : model.undo();
             pumpUntil([&] { return !model.isRestoringHistory(); }, 60000);
             model.composition();
-        }));
+        });
+        const double cpu = processCpuMilliseconds() - cpuBefore;
+        times.add(target, stepKind(before, documentOf(*model.selectedSession()), resident), wall, cpu);
         const int index = model.selectedSession()->currentHistoryIndex - start;
         if (fingerprint(*model.selectedSession()) != steps[size_t(index)])
             ++mismatches;
@@ -197,10 +290,8 @@ void strokesAndHistory(ImageEditorModel& model, const Options& options)
         step(false, undoTimes);
     while (model.canRedo())
         step(true, redoTimes);
-    say(QStringLiteral("undo through %1 steps: median %2, slowest %3; redo back: median %4, slowest %5")
-            .arg(undoTimes.size())
-            .arg(ms(median(undoTimes)), ms(*std::max_element(undoTimes.begin(), undoTimes.end())),
-                 ms(median(redoTimes)), ms(*std::max_element(redoTimes.begin(), redoTimes.end()))));
+    undoTimes.report(QStringLiteral("undo"));
+    redoTimes.report(QStringLiteral("redo"));
     say(QStringLiteral("steps whose layer stacks differ from the original: %1   (target 0) %2")
             .arg(mismatches)
             .arg(verdict(mismatches == 0)));

@@ -100,16 +100,19 @@ QFuture<void> DocumentHistory::restore(qsizetype index) const
 
 void DocumentHistory::setCurrentIndex(qsizetype index)
 {
-    QHash<QUuid, qsizetype> current;
-    if (index >= 0 && index < m_steps.size()) {
-        const Step& step = *m_steps.at(index);
+    // The versions the step uses; a layer missing from it keeps at hand the version the next
+    // step (a redo) or else the previous one (an undo) uses, and holds none when neither has it.
+    QHash<QUuid, qsizetype> wanted;
+    for (qsizetype k : {index, index + 1, index - 1}) {
+        if (index < 0 || k < 0 || k >= m_steps.size())
+            continue;
+        const Step& step = *m_steps.at(k);
         for (qsizetype i = 0; i < step.state.layers.size(); ++i)
-            current.insert(step.state.layers[i].id, step.versions[i]);
+            if (!wanted.contains(step.state.layers[i].id))
+                wanted.insert(step.state.layers[i].id, step.versions[i]);
     }
-    for (auto it = m_layerVersions.begin(); it != m_layerVersions.end(); ++it) {
-        // A layer missing from the step keeps its latest version at hand, for a redo.
-        it->setCurrentIndex(current.value(it.key(), it->size() - 1));
-    }
+    for (auto it = m_layerVersions.begin(); it != m_layerVersions.end(); ++it)
+        it->setCurrentIndex(wanted.value(it.key(), -1));
 }
 
 qint64 DocumentHistory::compressedBytes() const

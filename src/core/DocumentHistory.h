@@ -19,7 +19,8 @@ struct DocumentState;
 // leaves a layer's image as it was (the same QImage, or one this history handed out for that
 // version) refers to the version already stored, so a stroke costs one new version of one
 // layer, and that version shares the unchanged tiles of the previous one. Only the versions
-// the current step uses and their neighbours are held as images.
+// the current step uses and their neighbours are held as images; of a layer the current step
+// lacks, the version the next or else the previous step uses.
 //
 // A value type like ImageHistory: copies share the stored versions.
 class DocumentHistory {

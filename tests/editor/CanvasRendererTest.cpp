@@ -173,12 +173,23 @@ QImage patterned(QSize size)
     return image;
 }
 
-QSet<QString> allFilters()
+template <typename Types>
+QSet<QString> namesOf(const Types& types)
 {
     QSet<QString> names;
-    for (FilterType type : allFilterTypes)
+    for (FilterType type : types)
         names.insert(filterName(type));
     return names;
+}
+
+QSet<QString> allFilters()
+{
+    return namesOf(allFilterTypes);
+}
+
+QSet<QString> filters(std::initializer_list<FilterType> types)
+{
+    return namesOf(types);
 }
 
 } // namespace
@@ -197,7 +208,7 @@ TEST(CanvasRenderer, AStrokeWithFiltersOnIsFilteredAgainOnlyAroundItsArea)
     EXPECT_EQ(changed, strokeArea.adjusted(-FilteredBaseCache::reach, -FilteredBaseCache::reach,
                                            FilteredBaseCache::reach, FilteredBaseCache::reach));
     // Exactly what filtering the whole image gives.
-    EXPECT_EQ(filtered, *applyFilterChain(stroked, allFilters()));
+    EXPECT_EQ(filtered, applyFilterChain(stroked, allFilters())->convertToFormat(QImage::Format_ARGB32_Premultiplied));
 
     // The same source again changes nothing.
     cache.update(stroked, allFilters(), &changed);
@@ -258,4 +269,106 @@ TEST(CanvasRenderer, LogsItsSteps)
                              "[Export] Compositing layer 1: Layer 2, base=false, opacity=0.5, blend=softLight\n",
                              "[Export] Render completed. Result size: (20.0, 10.0), pixels: 20x10\n"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "in:\n" << text.toStdString();
+}
+
+namespace {
+
+// Large enough to be filtered and composed in stripes side by side, with some transparency.
+QImage stripedPhoto()
+{
+    QImage image = patterned({1100, 1000});
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            image.setPixelColor(x, y, QColor(x % 256, y % 256, 90, (x + y) % 256));
+    return image;
+}
+
+} // namespace
+
+TEST(CanvasRenderer, FilteringInStripesGivesTheWholeImagesPixels)
+{
+    const QImage photo = stripedPhoto();
+    for (const auto& names : {filters({FilterType::blur}), filters({FilterType::sharpen, FilterType::saturation}), allFilters()}) {
+        const auto shown = filteredForDisplay(photo, names);
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(*shown, applyFilterChain(photo, names)->convertToFormat(QImage::Format_ARGB32_Premultiplied))
+            << QStringList(names.values()).join(QLatin1Char(',')).toStdString();
+    }
+}
+
+TEST(CanvasRenderer, TurningAFilterOffAndOnAgainTakesTheKeptResult)
+{
+    const QImage photo = stripedPhoto();
+    FilteredBaseCache cache;
+    QRect changed;
+    const QImage all = cache.update(photo, allFilters(), &changed);
+    const QSet<QString> fewer = filters({FilterType::brightness, FilterType::blur});
+    const QImage some = cache.update(photo, fewer, &changed);
+    EXPECT_EQ(changed, photo.rect());
+    EXPECT_NE(some, all);
+
+    // Back to every filter (an undo of the toggle): the kept result, not filtered again.
+    const QImage again = cache.update(photo, allFilters(), &changed);
+    EXPECT_EQ(changed, photo.rect());
+    EXPECT_EQ(again.cacheKey(), all.cacheKey());
+
+    // A stroke under the other set, then that set again: filtered again only around the
+    // stroke, and exactly what filtering the stroked image gives.
+    const QRect strokeArea(500, 400, 30, 20);
+    const QImage stroked = clearRect(photo, strokeArea);
+    cache.update(stroked, allFilters(), &changed);
+    const QRect reached = strokeArea.adjusted(-FilteredBaseCache::reach, -FilteredBaseCache::reach,
+                                              FilteredBaseCache::reach, FilteredBaseCache::reach);
+    EXPECT_EQ(changed, reached);
+    const QImage back = cache.update(stroked, fewer, &changed);
+    EXPECT_EQ(changed, photo.rect());
+    EXPECT_EQ(back, applyFilterChain(stroked, fewer)->convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    const QImage restroked = clearRect(stroked, strokeArea.translated(200, 300));
+    EXPECT_EQ(cache.update(restroked, fewer, &changed),
+              applyFilterChain(restroked, fewer)->convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(changed, reached.translated(200, 300));
+    // The first set again, its result from before the second stroke brought up to date.
+    EXPECT_EQ(cache.update(restroked, allFilters(), &changed),
+              applyFilterChain(restroked, allFilters())->convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
+TEST(CanvasRenderer, UndoingAFilterToggleShowsExactlyTheCanvasFromBefore)
+{
+    EditorSession session = sessionOver(stripedPhoto());
+    addLayerWith(session, patterned({1100, 1000}).mirrored(), 0.7, BlendMode::multiply);
+    toggleFilter(session, FilterType::blur, true);
+    DocumentRenderer canvas;
+    const QImage before = canvas.render(documentOf(session)).copy();
+    toggleFilter(session, FilterType::sharpen, true);
+    const QImage sharpened = canvas.render(documentOf(session)).copy();
+    EXPECT_NE(sharpened, before);
+    undo(session);
+    EXPECT_EQ(canvas.render(documentOf(session)), before);
+    redo(session);
+    EXPECT_EQ(canvas.render(documentOf(session)), sharpened);
+
+    // A stroke on the base after the kept result came back is shown filtered, as exported.
+    updateLayerImage(session,
+                     paintStroke(session.layers[0].image, {QPointF(100, 100), QPointF(600, 500)}, 9, Qt::blue, false),
+                     session.layers[0].id, actions::brushStroke);
+    QRect changed;
+    const QImage shown = canvas.render(documentOf(session), &changed);
+    EXPECT_TRUE(QRect(50, 50, 600, 500).contains(changed));
+    EXPECT_EQ(shown, *renderCanvasToImage(session));
+}
+
+
+TEST(CanvasRenderer, ABlurredResultOutlastsResultsOfTheColourControlsAlone)
+{
+    const QImage photo = patterned({300, 200});
+    FilteredBaseCache cache;
+    const qint64 blurred = cache.update(photo, filters({FilterType::blur})).cacheKey();
+    const qint64 brightened = cache.update(photo, filters({FilterType::brightness})).cacheKey();
+    for (const auto& names : {filters({FilterType::contrast}), filters({FilterType::saturation}),
+                              filters({FilterType::brightness, FilterType::contrast}),
+                              filters({FilterType::contrast, FilterType::saturation})})
+        cache.update(photo, names);
+    EXPECT_EQ(cache.update(photo, filters({FilterType::blur})).cacheKey(), blurred);
+    // The least recently used result of the colour controls went to make room.
+    EXPECT_NE(cache.update(photo, filters({FilterType::brightness})).cacheKey(), brightened);
 }

@@ -189,6 +189,22 @@ TEST(SessionHistory, UnchangedLayersShareTheirPixelsWithThePreviousStep)
     EXPECT_EQ(session.layers[0].image.cacheKey(), basePixels.cacheKey());
 }
 
+TEST(SessionHistory, ALayerTheStepLacksKeepsAtHandTheVersionTheNextStepUses)
+{
+    EditorSession session;
+    importImage(session, QStringLiteral("base.png"), solidImage(Qt::white, {256, 256}));
+    addLayer(session);
+    for (int i = 0; i < 5; ++i)
+        updateLayerImage(session, dotAt({256, 256}, {i, i}, Qt::red), session.layers[1].id, actions::brushStroke);
+    while (session.layers.size() > 1)
+        ASSERT_TRUE(undo(session));
+    ImageHistory::waitForCompression();
+    // The redo adds the layer back as it was added, not as it was last painted.
+    EXPECT_TRUE(session.documentHistory.isResident(session.currentHistoryIndex + 1));
+    ASSERT_TRUE(redo(session));
+    EXPECT_EQ(session.layers[1].image.pixelColor(0, 0).alpha(), 0);
+}
+
 TEST(SessionHistory, FiltersNeverReachALayerOrAStep)
 {
     EditorSession session;

@@ -1,6 +1,7 @@
 #include "CanvasRenderer.h"
 
 #include "ImageFilters.h"
+#include "ImageStripes.h"
 #include "OpenCvImage.h"
 
 #include "core/ImageAllocation.h"
@@ -194,12 +195,14 @@ DocumentState documentOf(const EditorSession& session)
     return {session.layers, session.canvasBackground, session.customBackgroundColor, session.enabledFilterNames};
 }
 
-void composeRegion(QImage& target, const QRect& region, const DocumentState& document, const QImage* filteredBase)
+namespace {
+
+// One stripe of the composition: `rows` is the target's rows from `top` on, as an image of
+// their own, so that stripes can be painted side by side.
+void composeStripe(QImage& rows, int top, const QRect& area, const DocumentState& document, const QImage* filteredBase)
 {
-    const QRect area = region.intersected(target.rect());
-    if (area.isEmpty())
-        return;
-    QPainter painter(&target);
+    QPainter painter(&rows);
+    painter.translate(0, -top);
     painter.setClipRect(area);
     fillBackground(painter, area, document);
     const ImageLayer* base = baseLayerOf(document.layers);
@@ -215,6 +218,22 @@ void composeRegion(QImage& target, const QRect& region, const DocumentState& doc
     }
 }
 
+} // namespace
+
+void composeRegion(QImage& target, const QRect& region, const DocumentState& document, const QImage* filteredBase)
+{
+    const QRect area = region.intersected(target.rect());
+    if (area.isEmpty())
+        return;
+    // Every pixel is composed on its own, so stripes give the pixels one painter gives.
+    uchar* bits = target.bits();
+    const qsizetype bytesPerLine = target.bytesPerLine();
+    forEachStripe(area, [&](const QRect& stripe) {
+        QImage rows(bits + bytesPerLine * stripe.top(), target.width(), stripe.height(), bytesPerLine, target.format());
+        composeStripe(rows, stripe.top(), stripe, document, filteredBase);
+    });
+}
+
 std::optional<QImage> renderCanvasToImage(const EditorSession& session,
                                           const std::optional<QList<DrawingStroke>>& overlayStrokes)
 {
@@ -226,7 +245,7 @@ std::optional<QImage> renderCanvasToImage(const EditorSession& session,
 
     std::optional<QImage> filtered;
     if (!session.enabledFilterNames.isEmpty())
-        filtered = applyFilterChain(base->image, session.enabledFilterNames);
+        filtered = filteredForDisplay(base->image, session.enabledFilterNames);
     const QSize size = base->image.size();
     logLine(QStringLiteral("[Export] baseImage size: %1, didApplyFilters: %2")
                 .arg(describeSize(QSizeF(size)), filtered ? QStringLiteral("true") : QStringLiteral("false")));

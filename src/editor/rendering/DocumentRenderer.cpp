@@ -4,7 +4,7 @@
 
 #include "core/ImageAllocation.h"
 
-#include <QPainter>
+#include <algorithm>
 
 namespace kivo {
 
@@ -38,40 +38,64 @@ bool sameArrangement(const DocumentState& a, const DocumentState& b)
 
 const QImage& FilteredBaseCache::update(const QImage& source, const QSet<QString>& filterNames, QRect* changed)
 {
-    QRect area;
+    const bool sameView = filterNames == m_shownFilters && source.size() == m_shownSource.size()
+                          && !m_shownSource.isNull();
+    QRect area = source.rect();
     if (filterNames.isEmpty()) {
-        area = m_filterNames.isEmpty() ? changedArea(m_source, source) : source.rect();
-        m_result = source;
-    } else if (filterNames != m_filterNames || source.size() != m_source.size() || m_result.isNull()) {
-        m_result = applyFilterChain(source, filterNames).value_or(source);
-        area = source.rect();
-    } else if (const QRect edited = changedArea(m_source, source); !edited.isEmpty()) {
-        // A pixel changes the result up to `reach` away, which depends on the source up to
-        // `reach` further: filtering that larger piece on its own gives exact pixels inside.
-        area = edited.adjusted(-reach, -reach, reach, reach).intersected(source.rect());
-        const QRect input = area.adjusted(-reach, -reach, reach, reach).intersected(source.rect());
-        const auto piece = applyFilterChain(source.copy(input), filterNames);
-        if (piece && m_result.format() == piece->format()) {
-            QPainter painter(&m_result);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(area.topLeft(), *piece, area.translated(-input.topLeft()));
+        if (sameView)
+            area = changedArea(m_shownSource, source);
+    } else {
+        auto kept = std::find_if(m_results.begin(), m_results.end(),
+                                 [&](const Result& result) { return result.filterNames == filterNames; });
+        if (kept != m_results.end() && kept->source.size() == source.size() && !kept->filtered.isNull()) {
+            m_results.splice(m_results.begin(), m_results, kept);
+            Result& result = m_results.front();
+            if (const QRect edited = changedArea(result.source, source); !edited.isEmpty()) {
+                // A pixel changes the result up to `reach` away.
+                QRect grown = edited.adjusted(-reach, -reach, reach, reach).intersected(source.rect());
+                if (!refilterArea(source, grown, filterNames, result.filtered)) {
+                    result.filtered = filteredForDisplay(source, filterNames).value_or(source);
+                    grown = source.rect();
+                }
+                if (sameView)
+                    area = grown;
+            } else if (sameView) {
+                area = QRect();
+            }
+            result.source = source;
         } else {
-            m_result = applyFilterChain(source, filterNames).value_or(source);
-            area = source.rect();
+            if (kept != m_results.end())
+                m_results.erase(kept);
+            m_results.push_front({filterNames, source, filteredForDisplay(source, filterNames).value_or(source)});
+            const auto keptSize = [this] {
+                qint64 bytes = 0;
+                for (const Result& result : m_results)
+                    bytes += result.filtered.sizeInBytes();
+                return bytes;
+            };
+            while (m_results.size() > size_t(keptResults) || (m_results.size() > 1 && keptSize() > keptBytes)) {
+                // The colour controls alone are one quick pass over the pixels; a blur or
+                // sharpening takes several times longer, so those results are kept longer.
+                const auto quick = std::find_if(m_results.rbegin(), std::prev(m_results.rend()), [](const Result& result) {
+                    return !result.filterNames.contains(filterName(FilterType::blur))
+                        && !result.filterNames.contains(filterName(FilterType::sharpen));
+                });
+                m_results.erase(quick == std::prev(m_results.rend()) ? std::prev(m_results.end()) : std::next(quick).base());
+            }
         }
     }
-    m_source = source;
-    m_filterNames = filterNames;
+    m_shownSource = source;
+    m_shownFilters = filterNames;
     if (changed)
         *changed = area;
-    return m_result;
+    return filterNames.isEmpty() ? m_shownSource : m_results.front().filtered;
 }
 
 void FilteredBaseCache::clear()
 {
-    m_source = QImage();
-    m_filterNames.clear();
-    m_result = QImage();
+    m_results.clear();
+    m_shownSource = QImage();
+    m_shownFilters.clear();
 }
 
 const QImage& DocumentRenderer::render(const DocumentState& document, QRect* changed)
@@ -79,15 +103,18 @@ const QImage& DocumentRenderer::render(const DocumentState& document, QRect* cha
     const ImageLayer* base = baseOf(document);
     QRect area;
     if (!base || base->image.isNull()) {
+        // The filtered results stay for the document's next base (an undone first import).
         m_composition = QImage();
-        m_filters.clear();
     } else {
         QRect filteredArea;
         const QImage& filtered = m_filters.update(base->image, document.enabledFilterNames, &filteredArea);
         const QSize size = base->image.size();
         if (m_composition.size() != size || !sameArrangement(m_shown, document)) {
-            m_composition = allocateImage(size, QImage::Format_ARGB32_Premultiplied);
-            area = m_composition.rect();
+            // Composed whole: the kept buffer of that size is painted over, as fresh memory would
+            // cost the kernel's clearing of every page first.
+            if (m_composition.size() != size || !m_composition.isDetached())
+                m_composition = allocateImage(size, QImage::Format_ARGB32_Premultiplied);
+            area = QRect(QPoint(0, 0), size);
         } else {
             area = filteredArea;
             for (qsizetype i = 0; i < document.layers.size(); ++i)

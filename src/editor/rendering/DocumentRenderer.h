@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CanvasRenderer.h"
+#include "ImageFilters.h"
 
 #include "core/DomainModel.h"
 
@@ -8,24 +9,41 @@
 #include <QRect>
 #include <QSet>
 
+#include <list>
+
 namespace kivo {
 
-// The base layer through the enabled filters, kept between edits. A new source of the same size
-// under the same filters is filtered again only around the pixels that changed, grown by the
-// filters' reach, so that the result equals filtering the whole source.
+// The base layer through the enabled filters, kept between edits. A new source under the same
+// filters is filtered again only around the pixels that changed, grown by the filters' reach, so
+// that the result equals filtering the whole source. The results of a few earlier filter sets are
+// kept too: turning a filter off and on again (an undo and a redo of it) takes the kept result,
+// filtered again only where the source changed since.
 class FilteredBaseCache {
 public:
-    // The filtered source; `changed` receives the area of the result that changed.
+    // The filtered source; `changed` receives the area that changed since the last call.
     const QImage& update(const QImage& source, const QSet<QString>& filterNames, QRect* changed = nullptr);
     void clear();
 
-    // How far one pixel's change reaches through the filter chain (the blur, then sharpening).
-    static constexpr int reach = 32;
+    static constexpr int reach = filterReach;
+    // How many filter sets keep their result: the five filters turned on one at a time can be
+    // undone and redone without filtering again, on a 12 MP document (48 MB a result) too;
+    // larger documents keep fewer. The least recently used result of the colour controls alone
+    // goes first, else the least recently used one.
+    static constexpr int keptResults = 5;
+    static constexpr qint64 keptBytes = qint64(256) << 20;
 
 private:
-    QImage m_source;
-    QSet<QString> m_filterNames;
-    QImage m_result;
+    struct Result {
+        QSet<QString> filterNames;
+        // What `filtered` was made from.
+        QImage source;
+        QImage filtered;
+    };
+
+    // Most recently used first.
+    std::list<Result> m_results;
+    QImage m_shownSource;
+    QSet<QString> m_shownFilters;
 };
 
 // The canvas's composition of a document, kept between edits: after an edit only the area in

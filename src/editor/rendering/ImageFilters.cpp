@@ -1,10 +1,13 @@
 #include "ImageFilters.h"
 
+#include "ImageStripes.h"
 #include "OpenCvImage.h"
 
 #include "core/ImageAllocation.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -166,6 +169,53 @@ std::optional<QImage> applyFilterChain(const QImage& source, const QSet<QString>
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
+}
+
+std::optional<QImage> filteredForDisplay(const QImage& source, const QSet<QString>& enabledNames)
+{
+    if (source.isNull())
+        return std::nullopt;
+    QImage target = allocateImage(source.size(), QImage::Format_ARGB32_Premultiplied);
+    if (target.isNull() || !refilterArea(source, source.rect(), enabledNames, target))
+        return std::nullopt;
+    target.setDevicePixelRatio(source.devicePixelRatio());
+    return target;
+}
+
+bool refilterArea(const QImage& source, const QRect& area, const QSet<QString>& enabledNames, QImage& target)
+{
+    if (target.size() != source.size() || target.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    std::atomic<bool> failed = false;
+    uchar* bits = target.bits();
+    const qsizetype bytesPerLine = target.bytesPerLine();
+    // Each stripe filters its rows with the filters' reach more of the source around them, so
+    // that nothing of the stripe's own edges shows inside it.
+    forEachStripe(area.intersected(source.rect()), [&](const QRect& stripe) {
+        const QRect input = stripe.adjusted(-filterReach, -filterReach, filterReach, filterReach)
+                                .intersected(source.rect());
+        // The chain starts with a copy of its own, so it reads the source's pixels in place.
+        const QImage rows = source.depth() == 32
+            ? QImage(source.constScanLine(input.top()) + qsizetype(input.left()) * 4, input.width(), input.height(),
+                     source.bytesPerLine(), source.format())
+            : source.copy(input);
+        auto piece = applyFilterChain(rows, enabledNames);
+        if (!piece) {
+            failed = true;
+            return;
+        }
+        QImage premultiplied = std::move(*piece);
+        premultiplied.convertTo(QImage::Format_ARGB32_Premultiplied);
+        if (premultiplied.format() != QImage::Format_ARGB32_Premultiplied) {
+            failed = true;
+            return;
+        }
+        for (int y = stripe.top(); y <= stripe.bottom(); ++y)
+            std::memcpy(bits + bytesPerLine * y + qsizetype(stripe.left()) * 4,
+                        premultiplied.constScanLine(y - input.top()) + qsizetype(stripe.left() - input.left()) * 4,
+                        size_t(stripe.width()) * 4);
+    });
+    return !failed;
 }
 
 } // namespace kivo
