@@ -344,10 +344,11 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
     setFlow(QListView::LeftToRight);
     setWrapping(true);
     setResizeMode(QListView::Adjust);
+    // Every card has the cell's size: laying out thousands of rows is a little arithmetic per
+    // row, done in one pass, so that the scroll range always spans the whole batch (a batched
+    // layout starts again from the first rows each time rows come in, and the range shrinks).
     setUniformItemSizes(true);
-    // Thousands of rows are laid out a few hundred at a time between events.
-    setLayoutMode(QListView::Batched);
-    setBatchSize(400);
+    setLayoutMode(QListView::SinglePass);
     setMovement(QListView::Static);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -364,6 +365,14 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
 
     connect(&model, &QAbstractItemModel::dataChanged, this, [this] { updateSpinner(); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateSpinner(); });
+}
+
+// A card keeps its size whatever its task's state: a change redraws the changed cards only. The
+// list's own handling lays every row out again for each change, which during a run is thousands
+// of layouts, each one pulling the view back while it lasts.
+void BatchCardView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
 }
 
 void BatchCardView::resizeEvent(QResizeEvent* event)

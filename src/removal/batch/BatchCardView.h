@@ -84,6 +84,7 @@ public:
     CardGeometry cardGeometry(int row) const;
 
 protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles = {}) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
