@@ -83,6 +83,10 @@ public:
     {
         if (m_depth > 0)
             return QApplication::notify(receiver, event);
+        // The receiver may be gone afterwards (a deferred delete): what it was is taken now.
+        const QEvent::Type type = event->type();
+        const char* className = receiver->metaObject()->className();
+        const QString objectName = receiver->objectName();
         ++m_depth;
         QElapsedTimer timer;
         timer.start();
@@ -97,7 +101,7 @@ public:
             rusage after{};
             getrusage(RUSAGE_THREAD, &after);
             m_holds.push_back(Hold{took, cpu, after.ru_nvcsw - before.ru_nvcsw, after.ru_nivcsw - before.ru_nivcsw,
-                                   describe(receiver, event)});
+                                   describe(type, className, objectName)});
             std::sort(m_holds.begin(), m_holds.end(), [](const Hold& a, const Hold& b) { return a.ms > b.ms; });
             if (m_holds.size() > 5)
                 m_holds.pop_back();
@@ -116,13 +120,13 @@ private:
         return double(now.tv_sec) * 1000 + double(now.tv_nsec) / 1e6;
     }
 
-    static QString describe(QObject* receiver, QEvent* event)
+    static QString describe(QEvent::Type type, const char* className, const QString& objectName)
     {
-        const char* type = QMetaEnum::fromType<QEvent::Type>().valueToKey(event->type());
-        QString name = QString::fromLatin1(receiver->metaObject()->className());
-        if (!receiver->objectName().isEmpty())
-            name += u'#' + receiver->objectName();
-        return QStringLiteral("%1 to %2").arg(type ? QString::fromLatin1(type) : QString::number(event->type()), name);
+        const char* typeName = QMetaEnum::fromType<QEvent::Type>().valueToKey(type);
+        QString name = QString::fromLatin1(className);
+        if (!objectName.isEmpty())
+            name += u'#' + objectName;
+        return QStringLiteral("%1 to %2").arg(typeName ? QString::fromLatin1(typeName) : QString::number(type), name);
     }
 
     int m_depth = 0;
