@@ -60,6 +60,7 @@ signals:
 
 private:
     QPixmap thumbnail(const CachedImage& image, bool onCheckerboard) const;
+    QPixmap cardFrame(const QStyleOptionViewItem& option, ProcessingStatus status, const QPalette& palette) const;
     void paintResult(QPainter& painter, const CardGeometry& geometry, const ImageProcessingTask& task,
                      const QString& note, const QPalette& palette) const;
     void paintButton(QPainter& painter, const QRect& rect, const QString& text, const QWidget* widget) const;
