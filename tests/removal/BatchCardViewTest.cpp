@@ -63,6 +63,20 @@ protected:
 
     QImage shot() { return view.viewport()->grab().toImage(); }
 
+    // Adds a small photo through the open panel's path and waits for the model's new row.
+    void addPhoto(const QString& name)
+    {
+        QImage photo(64, 48, QImage::Format_RGB32);
+        photo.fill(Qt::darkGreen);
+        const QString path = photos.filePath(name);
+        ASSERT_TRUE(photo.save(path));
+        const int rows = model.rowCount();
+        queue.addImages({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(test::waitUntil([&] { return model.rowCount() == rows + 1; }));
+    }
+
+    QTemporaryDir photos;
+
     test::IsolatedAppState state;
     AppState& appState = state.appState;
     RemovalServiceClient client{state.keychain};
@@ -186,13 +200,8 @@ TEST_F(BatchCardViewTest, TheModelFollowsTheQueueRowByRow)
 {
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
-    QTemporaryDir folder;
-    QImage photo(64, 48, QImage::Format_RGB32);
-    photo.fill(Qt::darkGreen);
-    const QString path = folder.filePath(u"new.png"_s);
-    ASSERT_TRUE(photo.save(path));
-    queue.addImages({QUrl::fromLocalFile(path)});
-    ASSERT_TRUE(test::waitUntil([&] { return model.rowCount() == 5; }));
+    addPhoto(u"new.png"_s);
+    ASSERT_EQ(model.rowCount(), 5);
     EXPECT_EQ(inserts.size(), 1);
     EXPECT_EQ(resets.size(), 0);
     queue.clearAll();
@@ -314,13 +323,8 @@ TEST_F(BatchCardViewTest, TheViewStaysWhereItIsWhileCardsChangeDuringARun)
     EXPECT_EQ(rowOnTop(), shownRow);
     EXPECT_EQ(model.task(shownRow).status, ProcessingStatus::failed);
 
-    QTemporaryDir folder;
-    QImage photo(64, 48, QImage::Format_RGB32);
-    photo.fill(Qt::darkGreen);
-    const QString path = folder.filePath(u"later.png"_s);
-    ASSERT_TRUE(photo.save(path));
-    queue.addImages({QUrl::fromLocalFile(path)});
-    ASSERT_TRUE(test::waitUntil([&] { return model.rowCount() == 1501; }));
+    addPhoto(u"later.png"_s);
+    ASSERT_EQ(model.rowCount(), 1501);
     QCoreApplication::processEvents();
     EXPECT_EQ(bar->value(), middle);
     EXPECT_EQ(rowOnTop(), shownRow);
