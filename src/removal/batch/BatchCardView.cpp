@@ -154,6 +154,9 @@ void BatchCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QColor color = statusColor(task.status);
 
     painter->save();
+    // Pixmaps are drawn at their own size: without the smoothing hint (which a widget's painter
+    // has) the engine copies them directly instead of through its threaded texture fill.
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter->drawPixmap(option.rect.topLeft(), cardFrame(option, task.status, palette));
     painter->setRenderHint(QPainter::Antialiasing);
 
