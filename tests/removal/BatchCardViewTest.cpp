@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QHelpEvent>
+#include <QScrollBar>
 #include <QImageWriter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -61,6 +62,20 @@ protected:
     }
 
     QImage shot() { return view.viewport()->grab().toImage(); }
+
+    // Adds a small photo through the open panel's path and waits for the model's new row.
+    void addPhoto(const QString& name)
+    {
+        QImage photo(64, 48, QImage::Format_RGB32);
+        photo.fill(Qt::darkGreen);
+        const QString path = photos.filePath(name);
+        ASSERT_TRUE(photo.save(path));
+        const int rows = model.rowCount();
+        queue.addImages({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(test::waitUntil([&] { return model.rowCount() == rows + 1; }));
+    }
+
+    QTemporaryDir photos;
 
     test::IsolatedAppState state;
     AppState& appState = state.appState;
@@ -185,13 +200,8 @@ TEST_F(BatchCardViewTest, TheModelFollowsTheQueueRowByRow)
 {
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
-    QTemporaryDir folder;
-    QImage photo(64, 48, QImage::Format_RGB32);
-    photo.fill(Qt::darkGreen);
-    const QString path = folder.filePath(u"new.png"_s);
-    ASSERT_TRUE(photo.save(path));
-    queue.addImages({QUrl::fromLocalFile(path)});
-    ASSERT_TRUE(test::waitUntil([&] { return model.rowCount() == 5; }));
+    addPhoto(u"new.png"_s);
+    ASSERT_EQ(model.rowCount(), 5);
     EXPECT_EQ(inserts.size(), 1);
     EXPECT_EQ(resets.size(), 0);
     queue.clearAll();
@@ -257,4 +267,65 @@ TEST_F(ReducedDecodeTest, TruncatedAndDamagedPhotosAreStillRefused)
         file.close();
         EXPECT_TRUE(keepOriginal(path, ImageCache::shared()).image.isNull()) << c.name;
     }
+}
+
+// The card view counting how often it lays its rows out.
+class CountingCardView : public BatchCardView {
+public:
+    using BatchCardView::BatchCardView;
+    void doItemsLayout() override
+    {
+        ++layouts;
+        BatchCardView::doItemsLayout();
+    }
+    int layouts = 0;
+};
+
+// Thousands of cards change state during a run while the user looks at the middle of the
+// batch: the view stays where it is, and a change redraws a card without laying out the rows
+// again. Rows added at the end leave the view where it is too.
+TEST_F(BatchCardViewTest, TheViewStaysWhereItIsWhileCardsChangeDuringARun)
+{
+    QList<ImageProcessingTask> tasks;
+    for (int i = 0; i < 1500; ++i) {
+        ImageProcessingTask t;
+        // No file behind it: the run fails each one at once, without the network.
+        t.originalURL = QUrl::fromLocalFile(u"/nonexistent/photo-%1.jpg"_s.arg(i, 4, 10, QChar(u'0')));
+        tasks << t;
+    }
+    appState.setProcessingQueue(tasks);
+    queue.takeListFromAppState();
+    CountingCardView cards(model);
+    cards.resize(1200, 700);
+    cards.show();
+    QScrollBar* bar = cards.verticalScrollBar();
+    const int fullHeight = 500 * (BatchCardDelegate::cardHeight + BatchCardDelegate::gap);
+    ASSERT_TRUE(test::waitUntil([&] { return bar->maximum() > fullHeight - 1000; }));
+    const int middle = bar->maximum() / 2;
+    bar->setValue(middle);
+    const auto rowOnTop = [&] { return cards.indexAt(QPoint(cards.viewport()->width() / 2, 30)).row(); };
+    const int shownRow = rowOnTop();
+    ASSERT_GT(shownRow, 600);
+    QCoreApplication::processEvents();
+    const int layoutsBefore = cards.layouts;
+
+    QSignalSpy changes(&queue, &BatchRemovalQueue::taskChanged);
+    queue.processAllImagesInTab();
+    int lowest = bar->value();
+    ASSERT_TRUE(test::waitUntil([&] {
+        lowest = std::min(lowest, bar->value());
+        return !queue.isProcessing();
+    }, std::chrono::minutes(2)));
+    QCoreApplication::processEvents();
+    EXPECT_GE(changes.size(), 1500);
+    EXPECT_EQ(cards.layouts, layoutsBefore);
+    EXPECT_EQ(lowest, middle);
+    EXPECT_EQ(rowOnTop(), shownRow);
+    EXPECT_EQ(model.task(shownRow).status, ProcessingStatus::failed);
+
+    addPhoto(u"later.png"_s);
+    ASSERT_EQ(model.rowCount(), 1501);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), middle);
+    EXPECT_EQ(rowOnTop(), shownRow);
 }

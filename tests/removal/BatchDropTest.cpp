@@ -147,6 +147,27 @@ TEST_F(BatchQueueTest, ClearAllEmptiesTheListAndTheApplicationState)
     EXPECT_TRUE(appState.processingQueue().isEmpty());
 }
 
+// The duplicate check follows the list as it is now: emptied, taken back from the application
+// state, or given the same file twice in one drop.
+TEST_F(BatchQueueTest, DuplicatesFollowTheListAsItIsNow)
+{
+    writeImage(QStringLiteral("a.png"));
+    writeImage(QStringLiteral("b.png"));
+    drop({url(QStringLiteral("a.png"))});
+    queue.clearAll();
+    EXPECT_EQ(drop({url(QStringLiteral("a.png"))}), QStringLiteral("✅ Successfully added 1 image(s)"));
+
+    ImageProcessingTask kept;
+    kept.originalURL = url(QStringLiteral("b.png"));
+    kept.originalImage = test::keptImage(solidImage(Qt::white));
+    appState.setProcessingQueue({kept});
+    queue.takeListFromAppState();
+    EXPECT_EQ(drop({url(QStringLiteral("b.png"))}), QStringLiteral("⚠️ Skipped 1 duplicate file(s): b.png"));
+    EXPECT_EQ(drop({url(QStringLiteral("a.png")), url(QStringLiteral("a.png"))}),
+              QStringLiteral("✅ Successfully added 2 image(s)\n\n⚠️ Skipped 1 duplicate file(s): a.png"));
+    EXPECT_EQ(fileNames(), (QStringList{QStringLiteral("b.png"), QStringLiteral("a.png")}));
+}
+
 namespace {
 
 ImageProcessingTask completedTask(const QString& file, QColor color)

@@ -154,21 +154,11 @@ void BatchCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QColor color = statusColor(task.status);
 
     painter->save();
+    // Pixmaps are drawn at their own size: without the smoothing hint (which a widget's painter
+    // has) the engine copies them directly instead of through its threaded texture fill.
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter->drawPixmap(option.rect.topLeft(), cardFrame(option, task.status, palette));
     painter->setRenderHint(QPainter::Antialiasing);
-
-    // The card and its border in the status colour; the current card gets a focus ring.
-    QColor border = color;
-    border.setAlphaF(0.55f);
-    painter->setPen(QPen(border, 1.5));
-    painter->setBrush(palette.color(QPalette::Base));
-    painter->drawRoundedRect(QRectF(g.card).adjusted(0.75, 0.75, -0.75, -0.75), 12, 12);
-    if (option.state & QStyle::State_HasFocus || option.state & QStyle::State_Selected) {
-        QColor ring = palette.color(QPalette::Highlight);
-        ring.setAlphaF(option.state & QStyle::State_HasFocus ? 0.9f : 0.5f);
-        painter->setPen(QPen(ring, 2.5));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(g.card).adjusted(2, 2, -2, -2), 11, 11);
-    }
 
     // Name and badge.
     painter->setFont(scaledFont(base, 1.0, QFont::DemiBold));
@@ -185,23 +175,12 @@ void BatchCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->setPen(color);
     painter->drawText(g.badge, Qt::AlignCenter, status);
 
-    // The original, the arrow, the result pane and their captions.
-    const QColor boxFill = palette.color(QPalette::AlternateBase);
-    const QColor grey = palette.color(QPalette::PlaceholderText);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(boxFill);
-    painter->drawRoundedRect(g.original, 8, 8);
-    painter->drawRoundedRect(g.result, 8, 8);
+    // The original's thumbnail and the result pane.
     const QPixmap original = thumbnail(task.originalImage, false);
     if (!original.isNull())
         painter->drawPixmap(g.original.center().x() - original.width() / 2 + 1,
                             g.original.center().y() - original.height() / 2 + 1, original);
-    painter->drawPixmap(g.arrow.topLeft(), symbol(QStringLiteral(":/removal-icons/arrow-right.svg"), grey, arrowSide));
     paintResult(*painter, g, task, m_model.note(index.row()), palette);
-    painter->setFont(scaledFont(base, 0.85));
-    painter->setPen(grey);
-    painter->drawText(g.originalCaption, Qt::AlignCenter, tr("Original"));
-    painter->drawText(g.resultCaption, Qt::AlignCenter, tr("Processed"));
 
     if (hasResult(task)) {
         painter->setFont(base);
@@ -209,6 +188,57 @@ void BatchCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         paintButton(*painter, g.edit, tr("Edit"), option.widget);
     }
     painter->restore();
+}
+
+// What every card of a status shares: its background, the border in the status colour, the
+// focus ring, the two image boxes, the arrow and the captions. Drawn once per look into a pixmap
+// and copied: the raster engine fills large antialiased shapes on helper threads that the
+// window's thread waits for, and on a busy machine each card's shapes cost it tens of
+// milliseconds of waiting.
+QPixmap BatchCardDelegate::cardFrame(const QStyleOptionViewItem& option, ProcessingStatus status,
+                                     const QPalette& palette) const
+{
+    const int ring = option.state & QStyle::State_HasFocus ? 2 : option.state & QStyle::State_Selected ? 1 : 0;
+    const qreal ratio = option.widget ? option.widget->devicePixelRatioF() : qApp->devicePixelRatio();
+    const QString key = QStringLiteral("kivo-card-frame:%1x%2:%3:%4:%5:%6:%7")
+                            .arg(option.rect.width()).arg(option.rect.height()).arg(int(status)).arg(ring)
+                            .arg(ratio).arg(palette.cacheKey()).arg(option.font.key());
+    QPixmap frame;
+    if (QPixmapCache::find(key, &frame))
+        return frame;
+    frame = QPixmap((QSizeF(option.rect.size()) * ratio).toSize());
+    frame.setDevicePixelRatio(ratio);
+    frame.fill(Qt::transparent);
+    const QFont base = option.font;
+    const CardGeometry g = CardGeometry::forCell(QRect(QPoint(0, 0), option.rect.size()),
+                                                 QFontMetrics(badgeFont(base)), statusText(int(status)));
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor border = statusColor(status);
+    border.setAlphaF(0.55f);
+    painter.setPen(QPen(border, 1.5));
+    painter.setBrush(palette.color(QPalette::Base));
+    painter.drawRoundedRect(QRectF(g.card).adjusted(0.75, 0.75, -0.75, -0.75), 12, 12);
+    if (ring > 0) {
+        QColor color = palette.color(QPalette::Highlight);
+        color.setAlphaF(ring == 2 ? 0.9f : 0.5f);
+        painter.setPen(QPen(color, 2.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(g.card).adjusted(2, 2, -2, -2), 11, 11);
+    }
+    const QColor grey = palette.color(QPalette::PlaceholderText);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette.color(QPalette::AlternateBase));
+    painter.drawRoundedRect(g.original, 8, 8);
+    painter.drawRoundedRect(g.result, 8, 8);
+    painter.drawPixmap(g.arrow.topLeft(), symbol(QStringLiteral(":/removal-icons/arrow-right.svg"), grey, arrowSide));
+    painter.setFont(scaledFont(base, 0.85));
+    painter.setPen(grey);
+    painter.drawText(g.originalCaption, Qt::AlignCenter, tr("Original"));
+    painter.drawText(g.resultCaption, Qt::AlignCenter, tr("Processed"));
+    painter.end();
+    QPixmapCache::insert(key, frame);
+    return frame;
 }
 
 void BatchCardDelegate::paintResult(QPainter& painter, const CardGeometry& g, const ImageProcessingTask& task,
@@ -344,10 +374,11 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
     setFlow(QListView::LeftToRight);
     setWrapping(true);
     setResizeMode(QListView::Adjust);
+    // Every card has the cell's size: laying out thousands of rows is a little arithmetic per
+    // row, done in one pass, so that the scroll range always spans the whole batch (a batched
+    // layout starts again from the first rows each time rows come in, and the range shrinks).
     setUniformItemSizes(true);
-    // Thousands of rows are laid out a few hundred at a time between events.
-    setLayoutMode(QListView::Batched);
-    setBatchSize(400);
+    setLayoutMode(QListView::SinglePass);
     setMovement(QListView::Static);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -364,6 +395,14 @@ BatchCardView::BatchCardView(BatchTaskModel& model, QWidget* parent)
 
     connect(&model, &QAbstractItemModel::dataChanged, this, [this] { updateSpinner(); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateSpinner(); });
+}
+
+// A card keeps its size whatever its task's state: a change redraws the changed cards only. The
+// list's own handling lays every row out again for each change, which during a run is thousands
+// of layouts, each one pulling the view back while it lasts.
+void BatchCardView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
 }
 
 void BatchCardView::resizeEvent(QResizeEvent* event)

@@ -60,6 +60,7 @@ signals:
 
 private:
     QPixmap thumbnail(const CachedImage& image, bool onCheckerboard) const;
+    QPixmap cardFrame(const QStyleOptionViewItem& option, ProcessingStatus status, const QPalette& palette) const;
     void paintResult(QPainter& painter, const CardGeometry& geometry, const ImageProcessingTask& task,
                      const QString& note, const QPalette& palette) const;
     void paintButton(QPainter& painter, const QRect& rect, const QString& text, const QWidget* widget) const;
@@ -84,6 +85,7 @@ public:
     CardGeometry cardGeometry(int row) const;
 
 protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles = {}) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;

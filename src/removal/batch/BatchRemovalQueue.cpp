@@ -75,10 +75,7 @@ void BatchRemovalQueue::loadFilesInBackground(const QList<QUrl>& roots, bool isD
                                               std::function<void(LoadedFile)> onFile, std::function<void()> onDone)
 {
     // Files already in the list are not decoded again; the decisive check runs on this thread.
-    QSet<QUrl> queued;
-    if (isDrop)
-        for (const ImageProcessingTask& task : std::as_const(m_tasks))
-            queued.insert(task.originalURL);
+    const QSet<QUrl> queued = isDrop ? m_urls : QSet<QUrl>();
 
     ++m_addOperations;
     emit addingChanged();
@@ -221,8 +218,15 @@ void BatchRemovalQueue::acceptDroppedFile(DropSession& session, LoadedFile file)
 
 bool BatchRemovalQueue::containsURL(const QUrl& url) const
 {
-    return std::any_of(m_tasks.cbegin(), m_tasks.cend(),
-                       [&url](const ImageProcessingTask& task) { return task.originalURL == url; });
+    return m_urls.contains(url);
+}
+
+void BatchRemovalQueue::setTasks(QList<ImageProcessingTask> tasks)
+{
+    m_tasks = std::move(tasks);
+    m_urls.clear();
+    for (const ImageProcessingTask& task : std::as_const(m_tasks))
+        m_urls.insert(task.originalURL);
 }
 
 // A photo whose bytes could not be kept is added as failed, with the reason: the user sees it,
@@ -237,6 +241,7 @@ void BatchRemovalQueue::appendTask(const QUrl& url, const KeptImage& kept)
         task.error = kept.error;
     }
     m_tasks.append(task);
+    m_urls.insert(url);
     if (m_holdListChanges)
         return;
     publish();
@@ -551,7 +556,7 @@ void BatchRemovalQueue::setProcessing(bool processing)
 // The kept files of the tasks go with the last copy of the tasks.
 void BatchRemovalQueue::clearAll()
 {
-    m_tasks.clear();
+    setTasks({});
     m_notes.clear();
     publish();
     emit tasksChanged();
@@ -567,7 +572,7 @@ void BatchRemovalQueue::publish()
 
 void BatchRemovalQueue::takeListFromAppState()
 {
-    m_tasks = m_appState.processingQueue();
+    setTasks(m_appState.processingQueue());
     emit tasksChanged();
 }
 

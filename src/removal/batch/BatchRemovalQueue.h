@@ -122,6 +122,8 @@ private:
                                std::function<void()> onDone);
     void acceptDroppedFile(DropSession& session, LoadedFile file);
     bool containsURL(const QUrl& url) const;
+    // Replaces the list, with the index of its files.
+    void setTasks(QList<ImageProcessingTask> tasks);
     void appendTask(const QUrl& url, const KeptImage& kept);
 
     // A task of a run: its place in the list when the run began, and its id to check that the
@@ -152,6 +154,8 @@ private:
     RemovalServiceClient& m_client;
     ImageCache& m_cache;
     QList<ImageProcessingTask> m_tasks;
+    // The files of the tasks: a drop checks each of thousands of files against the list.
+    QSet<QUrl> m_urls;
 
     bool m_isProcessing = false;
     bool m_isCancelling = false;
