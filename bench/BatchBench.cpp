@@ -234,9 +234,14 @@ int main(int argc, char* argv[])
             .arg(double(clock.elapsed()) / 1000, 0, 'f', 1).arg(QThread::idealThreadCount()).arg(loadAverages()));
 
     test::IsolatedAppState isolated;
-    if (!concurrent.isEmpty()) {
+    {
+        // "After Clear All" measures what the batch itself keeps: the run's results do not open
+        // as editor sessions, and the network is given back at the run's end.
         UserPreferences preferences = isolated.appState.userPreferences();
-        preferences.maxConcurrentProcesses = concurrent.toInt();
+        preferences.openProcessedInEditor = false;
+        preferences.memoryUsage = MemoryUsage::conservative;
+        if (!concurrent.isEmpty())
+            preferences.maxConcurrentProcesses = concurrent.toInt();
         isolated.appState.setUserPreferences(preferences);
     }
     QMainWindow window;
