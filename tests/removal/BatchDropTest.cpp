@@ -109,8 +109,25 @@ TEST_F(BatchQueueTest, SummaryNamesThreeAndElidesTheRest)
     EXPECT_TRUE(queue.selectedImages().isEmpty());
 
     // A file with an accepted name that does not decode is invalid as well.
+    // A file with an accepted name that does not load is invalid as well, and its reason is told.
     writeText(QStringLiteral("fake.png"));
-    EXPECT_EQ(drop({url(QStringLiteral("fake.png"))}), QStringLiteral("❌ Skipped 1 invalid file(s): fake.png"));
+    writeImage(QStringLiteral("cut.jpg"), "jpg");
+    QFile truncated(path(QStringLiteral("cut.jpg")));
+    ASSERT_TRUE(truncated.resize(truncated.size() / 2));
+    EXPECT_EQ(drop({url(QStringLiteral("fake.png")), url(QStringLiteral("cut.jpg"))}),
+              QStringLiteral("❌ Skipped 2 invalid file(s): fake.png, cut.jpg\n\n"
+                             "fake.png: not an image in a supported format (JPEG, PNG, GIF, BMP, TIFF, WebP or HEIC)\n"
+                             "cut.jpg: the file declares a 24 × 16 image but holds no image data"));
+
+    // Picked files that do not load are told the same way; the others are added.
+    QSignalSpy alerts(&queue, &BatchRemovalQueue::alertRequested);
+    writeImage(QStringLiteral("good.png"));
+    queue.addImages({url(QStringLiteral("good.png")), url(QStringLiteral("fake.png"))});
+    ASSERT_TRUE(test::waitUntil([&] { return !queue.isAdding() && !alerts.isEmpty(); }));
+    EXPECT_EQ(alerts.takeFirst().at(0).toString(),
+              QStringLiteral("❌ Skipped 1 invalid file(s): fake.png\n\n"
+                             "fake.png: not an image in a supported format (JPEG, PNG, GIF, BMP, TIFF, WebP or HEIC)"));
+    EXPECT_EQ(fileNames(), QStringList{QStringLiteral("good.png")});
 }
 
 TEST_F(BatchQueueTest, AddedCountIsTheListSizeAfterTheDrop)

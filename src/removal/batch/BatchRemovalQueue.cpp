@@ -26,6 +26,8 @@ namespace kivo {
 struct BatchRemovalQueue::DropSession {
     QStringList invalidNames;
     QStringList duplicateNames;
+    // "name: reason" for the files that did not load.
+    QStringList refusals;
     bool added = false;
 };
 
@@ -178,13 +180,20 @@ void BatchRemovalQueue::takeGathered(const std::shared_ptr<GatheredFiles>& gathe
 
 void BatchRemovalQueue::addImages(const QList<QUrl>& files)
 {
+    auto session = std::make_shared<DropSession>();
     loadFilesInBackground(
         files, false,
-        [this](LoadedFile file) {
+        [this, session](LoadedFile file) {
             if (file.kind == LoadedFile::Kind::loaded)
                 appendTask(file.url, file.kept);
+            else if (file.kind == LoadedFile::Kind::unreadable)
+                refuse(*session, file);
         },
-        [] {});
+        [this, session] {
+            // Picked files are not checked for duplicates; only those that did not load are told.
+            if (!session->invalidNames.isEmpty())
+                emit alertRequested(dropSummary(false, 0, {}, session->invalidNames, session->refusals));
+        });
 }
 
 void BatchRemovalQueue::handleDrop(const QList<QUrl>& dropped)
@@ -194,7 +203,7 @@ void BatchRemovalQueue::handleDrop(const QList<QUrl>& dropped)
         dropped, true, [this, session](LoadedFile file) { acceptDroppedFile(*session, std::move(file)); },
         [this, session] {
             const QString summary = dropSummary(session->added, m_tasks.size(), session->duplicateNames,
-                                                session->invalidNames);
+                                                session->invalidNames, session->refusals);
             if (!summary.isEmpty())
                 emit alertRequested(summary);
         });
@@ -209,11 +218,21 @@ void BatchRemovalQueue::acceptDroppedFile(DropSession& session, LoadedFile file)
     } else if (file.kind == LoadedFile::Kind::duplicate || containsURL(file.url)) {
         session.duplicateNames << name;
     } else if (file.kind == LoadedFile::Kind::unreadable) {
-        session.invalidNames << name;
+        refuse(session, file);
     } else {
         appendTask(file.url, file.kept);
         session.added = true;
     }
+}
+
+// A file that looked like a photo but did not load: named in the alert with its reason.
+void BatchRemovalQueue::refuse(DropSession& session, const LoadedFile& file)
+{
+    const QString name = file.url.fileName();
+    const QString refusal = name + QStringLiteral(": ") + file.kept.error.value_or(QStringLiteral("not an image"));
+    logLine(QStringLiteral("[Batch] Skipped ") + refusal);
+    session.invalidNames << name;
+    session.refusals << refusal;
 }
 
 bool BatchRemovalQueue::containsURL(const QUrl& url) const

@@ -121,6 +121,7 @@ private:
     void loadFilesInBackground(const QList<QUrl>& roots, bool isDrop, std::function<void(LoadedFile)> onFile,
                                std::function<void()> onDone);
     void acceptDroppedFile(DropSession& session, LoadedFile file);
+    void refuse(DropSession& session, const LoadedFile& file);
     bool containsURL(const QUrl& url) const;
     // Replaces the list, with the index of its files.
     void setTasks(QList<ImageProcessingTask> tasks);

@@ -89,7 +89,7 @@ QList<QUrl> collectDroppedFiles(const QList<QUrl>& dropped)
 }
 
 QString dropSummary(bool added, qsizetype taskCount, const QStringList& duplicateNames,
-                    const QStringList& invalidNames)
+                    const QStringList& invalidNames, const QStringList& refusals)
 {
     QStringList lines;
     if (added)
@@ -98,6 +98,12 @@ QString dropSummary(bool added, qsizetype taskCount, const QStringList& duplicat
         lines << namesLine("⚠️ Skipped ", duplicateNames, " duplicate file(s): ");
     if (!invalidNames.isEmpty())
         lines << namesLine("❌ Skipped ", invalidNames, " invalid file(s): ");
+    if (!refusals.isEmpty()) {
+        QString reasons = refusals.mid(0, 3).join(u'\n');
+        if (refusals.size() > 3)
+            reasons += QStringLiteral("\n…");
+        lines << reasons;
+    }
     return lines.join(QStringLiteral("\n\n"));
 }
 

@@ -18,8 +18,10 @@ bool hasAcceptedDropExtension(const QUrl& file);
 // listed logs "Error reading folder contents: …" and is skipped. Safe on any thread.
 QList<QUrl> collectDroppedFiles(const QList<QUrl>& dropped);
 
-// The text of the alert after a drop, or empty when there is nothing to say.
+// The text of the alert after a drop, or empty when there is nothing to say. `refusals` are
+// "name: reason" lines for files that looked like photos but did not load; the first few follow
+// the list of invalid files.
 QString dropSummary(bool added, qsizetype taskCount, const QStringList& duplicateNames,
-                    const QStringList& invalidNames);
+                    const QStringList& invalidNames, const QStringList& refusals = {});
 
 } // namespace kivo

@@ -12,24 +12,22 @@ KeptImage keepOriginal(const QString& path, ImageCache& cache, QImage* decoded)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return {{}, QStringLiteral("cannot be opened (%1)").arg(file.errorString())};
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return {};
+        return {{}, QStringLiteral("cannot be read (%1)").arg(file.errorString())};
     // Checked from the bytes that are kept, so that what is checked is what is processed later.
     // Only a caller that processes the photo at once needs it at full size; a card needs a
     // thumbnail, decoded at a reduced size (the whole file is still read and checked).
-    QImage image;
     QSize size;
+    ImageLoadResult loaded = decoded ? readImageData(bytes) : readImageDataReduced(bytes, cardThumbnailSide, &size);
+    QImage image = std::move(loaded.image);
     if (decoded) {
-        image = readImageData(bytes).image;
         size = image.size();
         *decoded = image;
-    } else {
-        image = readImageDataReduced(bytes, cardThumbnailSide, &size).image;
     }
     if (image.isNull())
-        return {};
+        return {{}, loaded.error.isEmpty() ? QStringLiteral("not an image") : loaded.error};
     const QImage thumbnail = makeCardThumbnail(image);
     image = {};
 

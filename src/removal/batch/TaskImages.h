@@ -17,7 +17,7 @@ struct KeptImage {
     // Null when the file is no image that loads.
     CachedImage image;
     // Set when the image loads but its bytes could not be kept (a full disk): the task fails
-    // with this text, the others go on.
+    // with this text, the others go on. With a null image: why the file was refused.
     std::optional<QString> error;
 };
 
