@@ -20,7 +20,6 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QMetaEnum>
-#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -261,16 +260,11 @@ int main(int argc, char* argv[])
     app.takeHolds();
 
     // The folder arrives as a real drag and drop.
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(folder)});
-    const QPointF at(tab->width() / 2.0, tab->height() / 2.0);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(tab, &enter);
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     StallProbe probe;
-    probe.start();
-    clock.restart();
-    QApplication::sendEvent(tab, &drop);
+    dropFolder(tab, tab->size(), folder, [&] {
+        probe.start();
+        clock.restart();
+    });
     const bool added = pumpUntil([&] { return !queue.isAdding(); }, 30 * 60000);
     const double addSeconds = double(clock.elapsed()) / 1000;
     const qint64 addStall = probe.stop();
@@ -287,7 +281,7 @@ int main(int argc, char* argv[])
                             || (damagedCount == 0 && !summary.contains(QStringLiteral("invalid")));
     say(QStringLiteral("damaged files refused            %1 %2: \"%3\"")
             .arg(damagedCount).arg(allRefused ? "met" : "NOT MET")
-            .arg(summary.section(u'\n', -1).simplified()));
+            .arg(summary.split(u'\n').filter(QStringLiteral("invalid file(s)")).join(u' ').simplified()));
     shoot("1-added");
     if (tab->alert())
         tab->alert()->accept();

@@ -10,6 +10,8 @@
 #include "removal/engine/ForegroundSegmenter.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -78,6 +80,19 @@ bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::usleep(500);
     }
     return true;
+}
+
+void dropFolder(QObject* target, QSize targetSize, const QString& folder, const std::function<void()>& beforeDrop)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(folder)});
+    const QPointF at(targetSize.width() / 2.0, targetSize.height() / 2.0);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    if (beforeDrop)
+        beforeDrop();
+    QCoreApplication::sendEvent(target, &drop);
 }
 
 double median(std::vector<double> values)

@@ -37,6 +37,10 @@ QString prepareWork(const CommonOptions& options, const QString& usage);
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
 bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
 
+// A folder dragged onto the middle of `target` (a widget of that size) and dropped, as a file
+// manager would; `beforeDrop` runs between the drag's entry and the drop.
+void dropFolder(QObject* target, QSize targetSize, const QString& folder, const std::function<void()>& beforeDrop = {});
+
 // One line on standard output, flushed.
 void say(const QString& line);
 

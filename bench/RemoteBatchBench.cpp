@@ -26,7 +26,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMainWindow>
-#include <QMimeData>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
@@ -135,13 +134,7 @@ int main(int argc, char* argv[])
     BatchRemovalQueue& queue = tab->queue();
     pumpUntil([] { return false; }, 500);
 
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(folder)});
-    const QPointF at(tab->width() / 2.0, tab->height() / 2.0);
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(tab, &enter);
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(tab, &drop);
+    dropFolder(tab, tab->size(), folder);
     pumpUntil([&] { return !queue.isAdding(); }, 30 * 60000);
     if (tab->alert())
         tab->alert()->accept();
