@@ -161,6 +161,40 @@ TEST_F(RemotePacingTest, RetriesAreBounded)
     EXPECT_EQ(server.requests().size(), 3u);
 }
 
+// A service that takes one upload of an account at a time while four are sent: the others are
+// turned away, wait for a place without spending their attempts, and every photo comes back.
+TEST_F(RemotePacingTest, UploadsTurnedAwayForAPlaceWaitAndAreNeverLost)
+{
+    ConcurrencyProbe probe;
+    std::atomic_int turnedAway{0};
+    ScriptedHttpServer server([&](const ScriptedHttpServer::Request&, httplib::Response& response) {
+        probe.enter();
+        if (probe.now > 1) {
+            probe.leave();
+            ++turnedAway;
+            response.status = 503;
+            response.set_header("Retry-After", "0");
+            response.set_content(R"({"error":"The service is busy with other removals; try again in 1 s"})",
+                                 "application/json");
+            return;
+        }
+        std::this_thread::sleep_for(150ms);
+        probe.leave();
+        answerWithImage(response, sampleImage());
+    });
+    auto options = quickOptions(10s);
+    options.upload.maxInFlight = 4;
+    RemovalServiceClient client(keychain, options);
+    const Run run = upload(client, server.baseURL(), 8);
+
+    ASSERT_EQ(run.outcomes.size(), 8u);
+    for (const auto& [index, outcome] : run.outcomes)
+        EXPECT_TRUE(outcome.image.has_value()) << index << ": " << outcome.error.toStdString();
+    EXPECT_GT(turnedAway.load(), 0);
+    // Fewer are sent once the service has said how many it takes: far from three refusals a photo.
+    EXPECT_LT(turnedAway.load(), 8);
+}
+
 // 401 and 402 end the run: the first answer speaks for it, the uploads not yet sent are never
 // sent, and the server sees nothing more of the run.
 TEST_F(RemotePacingTest, RefusedKeyOrNoCreditsStopsTheRestOfTheRun)

@@ -89,6 +89,7 @@ public:
     void setRules(const UploadRules& rules)
     {
         m_rules = rules;
+        m_acceptedAtOnce = rules.maxInFlight;
         pump();
     }
 
@@ -166,26 +167,32 @@ private:
         RemoteHttpExchange::Completion completion;
         RemoteHttpRequest request;
         int attempt = 0;
+        // Attempts turned away only because the service takes fewer uploads at once than were
+        // sent: they waited for a place and do not count against the attempts.
+        int turnedAwayForAPlace = 0;
     };
     using SlotPointer = std::shared_ptr<Slot>;
 
     void pump()
     {
-        while (!m_closed && m_placesTaken < m_rules.maxInFlight && !m_waiting.empty()) {
+        while (!m_closed && m_placesTaken < std::min(m_rules.maxInFlight, m_acceptedAtOnce) && !m_waiting.empty()) {
             SlotPointer slot = m_waiting.front();
             m_waiting.pop_front();
             if (slot->upload.run && slot->upload.run->isStopped()) {
                 slot->completion(canceledResult(true));
                 continue;
             }
-            std::optional<RemoteHttpRequest> request = slot->upload.make ? slot->upload.make() : std::nullopt;
-            if (!request) {
-                RemoteHttpResult unmade;
-                unmade.transportError = slot->upload.unmadeText;
-                slot->completion(unmade);
-                continue;
+            // An upload back in line for a place keeps the request it already made.
+            if (slot->attempt == 0) {
+                std::optional<RemoteHttpRequest> request = slot->upload.make ? slot->upload.make() : std::nullopt;
+                if (!request) {
+                    RemoteHttpResult unmade;
+                    unmade.transportError = slot->upload.unmadeText;
+                    slot->completion(unmade);
+                    continue;
+                }
+                slot->request = std::move(*request);
             }
-            slot->request = std::move(*request);
             ++m_placesTaken;
             attempt(slot);
         }
@@ -204,7 +211,28 @@ private:
     void answered(const SlotPointer& slot, const RemoteHttpResult& result)
     {
         const bool runStopped = slot->upload.run && slot->upload.run->isStopped();
-        const auto delay = m_closed ? std::nullopt : retryDelay(result, slot->attempt, m_rules);
+        const bool busy = !result.transportError && (result.status == 503 || result.status == 429);
+        if (busy && !m_closed && !runStopped && m_placesTaken > 1) {
+            // Busy while other uploads of ours are at the service: it takes fewer at once than
+            // we send (a share per account). This one waits in line for the place another gives
+            // back, and fewer are sent at once from now on; after a round of successes one more
+            // may go again.
+            m_acceptedAtOnce = m_placesTaken - 1;
+            m_successesSinceTurnedAway = 0;
+            ++slot->turnedAwayForAPlace;
+            --m_placesTaken;
+            if (slot->upload.onProgress)
+                slot->upload.onProgress(UploadProgress{UploadProgress::Kind::retrying, slot->attempt, {},
+                                                       QStringLiteral("Waiting for the service…")});
+            m_waiting.push_front(slot);
+            return;
+        }
+        if (result.status == 200 && ++m_successesSinceTurnedAway >= m_rules.maxInFlight) {
+            m_acceptedAtOnce = std::min(m_rules.maxInFlight, m_acceptedAtOnce + 1);
+            m_successesSinceTurnedAway = 0;
+        }
+        const auto delay =
+            m_closed ? std::nullopt : retryDelay(result, slot->attempt - slot->turnedAwayForAPlace, m_rules);
         if (delay && runStopped) {
             // Turned away or unreachable, so never charged: the run's end leaves it as it was.
             finish(slot, canceledResult(true), true);
@@ -254,6 +282,9 @@ private:
     std::deque<SlotPointer> m_waiting;
     std::set<SlotPointer> m_retrying;
     int m_placesTaken = 0;
+    // How many uploads the service took at once when it last turned one away for a place.
+    int m_acceptedAtOnce = UploadRules{}.maxInFlight;
+    int m_successesSinceTurnedAway = 0;
 
     QNetworkAccessManager* m_manager = nullptr;
     QSet<QNetworkReply*> m_inFlight;
