@@ -271,6 +271,17 @@ TEST(EdgeTreatmentTest, PartsOfTheSubjectInTheBackgroundsColourKeepIt)
         }
     }
     EXPECT_GT(spotPixels, 400);
+
+    // Refining the edges keeps them too: they lie inside the wing, away from the white around
+    // it, so nothing takes them for a glow of the backdrop.
+    QImage refined = network.copy();
+    refineMaskEdges(refined, photo, 0.5);
+    double spotCover = 0;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            if (inSpot(x, y))
+                spotCover += maskAt(refined, x, y) / 65535.0;
+    EXPECT_GE(spotCover / spotPixels, 0.45);
 }
 
 TEST(EdgeTreatmentTest, RefinementMovesAnOffsetEdgeToThePhotosEdgeAndKeepsTheInterior)
@@ -310,6 +321,48 @@ TEST(EdgeTreatmentTest, RefinementMovesAnOffsetEdgeToThePhotosEdgeAndKeepsTheInt
                 ASSERT_EQ(maskAt(refined, x, y), maskAt(network, x, y)) << x << "," << y << " strength " << strength;
             }
         }
+    }
+}
+
+TEST(EdgeTreatmentTest, RefinementLaysNoGlowOfThePlainBackdropAroundTheSubject)
+{
+    // A subject whose right part has the backdrop's own colour (a white cup's rim over white)
+    // and a network mask that spreads 8 pixels past its true edge, as the network's masks do.
+    // Where the photo shows nothing but the backdrop, the refined mask must not cover it: over
+    // a darker new background that cover shows as a glow of the old backdrop's colour.
+    struct Backdrop {
+        const char* name;
+        QRgb colour;
+    };
+    for (const Backdrop& backdrop : {Backdrop{"white", qRgb(255, 255, 255)}, Backdrop{"black", qRgb(0, 0, 0)},
+                                     Backdrop{"green", qRgb(0, 255, 0)}}) {
+        const auto subject = [&](int x, int y) { return x > 125 ? backdrop.colour : ScreenScene::smoothSubject(x, y); };
+        const ScreenScene scene([&](int, int) { return backdrop.colour; }, subject);
+        const QImage network = maskFrom(scene.size, [](int x, int y) { return (63.0 - std::hypot(x - 100.0, y - 80.0)) / 16.0; });
+        QImage refined = network.copy();
+        refineMaskEdges(refined, scene.photo, 0.5);
+
+        double coverBefore = 0;
+        double coverAfter = 0;
+        int backdropPixels = 0;
+        for (int y = 0; y < scene.size.height(); ++y) {
+            for (int x = 0; x < scene.size.width(); ++x) {
+                if (maskAt(scene.alpha, x, y) != 0 || maskAt(network, x, y) == 0)
+                    continue;
+                coverBefore += maskAt(network, x, y) / 65535.0;
+                coverAfter += maskAt(refined, x, y) / 65535.0;
+                ++backdropPixels;
+            }
+        }
+        ASSERT_GT(backdropPixels, 1000) << backdrop.name;
+        coverBefore /= backdropPixels;
+        coverAfter /= backdropPixels;
+        EXPECT_GT(coverBefore, 0.05) << backdrop.name;
+        EXPECT_LT(coverAfter, 0.1 * coverBefore) << backdrop.name << ": backdrop covered " << coverBefore << " -> " << coverAfter;
+
+        // The subject itself stays: its inside opaque, its own colours' rim still covered.
+        EXPECT_EQ(maskAt(refined, 100, 80), 65535) << backdrop.name;
+        EXPECT_GT(maskAt(refined, 100, 40), 60000) << backdrop.name;
     }
 }
 

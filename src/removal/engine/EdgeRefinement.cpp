@@ -18,6 +18,16 @@ constexpr float sureBackground = 1.0f / 255.0f;
 constexpr float sureForeground = 1.0f - 1.0f / 255.0f;
 // Refined values this close to 0 or 1 become 0 or 1.
 constexpr float faintest = 0.02f;
+// A pixel that the network leaves more background than subject, whose colour is that of the
+// sure background around it, is background: the linear model cannot tell a white cup's rim from
+// the white backdrop beside it and would lay a glow of the backdrop's colour around the subject.
+// Colours closer than the first distance (RGB in 0 … 1) to the nearby background's lose the
+// refined alpha, further than the second keep it; a window needs this share of sure background
+// for its mean to count.
+constexpr float networkMostlySubject = 0.5f;
+constexpr float backgroundColourDistance = 0.02f;
+constexpr float ownColourDistance = 0.08f;
+constexpr float enoughBackgroundShare = 0.05f;
 // Crisp edges: mask values this close to 0 or 65535 (under one step of an 8-bit alpha) snap
 // without looking at the slope.
 constexpr int nearlyTransparent = 257;
@@ -94,6 +104,40 @@ cv::Mat softEdgeBand(const cv::Mat& mask, int reach)
     return band;
 }
 
+// The mean colour of the sure background pixels within `reach` of each reduced pixel and their
+// share of the window, as one CV_32FC4 map: B, G, R, share.
+cv::Mat nearbyBackground(const cv::Mat& guide, const cv::Mat& mask, int reach)
+{
+    auto meanOf = [&](const auto& weightAt) {
+        cv::Mat weighted(guide.size(), CV_32FC4);
+        cv::parallel_for_(cv::Range(0, guide.rows), [&](const cv::Range& rows) {
+            for (int y = rows.start; y < rows.end; ++y) {
+                for (int x = 0; x < guide.cols; ++x) {
+                    const float weight = weightAt(x, y);
+                    const cv::Vec3f& colour = guide.at<cv::Vec3f>(y, x);
+                    weighted.at<cv::Vec4f>(y, x) = {colour[0] * weight, colour[1] * weight, colour[2] * weight, weight};
+                }
+            }
+        });
+        cv::Mat sums = boxMean(weighted, reach);
+        sums.forEach<cv::Vec4f>([](cv::Vec4f& value, const int*) {
+            const float share = std::max(value[3], 1e-6f);
+            value = {value[0] / share, value[1] / share, value[2] / share, value[3]};
+        });
+        return sums;
+    };
+    const cv::Mat first = meanOf([&](int x, int y) { return mask.at<float>(y, x) <= sureBackground ? 1.0f : 0.0f; });
+    // Strands the network missed lie in its sure background too: the mean is taken again
+    // without the colours far from the first one.
+    return meanOf([&](int x, int y) {
+        if (mask.at<float>(y, x) > sureBackground)
+            return 0.0f;
+        const cv::Vec4f& mean = first.at<cv::Vec4f>(y, x);
+        const cv::Vec3f& colour = guide.at<cv::Vec3f>(y, x);
+        return cv::norm(colour - cv::Vec3f(mean[0], mean[1], mean[2])) < ownColourDistance ? 1.0f : 0.0f;
+    });
+}
+
 } // namespace
 
 void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
@@ -111,6 +155,13 @@ void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
     const float regularisation = float(std::pow(10.0, -2.0 - 2.0 * strength));
     const LinearModel model = fitGuidedFilter(guide, reducedMask, radius, regularisation);
     const cv::Mat band = softEdgeBand(reducedMask, 2 * radius);
+    // The background's colour varies slowly: a grid of half the side holds it.
+    const ReducedScale backgroundGrid(mask.size(), ForegroundSegmenter::defaultInputSide / 2);
+    cv::Mat backgroundGuide;
+    cv::Mat backgroundMask;
+    cv::resize(guide, backgroundGuide, backgroundGrid.size(), 0, 0, cv::INTER_AREA);
+    cv::resize(reducedMask, backgroundMask, backgroundGrid.size(), 0, 0, cv::INTER_AREA);
+    const cv::Mat background = nearbyBackground(backgroundGuide, backgroundMask, 2 * radius);
 
     uchar* const maskBits = mask.bits();
     const qsizetype maskStride = mask.bytesPerLine();
@@ -129,8 +180,18 @@ void refineMaskEdges(QImage& mask, const QImage& photo, double strength)
                     a[0] * qBlue(colour) / 255.0f + a[1] * qGreen(colour) / 255.0f + a[2] * qRed(colour) / 255.0f + b;
                 // The faintest and the nearly full values of the linear model are its noise,
                 // not the subject: stretched to 0 and 1.
-                const float stretched = (refined - faintest) / (1.0f - 2.0f * faintest);
-                values[x] = quint16(std::clamp(stretched, 0.0f, 1.0f) * 65535.0f + 0.5f);
+                float stretched = std::clamp((refined - faintest) / (1.0f - 2.0f * faintest), 0.0f, 1.0f);
+                if (stretched > 0 && values[x] < networkMostlySubject * 65535.0f) {
+                    const cv::Vec4f nearby = backgroundGrid.sample<4>(background, x, y);
+                    if (nearby[3] > 0) {
+                        const cv::Vec3f own(qBlue(colour) / 255.0f, qGreen(colour) / 255.0f, qRed(colour) / 255.0f);
+                        const float distance = float(cv::norm(own - cv::Vec3f(nearby[0], nearby[1], nearby[2])));
+                        const float backgroundLike = std::min(nearby[3] / enoughBackgroundShare, 1.0f)
+                            * (1.0f - smoothStep(backgroundColourDistance, ownColourDistance, distance));
+                        stretched *= 1.0f - backgroundLike;
+                    }
+                }
+                values[x] = quint16(stretched * 65535.0f + 0.5f);
             }
         }
     });

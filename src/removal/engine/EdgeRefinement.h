@@ -10,7 +10,9 @@ namespace kivo {
 
 // Draws the mask's soft edge to the photo's own boundary (a guided filter with the photo as
 // the guide): where the network's edge lies beside the real one, it moves over; strands that
-// the photo shows become soft. Pixels away from the soft edge keep their values exactly.
+// the photo shows become soft. Pixels the network leaves mostly background whose colour is that
+// of the sure background around them become transparent, so no glow of a plain backdrop stays
+// around the subject. Pixels away from the soft edge keep their values exactly.
 // `strength` (0 … 1] sets the reach and how closely the edge follows the photo; `photo` is
 // Format_ARGB32 of the mask's size.
 void refineMaskEdges(QImage& mask, const QImage& photo, double strength);

@@ -104,12 +104,6 @@ float grey(const cv::Vec3f& colour)
     return (colour[0] + colour[1] + colour[2]) / 3.0f;
 }
 
-float smoothStep(float from, float to, float value)
-{
-    const float t = std::clamp((value - from) / (to - from), 0.0f, 1.0f);
-    return t * t * (3.0f - 2.0f * t);
-}
-
 // The colour of the subject at one edge pixel. The photo shows I = α F + (1 − α) B; with the
 // nearby background B, F = I + (1 − α) / α · (I − B): the colour moves straight away from the
 // background, never across to another hue. The network's α is only an estimate, and dividing by

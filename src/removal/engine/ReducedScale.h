@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <vector>
 
 namespace kivo {
@@ -62,5 +63,12 @@ private:
 
 // A box mean of `radius` with mirrored borders, the building block of the filters on the grid.
 cv::Mat boxMean(const cv::Mat& values, int radius);
+
+// 0 below `from`, 1 above `to`, and a smooth S-curve between.
+inline float smoothStep(float from, float to, float value)
+{
+    const float t = std::clamp((value - from) / (to - from), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
 
 } // namespace kivo
