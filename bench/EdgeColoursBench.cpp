@@ -21,6 +21,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -51,8 +52,11 @@ struct Options : CommonOptions {
     QString cache;   // the network's masks of the composites, kept between runs
     QString crops;   // where zoomed crops of the edges go (none when empty)
     // The known colours' soft edge filled from the subject's fully covered pixels, instead of the
-    // photo's own edge colours (which still hold the original photo's background).
-    bool cleanEdges = false;
+    // photo's own edge colours (which still hold the original photo's background): "1" ring by
+    // ring (smooth), "nearest" each pixel from its nearest covered pixel (the texture runs on).
+    QString cleanEdges;
+    // Per case, the refined cut-out's error by how far its alpha is off the known alpha.
+    bool byAlphaError = false;
 };
 
 QList<Subject> subjects()
@@ -172,6 +176,45 @@ QImage cleanEdgeColours(const QImage& photo, const QImage& alpha)
     return result;
 }
 
+// The subject's colours with each soft-edge pixel taken from its nearest fully covered pixel (a
+// breadth-first walk outwards): the interior's texture runs on into the edge as strands would.
+QImage nearestEdgeColours(const QImage& photo, const QImage& alpha)
+{
+    const int w = photo.width();
+    const int h = photo.height();
+    std::vector<int> source(size_t(w) * h, -1);
+    std::vector<int> queue;
+    queue.reserve(source.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (alphaAt(alpha, x, y) >= 0.98) {
+                source[size_t(y) * w + x] = y * w + x;
+                queue.push_back(y * w + x);
+            }
+        }
+    }
+    for (size_t next = 0; next < queue.size(); ++next) {
+        const int at = queue[next];
+        const int x = at % w;
+        const int y = at / w;
+        for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, h - 1); ++ny) {
+            for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, w - 1); ++nx) {
+                const size_t index = size_t(ny) * w + nx;
+                if (source[index] >= 0 || alphaAt(alpha, nx, ny) == 0)
+                    continue;
+                source[index] = source[size_t(at)];
+                queue.push_back(int(index));
+            }
+        }
+    }
+    QImage result = photo.copy();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (const int from = source[size_t(y) * w + x]; from >= 0)
+                result.setPixel(x, y, photo.pixel(from % w, from / w));
+    return result;
+}
+
 // foreground × alpha + backdrop × (1 − alpha), rounded to 8 bits as a photo would be.
 QImage composite(const QImage& foreground, const QImage& alpha, const QImage& backdrop)
 {
@@ -207,6 +250,28 @@ struct EdgeFigures {
     double softExcess = 0;
 };
 
+// One cut-out pixel against its known colour: |ΔR| + |ΔG| + |ΔB|, and the signed error along the
+// direction from the known colour to the backdrop's (`distinct` when the two lie far enough apart
+// for that direction to mean anything).
+struct PixelError {
+    double colourError;
+    double excess;
+    bool distinct;
+};
+
+PixelError pixelError(QRgb shown, QRgb known, QRgb backdrop)
+{
+    const double towards[3] = {double(qRed(backdrop) - qRed(known)), double(qGreen(backdrop) - qGreen(known)),
+                               double(qBlue(backdrop) - qBlue(known))};
+    const double distance = std::sqrt(towards[0] * towards[0] + towards[1] * towards[1] + towards[2] * towards[2]);
+    const double error[3] = {double(qRed(shown) - qRed(known)), double(qGreen(shown) - qGreen(known)),
+                             double(qBlue(shown) - qBlue(known))};
+    // Where the subject has the backdrop's own colour there is no direction to lean in.
+    const bool distinct = distance >= 48;
+    return {std::abs(error[0]) + std::abs(error[1]) + std::abs(error[2]),
+            distinct ? (error[0] * towards[0] + error[1] * towards[1] + error[2] * towards[2]) / distance : 0.0, distinct};
+}
+
 // Over the band where the known alpha lies between 0.1 and 0.9 and both cut-outs show the pixel
 // (a transparent pixel has no colour to compare).
 std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& refined, const QImage& foreground,
@@ -222,34 +287,24 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
             const double a = alphaAt(alpha, x, y);
             if (a <= 0.1 || a >= 0.9 || qAlpha(plain.pixel(x, y)) == 0 || qAlpha(refined.pixel(x, y)) == 0)
                 continue;
-            const QRgb f = foreground.pixel(x, y);
-            const QRgb b = backdrop.pixel(x, y);
-            const double towards[3] = {double(qRed(b) - qRed(f)), double(qGreen(b) - qGreen(f)), double(qBlue(b) - qBlue(f))};
-            const double distance = std::sqrt(towards[0] * towards[0] + towards[1] * towards[1] + towards[2] * towards[2]);
-            // Where the subject has the backdrop's own colour there is no direction to lean in.
-            const bool distinct = distance >= 48;
+            const PixelError errors[2] = {pixelError(plain.pixel(x, y), foreground.pixel(x, y), backdrop.pixel(x, y)),
+                                          pixelError(refined.pixel(x, y), foreground.pixel(x, y), backdrop.pixel(x, y))};
+            const bool distinct = errors[0].distinct;
             const bool soft = qAlpha(refined.pixel(x, y)) < 255;
             ++count;
             excessCount += distinct;
             softCount += soft;
             softExcessCount += soft && distinct;
-            int k = 0;
-            for (const QImage* image : {&plain, &refined}) {
-                const QRgb c = image->pixel(x, y);
-                const double error[3] = {double(qRed(c) - qRed(f)), double(qGreen(c) - qGreen(f)), double(qBlue(c) - qBlue(f))};
-                const double colourError = std::abs(error[0]) + std::abs(error[1]) + std::abs(error[2]);
-                const double excess = (error[0] * towards[0] + error[1] * towards[1] + error[2] * towards[2]) / distance;
-                sums[k].colourError += colourError;
-                if (distinct)
-                    sums[k].backgroundExcess += excess;
+            for (int k : {0, 1}) {
+                const int shownAlpha = qAlpha((k == 0 ? plain : refined).pixel(x, y));
+                sums[k].colourError += errors[k].colourError;
+                sums[k].backgroundExcess += errors[k].excess;
                 if (soft) {
-                    sums[k].softColourError += colourError;
-                    if (distinct)
-                        sums[k].softExcess += excess;
+                    sums[k].softColourError += errors[k].colourError;
+                    sums[k].softExcess += errors[k].excess;
                 }
-                sums[k].alphaError += std::abs(qAlpha(c) - a * 255);
-                sums[k].opaqueShare += qAlpha(c) == 255;
-                ++k;
+                sums[k].alphaError += std::abs(shownAlpha - a * 255);
+                sums[k].opaqueShare += shownAlpha == 255;
             }
         }
     }
@@ -263,6 +318,73 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
         figures.softExcess /= std::max(softExcessCount, 1);
     }
     return {sums[0], sums[1]};
+}
+
+QString signedLevels(double value)
+{
+    return QStringLiteral("%1%2").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 1);
+}
+
+// How much of the backdrop the cut-outs still cover where the known alpha is 0 (a glow or haze
+// around the subject, or a stray patch): their alpha summed there, per band pixel.
+std::pair<double, double> coverOutside(const QImage& plain, const QImage& refined, const QImage& alpha, int bandPixels)
+{
+    double cover[2] = {0, 0};
+    for (int y = 0; y < alpha.height(); ++y) {
+        for (int x = 0; x < alpha.width(); ++x) {
+            if (alphaAt(alpha, x, y) > 0)
+                continue;
+            cover[0] += qAlpha(plain.pixel(x, y)) / 255.0;
+            cover[1] += qAlpha(refined.pixel(x, y)) / 255.0;
+        }
+    }
+    return {cover[0] / std::max(bandPixels, 1), cover[1] / std::max(bandPixels, 1)};
+}
+
+// Where the refined cut-out's colour error lies: the band's pixels by how far the alpha shown is
+// off the known alpha, each group's share, mean colour error and mean background excess. Shows
+// how much of the residual the alpha leaves to the colour estimate.
+QString errorByAlphaError(const QImage& cutout, const QImage& foreground, const QImage& alpha, const QImage& backdrop)
+{
+    struct Group {
+        const char* name;
+        double below; // alpha shown − known alpha below this (opaque pixels apart)
+        int pixels = 0;
+        double colourError = 0;
+        double excess = 0;
+        int excessPixels = 0;
+    };
+    std::array<Group, 8> groups{{{"< -0.25", -0.25}, {"-0.25..-0.1", -0.1}, {"-0.1..-0.03", -0.03}, {"within 0.03", 0.03},
+                                 {"0.03..0.1", 0.1}, {"0.1..0.25", 0.25}, {"> 0.25", 2}, {"opaque", 2}}};
+    int total = 0;
+    for (int y = 0; y < alpha.height(); ++y) {
+        for (int x = 0; x < alpha.width(); ++x) {
+            const double a = alphaAt(alpha, x, y);
+            const QRgb c = cutout.pixel(x, y);
+            if (a <= 0.1 || a >= 0.9 || qAlpha(c) == 0)
+                continue;
+            const double off = qAlpha(c) / 255.0 - a;
+            Group& group = qAlpha(c) == 255 ? groups.back()
+                                            : *std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return off < g.below; });
+            const PixelError error = pixelError(c, foreground.pixel(x, y), backdrop.pixel(x, y));
+            group.colourError += error.colourError;
+            group.excess += error.excess;
+            group.excessPixels += error.distinct;
+            ++group.pixels;
+            ++total;
+        }
+    }
+    QStringList parts;
+    for (const Group& group : groups) {
+        if (group.pixels == 0)
+            continue;
+        parts << QStringLiteral("%1: %2 %, %3, %4")
+                     .arg(QString::fromLatin1(group.name))
+                     .arg(100.0 * group.pixels / std::max(total, 1), 0, 'f', 0)
+                     .arg(group.colourError / group.pixels, 0, 'f', 0)
+                     .arg(signedLevels(group.excessPixels ? group.excess / group.excessPixels : 0));
+    }
+    return parts.join(QStringLiteral("; "));
 }
 
 // The square of the known alpha with the most edge pixels in the top third of the photo: the
@@ -310,16 +432,12 @@ void writeCrop(const Options& options, const QString& name, const QRect& area, c
     writeFile(QDir(options.crops).filePath(name + QStringLiteral(".png")), encodePng(sheet));
 }
 
-QString signedLevels(double value)
-{
-    return QStringLiteral("%1%2").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 1);
-}
-
 struct Summary {
     int cases = 0;
     int errorMet = 0;
     int excessMet = 0;
     int neverWorse = 0;
+    int coverNotMore = 0;
 };
 
 void runComposites(const Options& options)
@@ -347,7 +465,9 @@ void runComposites(const Options& options)
             say(QStringLiteral("no mask for %1; left out").arg(subject.name));
             continue;
         }
-        if (options.cleanEdges)
+        if (options.cleanEdges == QLatin1String("nearest"))
+            photo = nearestEdgeColours(photo, alpha);
+        else if (!options.cleanEdges.isEmpty())
             photo = cleanEdgeColours(photo, alpha);
         const QRect crop = busiestEdge(alpha, 64);
         for (const Backdrop& backdrop : backdrops()) {
@@ -385,6 +505,12 @@ void runComposites(const Options& options)
                     .arg(after.softColourError, 5, 'f', 1)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
+            const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, bandPixels);
+            say(QStringLiteral("    cover outside the subject: plain %1, refined %2")
+                    .arg(plainCover, 0, 'f', 3)
+                    .arg(refinedCover, 0, 'f', 3));
+            if (options.byAlphaError)
+                say(QStringLiteral("    by alpha shown - known: ") + errorByAlphaError(refined, photo, alpha, behind));
             // The same decontamination given the known alpha instead of the network's: what
             // the colour estimate alone leaves, apart from the alpha's errors.
             const auto knownPlain = applyForegroundMask(ForegroundMask{alpha, 1, false}, WorkingImage{input});
@@ -406,6 +532,7 @@ void runComposites(const Options& options)
             summary.errorMet += after.colourError <= 0.6 * before.colourError;
             summary.excessMet += std::abs(after.backgroundExcess) <= 10;
             summary.neverWorse += after.colourError <= before.colourError;
+            summary.coverNotMore += refinedCover <= plainCover;
             if (!options.crops.isEmpty() && (subject.kind.contains(QStringLiteral("hair")) || subject.kind.contains(QStringLiteral("fur")))) {
                 QImage known(photo.size(), QImage::Format_ARGB32);
                 for (int y = 0; y < known.height(); ++y)
@@ -417,12 +544,14 @@ void runComposites(const Options& options)
     }
     for (int heldOut : {0, 1}) {
         const Summary& s = summaries[heldOut];
-        say(QStringLiteral("%1: %2 cases; colour error down >= 40 %: %3; |bg excess| <= 10: %4; refined never worse: %5")
+        say(QStringLiteral("%1: %2 cases; colour error down >= 40 %: %3; |bg excess| <= 10: %4; refined never worse: %5; "
+                           "refined covers no more outside: %6")
                 .arg(heldOut ? QStringLiteral("held out") : QStringLiteral("tuned"))
                 .arg(s.cases)
                 .arg(s.errorMet)
                 .arg(s.excessMet)
-                .arg(s.neverWorse));
+                .arg(s.neverWorse)
+                .arg(s.coverNotMore));
     }
 }
 
@@ -466,13 +595,15 @@ void measureEdgeSteps(const Options& options, const QString& photoPath)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Options options{parseCommonOptions(app.arguments()), {}, {}, {}, false};
+    Options options{parseCommonOptions(app.arguments()), {}, {}, {}, {}, false};
     options.photos = options.named.value(QStringLiteral("--photos"));
     options.cache = options.named.value(QStringLiteral("--cache"));
     options.crops = options.named.value(QStringLiteral("--crops"));
-    options.cleanEdges = !options.named.value(QStringLiteral("--clean-edges")).isEmpty();
+    options.cleanEdges = options.named.value(QStringLiteral("--clean-edges"));
+    options.byAlphaError = !options.named.value(QStringLiteral("--by-alpha-error")).isEmpty();
     const QString usage = QStringLiteral(
-        "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] [--clean-edges 1] [--runs N] [--no-timing 1]");
+        "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] "
+        "[--clean-edges 1|nearest] [--by-alpha-error 1] [--runs N] [--no-timing 1]");
     const QString photoPath = prepareWork(options, usage);
     if (photoPath.isEmpty())
         return 2;
