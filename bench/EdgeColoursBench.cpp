@@ -358,8 +358,9 @@ QString signedLevels(double value)
 }
 
 // How much of the backdrop the cut-outs still cover where the known alpha is 0 (a glow or haze
-// around the subject, or a stray patch): their alpha summed there, per band pixel.
-std::pair<double, double> coverOutside(const QImage& plain, const QImage& refined, const QImage& alpha, int bandPixels)
+// around the subject, or a stray patch): their alpha summed there, per soft pixel of the known
+// alpha (0.1 to 0.9, of any width).
+std::pair<double, double> coverOutside(const QImage& plain, const QImage& refined, const QImage& alpha, int softPixels)
 {
     double cover[2] = {0, 0};
     for (int y = 0; y < alpha.height(); ++y) {
@@ -370,7 +371,7 @@ std::pair<double, double> coverOutside(const QImage& plain, const QImage& refine
             cover[1] += qAlpha(refined.pixel(x, y)) / 255.0;
         }
     }
-    return {cover[0] / std::max(bandPixels, 1), cover[1] / std::max(bandPixels, 1)};
+    return {cover[0] / std::max(softPixels, 1), cover[1] / std::max(softPixels, 1)};
 }
 
 // Where the refined cut-out's colour error lies: the band's pixels by how far the alpha shown is
@@ -533,7 +534,7 @@ void runComposites(const Options& options)
                     .arg(after.softColourError, 5, 'f', 1)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
-            const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, bandPixels);
+            const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, cv::countNonZero(edgeBand(alpha, 0)));
             say(QStringLiteral("    cover outside the subject: plain %1, refined %2")
                     .arg(plainCover, 0, 'f', 3)
                     .arg(refinedCover, 0, 'f', 3));
