@@ -180,8 +180,8 @@ TEST(EdgeTreatmentTest, DecontaminationNeverPushesEdgeColoursPastTheSubjectsWhen
          0.7},
     };
     // Hair and fur are streaked: light and dark strands side by side, so the nearby subject
-    // colour is only their mean. An estimate that lets a pixel go beyond that mean (to reach
-    // the dark strands) overshoots the light ones as soon as the alpha is too low.
+    // colour is only their mean. Each strand needs its own correction, beyond that mean for the
+    // dark ones, yet an alpha too low all along the edge must not push the light ones past theirs.
     struct Subject {
         const char* name;
         std::function<QRgb(int, int)> colour;
