@@ -437,12 +437,13 @@ TEST_F(ImageEditorTabTest, CloseSessionAsksOnlyWithUnsavedChangesAndGivesTheMemo
     ASSERT_TRUE(model().selectedSession());
     EXPECT_EQ(model().selectedSession()->name, u"Kept");
     EXPECT_EQ(tab.sessionPicker()->findText(QStringLiteral("Edited")), -1);
-    // Once the old layer rows are gone (as the event loop deletes them), nothing else holds the
-    // closed session's pixels any more.
+    // Once the old layer rows are gone (as the event loop deletes them) and the history has
+    // compressed the import in the background (that job holds the pixels while it runs), nothing
+    // else holds the closed session's pixels any more.
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(tab.layerPanel()->rows().isEmpty());
-    EXPECT_TRUE(held.isDetached());
+    EXPECT_TRUE(test::waitUntil([&] { return held.isDetached(); }));
 
     // Nothing changed: closed without a question.
     tab.closeSessionButton()->click();
