@@ -1,10 +1,11 @@
 // Benchmark of the edge treatment's colours on composites with a known answer: photos cut out by
 // a known alpha, laid over pure green, white, black and busy photo backgrounds, then cut out
 // again by the engine, plain and with refinement 0.5 (as `--refine 0.5` does). Per case it
-// prints, over the edge band (known alpha 0.1 to 0.9, on edges at most 8 px across), the mean colour error against the known
-// foreground colours and the signed background excess (how far the colours lean towards the
-// backdrop's colour; negative is a fringe of the opposite colour). Then the edge steps' time on
-// the 12 MP photo against Balanced's engine time. Run through bench/run.sh edges.
+// prints, over the edge band (known alpha 0.1 to 0.9, on edges at most 8 px across), the mean
+// colour error against the known foreground colours and the signed background excess (how far
+// the colours lean towards the backdrop's colour; negative is a fringe of the opposite colour).
+// Then the edge steps' time on the 12 MP photo against Balanced's engine time. Run through
+// bench/run.sh edges.
 
 #include "BenchSupport.h"
 
