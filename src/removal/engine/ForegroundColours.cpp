@@ -34,9 +34,6 @@ constexpr float sureSeparation = 0.2f;
 // Where the network's alpha is higher than the colours show (the old background would stay
 // in the estimate), the alpha moves this part of the way towards the colours' own.
 constexpr float towardsColourAlpha = 0.5f;
-// The stretch of edge (reduced-grid radius) over which the network's alpha is compared with the
-// colours' for a shortfall.
-constexpr int shortfallReach = 6;
 // The alpha the correction divides by never goes below this: near 0 the pixel holds too
 // little of the subject to tell its colour, and any error of the background estimate would be
 // multiplied.
@@ -55,7 +52,6 @@ constexpr float colouredBackground = 0.1f;
 struct LocalColours {
     cv::Mat foreground; // CV_32FC3, 0 … 1
     cv::Mat background; // CV_32FC3, 0 … 1
-    cv::Mat alphaShortfall; // CV_32F, 0 … 1
     bool found = false;
 };
 
@@ -89,48 +85,6 @@ cv::Mat nearbyMean(const cv::Mat& colours, const cv::Mat& sure)
     return result;
 }
 
-// How much of the subject the colour holds on the line from the nearby background to the nearby
-// subject colour, and how far apart those two lie.
-std::pair<float, float> colourAlphaOf(const cv::Vec3f& colour, const cv::Vec3f& nearbyForeground,
-                                      const cv::Vec3f& nearbyBackground)
-{
-    const cv::Vec3f across = nearbyForeground - nearbyBackground;
-    const float separation = float(cv::norm(across));
-    if (separation <= 0)
-        return {0.0f, 0.0f};
-    return {std::clamp((colour - nearbyBackground).dot(across) / (separation * separation), 0.0f, 1.0f), separation};
-}
-
-// How much lower the network's alpha runs than the colours' along each stretch of the soft edge:
-// the mean of the colours' alpha minus the network's over the soft pixels nearby, where the
-// colours can tell. Pixel by pixel the two differ both ways, since strands are lighter and
-// darker than the nearby subject's mean; an alpha too low all along the edge shows as a
-// shortfall, and that alone would push the colours past the subject's.
-cv::Mat alphaShortfall(const cv::Mat& colours, const cv::Mat& alpha, const cv::Mat& nearbyForeground,
-                       const cv::Mat& nearbyBackground)
-{
-    cv::Mat weighted(alpha.size(), CV_32FC2, cv::Scalar::all(0));
-    cv::parallel_for_(cv::Range(0, alpha.rows), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
-            for (int x = 0; x < alpha.cols; ++x) {
-                const float a = alpha.at<float>(y, x);
-                if (a <= sureBackground || a >= sureForeground)
-                    continue;
-                const auto [colourAlpha, separation] = colourAlphaOf(
-                    colours.at<cv::Vec3f>(y, x), nearbyForeground.at<cv::Vec3f>(y, x), nearbyBackground.at<cv::Vec3f>(y, x));
-                const float weight = smoothStep(unsureSeparation, sureSeparation, separation);
-                weighted.at<cv::Vec2f>(y, x) = {weight * (colourAlpha - a), weight};
-            }
-        }
-    });
-    const cv::Mat sums = boxMean(weighted, shortfallReach);
-    cv::Mat shortfall(alpha.size(), CV_32F);
-    sums.forEach<cv::Vec2f>([&](const cv::Vec2f& sum, const int* at) {
-        shortfall.at<float>(at[0], at[1]) = sum[1] > 1e-4f ? std::clamp(sum[0] / sum[1], 0.0f, 1.0f) : 0.0f;
-    });
-    return shortfall;
-}
-
 LocalColours estimateLocalColours(const cv::Mat& colours, const cv::Mat& alpha)
 {
     cv::Mat background;
@@ -142,9 +96,7 @@ LocalColours estimateLocalColours(const cv::Mat& colours, const cv::Mat& alpha)
     background.convertTo(backgroundWeight, CV_32F, 1.0 / 255.0);
     cv::Mat foregroundWeight;
     foreground.convertTo(foregroundWeight, CV_32F, 1.0 / 255.0);
-    LocalColours local{nearbyMean(colours, foregroundWeight), nearbyMean(colours, backgroundWeight), {}, true};
-    local.alphaShortfall = alphaShortfall(colours, alpha, local.foreground, local.background);
-    return local;
+    return {nearbyMean(colours, foregroundWeight), nearbyMean(colours, backgroundWeight), true};
 }
 
 float grey(const cv::Vec3f& colour)
@@ -156,14 +108,15 @@ float grey(const cv::Vec3f& colour)
 // nearby background B, F = I + (1 − α) / α · (I − B): the colour moves straight away from the
 // background, never across to another hue. The network's α is only an estimate, and dividing by
 // an α that is too low pushes the colour past the subject's into the opposite of the
-// background's (a magenta fringe over green). So the α used is raised by the edge's shortfall
-// against the colours' alpha (the share the colours show on the line from the nearby background
-// to the nearby subject colour), it meets the pixel's own colour alpha half way where it is
-// higher, and the move stays inside the colour cube instead of clipping channels one by one.
-cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, float shortfall, const cv::Vec3f& nearbyForeground,
+// background's (a magenta fringe over green). So the α used is never lower than the share the
+// pixel's colour itself shows on the line from the nearby background to the nearby subject
+// colour, it meets the colours half way where the network's is higher, and the move stays
+// inside the colour cube instead of clipping channels one by one.
+cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, const cv::Vec3f& nearbyForeground,
                            const cv::Vec3f& nearbyBackground)
 {
-    const auto [colourAlpha, separation] = colourAlphaOf(observed, nearbyForeground, nearbyBackground);
+    const cv::Vec3f across = nearbyForeground - nearbyBackground;
+    const float separation = float(cv::norm(across));
     const float confidence = smoothStep(unsureSeparation, sureSeparation, separation) * smoothStep(0.0f, faintAlpha, alpha);
     if (confidence <= 0)
         return observed;
@@ -172,9 +125,8 @@ cv::Vec3f foregroundColour(const cv::Vec3f& observed, float alpha, float shortfa
     // subject in the background's colour (white spots over white): either way it stays, since
     // amplifying its small difference would only amplify noise.
     const float backgroundLike = smoothStep(nearBackground, clearOfBackground, float(cv::norm(fromBackground)));
-    float used = std::min(alpha + shortfall, 1.0f);
-    if (used > colourAlpha)
-        used -= towardsColourAlpha * (used - colourAlpha);
+    const float colourAlpha = std::clamp(fromBackground.dot(across) / (separation * separation), 0.0f, 1.0f);
+    float used = alpha < colourAlpha ? colourAlpha : alpha - towardsColourAlpha * (alpha - colourAlpha);
     used = std::max(used, lowestAlpha);
     float step = confidence * backgroundLike * (1.0f - used) / used;
     // Over a coloured background the edge loses that colour's tint only down to neutral grey,
@@ -227,7 +179,6 @@ void decontaminateEdgeColours(QImage& cutout, const QImage& photo, const QImage&
                 const QRgb pixel = source[x];
                 const cv::Vec3f observed(qBlue(pixel) / 255.0f, qGreen(pixel) / 255.0f, qRed(pixel) / 255.0f);
                 const cv::Vec3f estimate = foregroundColour(observed, weights[x] / 65535.0f,
-                                                            grid.sample<1>(local.alphaShortfall, x, y)[0],
                                                             grid.sample<3>(local.foreground, x, y),
                                                             grid.sample<3>(local.background, x, y));
                 auto channel = [&](int c) { return int(std::clamp(estimate[c], 0.0f, 1.0f) * 255.0f + 0.5f); };
