@@ -254,7 +254,13 @@ struct EdgeFigures {
     // transparent: the ones whose colours decontamination may change.
     double softColourError = 0;
     double softExcess = 0;
+    // The share of the band's pixels (where the direction means anything) whose colour leans
+    // past the known colour, away from the backdrop, by more than `visiblyPast` levels: single
+    // pixels of the opposite fringe, which the mean excess does not show.
+    double pastShare = 0;
 };
+
+constexpr double visiblyPast = 24;
 
 // The known alpha's soft pixels (0.1 to 0.9) that lie on an edge: where the soft part is at most
 // `widest` pixels across, from a covered pixel (0.9 or more) to an uncovered one (0.1 or less).
@@ -338,6 +344,7 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
                 }
                 sums[k].alphaError += std::abs(shownAlpha - a * 255);
                 sums[k].opaqueShare += shownAlpha == 255;
+                sums[k].pastShare += errors[k].distinct && errors[k].excess < -visiblyPast;
             }
         }
     }
@@ -346,6 +353,7 @@ std::pair<EdgeFigures, EdgeFigures> measure(const QImage& plain, const QImage& r
         figures.colourError /= std::max(count, 1);
         figures.alphaError /= std::max(count, 1);
         figures.opaqueShare /= std::max(count, 1);
+        figures.pastShare /= std::max(excessCount, 1);
         figures.backgroundExcess /= std::max(excessCount, 1);
         figures.softColourError /= std::max(softCount, 1);
         figures.softExcess /= std::max(softExcessCount, 1);
@@ -536,6 +544,9 @@ void runComposites(const Options& options)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
             const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, cv::countNonZero(edgeBand(alpha, 0)));
+            say(QStringLiteral("    visibly past the known colour: plain %1 %, refined %2 %")
+                    .arg(100 * before.pastShare, 0, 'f', 1)
+                    .arg(100 * after.pastShare, 0, 'f', 1));
             say(QStringLiteral("    cover outside the subject: plain %1, refined %2")
                     .arg(plainCover, 0, 'f', 3)
                     .arg(refinedCover, 0, 'f', 3));
