@@ -507,6 +507,7 @@ void runComposites(const Options& options)
         else if (!options.cleanEdges.isEmpty())
             photo = cleanEdgeColours(photo, alpha);
         const cv::Mat band = edgeBand(alpha, options.widestEdge);
+        const int softPixels = cv::countNonZero(edgeBand(alpha, 0));
         const QRect crop = busiestEdge(band, 64);
         for (const Backdrop& backdrop : backdrops()) {
             const QImage behind = backdropFor(options, backdrop, photo.size());
@@ -543,7 +544,7 @@ void runComposites(const Options& options)
                     .arg(after.softColourError, 5, 'f', 1)
                     .arg(signedLevels(before.softExcess), 6)
                     .arg(signedLevels(after.softExcess), 6));
-            const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, cv::countNonZero(edgeBand(alpha, 0)));
+            const auto [plainCover, refinedCover] = coverOutside(plain, refined, alpha, softPixels);
             say(QStringLiteral("    visibly past the known colour: plain %1 %, refined %2 %")
                     .arg(100 * before.pastShare, 0, 'f', 1)
                     .arg(100 * after.pastShare, 0, 'f', 1));
