@@ -63,6 +63,9 @@ struct Options : CommonOptions {
     // The widest soft edge measured, in pixels from its covered to its uncovered side; 0 measures
     // every soft pixel of the known alpha (the first figures were taken so).
     int widestEdge = 8;
+    // Per case, what an estimate could reach that knew the exact alpha and the backdrop's own
+    // mean around each pixel (which no cut-out can see): a bound on the targets.
+    bool backdropOracle = false;
 };
 
 QList<Subject> subjects()
@@ -366,6 +369,46 @@ QString signedLevels(double value)
     return QStringLiteral("%1%2").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 1);
 }
 
+// The plain formula F = B + (I − B) / α over the band, given the exact alpha and, for B, the
+// backdrop's own mean over the (2r + 1)² pixels centred on each pixel: more than any estimate
+// sees, since the backdrop under the subject is hidden. Over a plain backdrop it is exact at any
+// radius; over a textured one it shows what the texture alone leaves at each reach.
+QString backdropOracle(const QImage& input, const QImage& shown, const QImage& foreground, const cv::Mat& band,
+                       const QImage& alpha, const QImage& backdrop)
+{
+    cv::Mat behind(backdrop.height(), backdrop.width(), CV_32FC3);
+    for (int y = 0; y < backdrop.height(); ++y)
+        for (int x = 0; x < backdrop.width(); ++x) {
+            const QRgb b = backdrop.pixel(x, y);
+            behind.at<cv::Vec3f>(y, x) = cv::Vec3f(qRed(b), qGreen(b), qBlue(b));
+        }
+    QStringList figures;
+    for (int radius : {2, 5, 10}) {
+        cv::Mat mean;
+        cv::boxFilter(behind, mean, -1, cv::Size(2 * radius + 1, 2 * radius + 1));
+        QImage estimate = shown.copy();
+        for (int y = 0; y < estimate.height(); ++y) {
+            for (int x = 0; x < estimate.width(); ++x) {
+                const double a = alphaAt(alpha, x, y);
+                if (!band.at<uchar>(y, x) || a <= 0)
+                    continue;
+                const QRgb i = input.pixel(x, y);
+                const cv::Vec3f b = mean.at<cv::Vec3f>(y, x);
+                auto solve = [a](int ic, float bc) { return int(std::lround(std::clamp(bc + (ic - bc) / a, 0.0, 255.0))); };
+                estimate.setPixel(x, y, qRgba(solve(qRed(i), b[0]), solve(qGreen(i), b[1]), solve(qBlue(i), b[2]), qAlpha(shown.pixel(x, y))));
+            }
+        }
+        int bandPixels = 0;
+        const auto [before, after] = measure(shown, estimate, foreground, band, alpha, backdrop, &bandPixels);
+        figures << QStringLiteral("%1 px: %2 %, %3, past %4 %")
+                       .arg(2 * radius + 1)
+                       .arg(100.0 * (after.colourError - before.colourError) / std::max(before.colourError, 1e-9), 0, 'f', 0)
+                       .arg(signedLevels(after.backgroundExcess))
+                       .arg(100 * after.pastShare, 0, 'f', 1);
+    }
+    return figures.join(QStringLiteral("; "));
+}
+
 // How much of the backdrop the cut-outs still cover where the known alpha is 0 (a glow or haze
 // around the subject, or a stray patch): their alpha summed there, per soft pixel of the known
 // alpha (0.1 to 0.9, of any width).
@@ -569,6 +612,9 @@ void runComposites(const Options& options)
                         .arg(knownChange, 0, 'f', 0)
                         .arg(signedLevels(knownAfter.backgroundExcess)));
             }
+            if (options.backdropOracle && knownPlain)
+                say(QStringLiteral("    known alpha and the backdrop's own mean, window: ") +
+                    backdropOracle(input, knownPlain->pixels, photo, band, alpha, behind));
             Summary& summary = summaries[heldOut];
             ++summary.cases;
             summary.errorMet += after.colourError <= 0.6 * before.colourError;
@@ -643,11 +689,12 @@ int main(int argc, char** argv)
     options.crops = options.named.value(QStringLiteral("--crops"));
     options.cleanEdges = options.named.value(QStringLiteral("--clean-edges"));
     options.byAlphaError = !options.named.value(QStringLiteral("--by-alpha-error")).isEmpty();
+    options.backdropOracle = !options.named.value(QStringLiteral("--backdrop-oracle")).isEmpty();
     if (options.named.contains(QStringLiteral("--widest-edge")))
         options.widestEdge = options.named.value(QStringLiteral("--widest-edge")).toInt();
     const QString usage = QStringLiteral(
         "kivo_edge_colours_bench --source PHOTO --work DIR --photos DIR --cache DIR [--crops DIR] "
-        "[--clean-edges 1|nearest] [--by-alpha-error 1] [--widest-edge PX] [--runs N] [--no-timing 1]");
+        "[--clean-edges 1|nearest] [--by-alpha-error 1] [--backdrop-oracle 1] [--widest-edge PX] [--runs N] [--no-timing 1]");
     const QString photoPath = prepareWork(options, usage);
     if (photoPath.isEmpty())
         return 2;
