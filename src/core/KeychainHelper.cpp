@@ -164,7 +164,11 @@ QString KeychainHelper::fallbackFilePath() const
 
 bool KeychainHelper::save(const QString& account, const QString& value) const
 {
-    const QByteArray bytes = value.toUtf8();
+    return saveBytes(account, value.toUtf8());
+}
+
+bool KeychainHelper::saveBytes(const QString& account, const QByteArray& bytes) const
+{
     const JobOutcome outcome = runJob(JobKind::write, m_options.serviceName, account, bytes, m_options.timeout);
 
     const QString path = fallbackFilePath();

@@ -3,11 +3,8 @@
 
 #include "core/KeychainHelper.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <qt6keychain/keychain.h>
 
 #include <gtest/gtest.h>
 
@@ -28,20 +25,6 @@ protected:
                                                     dir.filePath(QStringLiteral("credentials.json")),
                                                     std::chrono::seconds(10)}};
 };
-
-// Stores raw bytes the way another program could, bypassing the helper's UTF-8 encoding.
-bool storeRawBytes(const QString& service, const QString& account, const QByteArray& bytes)
-{
-    QKeychain::WritePasswordJob job(service);
-    job.setAutoDelete(false);
-    job.setKey(account);
-    job.setBinaryData(bytes);
-    QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    job.start();
-    loop.exec();
-    return job.error() == QKeychain::NoError;
-}
 
 } // namespace
 
@@ -64,8 +47,9 @@ TEST_F(SecretServiceTest, MissingAndInvalidUtf8ItemsReadAsAbsent)
 {
     EXPECT_EQ(keychain.load(QStringLiteral("kivopro_never_saved")), std::nullopt);
 
-    ASSERT_TRUE(storeRawBytes(QStringLiteral("kivopro-test"), QStringLiteral("kivopro_bad_bytes"),
-                              QByteArray("\xff\xfe\x80", 3)));
+    // Bytes another program could have stored under the same name.
+    ASSERT_TRUE(keychain.saveBytes(QStringLiteral("kivopro_bad_bytes"), QByteArray("\xff\xfe\x80", 3)));
+    EXPECT_FALSE(QFile::exists(keychain.fallbackFilePath()));
     EXPECT_EQ(keychain.load(QStringLiteral("kivopro_bad_bytes")), std::nullopt);
     keychain.deleteItem(QStringLiteral("kivopro_bad_bytes"));
 }
